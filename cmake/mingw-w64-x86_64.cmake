@@ -1,0 +1,18 @@
+# Cross build for Windows x86-64 with mingw-w64 (POSIX thread model, so that std::thread and
+# std::mutex exist). Test executables run under Wine through the emulator below.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(KS_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KS_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KS_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${KS_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KS_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+get_filename_component(KS_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR "${KS_SOURCE_ROOT}/scripts/wine-run.sh")

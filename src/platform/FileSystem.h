@@ -1,0 +1,102 @@
+// Files and folders.
+//
+// Paths are UTF-8. Every function that can fail returns false (or nullptr) and leaves the
+// reason in LastErrorCode() as a Windows system error code, on both platforms, so that the
+// logic above this layer tests the same numbers everywhere. On POSIX, errno is mapped to the
+// codes below; an errno without a Windows equivalent becomes kErrPosixBase | errno.
+//
+// Both sides keep the Windows meaning of the read-only attribute: a read-only file (POSIX: no
+// write permission bit set) cannot be opened for writing, replaced or deleted, even by root.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+enum : int {
+    kErrNone = 0,
+    kErrFileNotFound = 2,
+    kErrPathNotFound = 3,
+    kErrTooManyOpenFiles = 4,
+    kErrAccessDenied = 5,
+    kErrNotEnoughMemory = 8,
+    kErrNotSameDevice = 17,
+    kErrSharingViolation = 32,
+    kErrFileExists = 80,
+    kErrInvalidParameter = 87,
+    kErrDiskFull = 112,
+    kErrDirNotEmpty = 145,
+    kErrAlreadyExists = 183,
+    kErrFilenameTooLong = 206,
+    kErrMessageNotFound = 317,
+    kErrPosixBase = 0x20000000,
+};
+
+struct FileStatus {
+    std::uint64_t nSize = 0;  // bytes; 0 for a folder
+    std::int64_t tModify = 0; // last modification, seconds since 1970-01-01 UTC
+    bool bReadOnly = false;
+    bool bFolder = false;
+};
+
+struct FoundFile {
+    std::string strName; // bare name, as GetFileName gives it
+    std::string strPath; // folder of the pattern joined with the name
+    bool bFolder = false;
+};
+
+// Status of a file or folder. Fails with kErrFileNotFound, or kErrPathNotFound when a folder
+// on the way is missing.
+bool GetFileStatus(const std::string& path, FileStatus& status);
+
+// Creates one folder (not its parents). Fails with kErrAlreadyExists when the name exists,
+// kErrPathNotFound when the parent is missing.
+bool CreateFolder(const std::string& path);
+
+// Deletes a file. Fails with kErrFileNotFound / kErrPathNotFound, or kErrAccessDenied for a
+// read-only file or a folder.
+bool RemoveFile(const std::string& path);
+
+// Deletes an empty folder. Fails with kErrDirNotEmpty when it holds anything.
+bool RemoveFolder(const std::string& path);
+
+// Renames or moves a file or folder. Fails with kErrAlreadyExists when `to` exists.
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Copies a file, replacing `to` when it exists; the copy keeps the source's modification time
+// and read-only attribute. Fails with kErrAccessDenied when `to` is read-only and with
+// kErrSharingViolation when `to` is a running executable.
+bool CopyFileOver(const std::string& from, const std::string& to);
+
+// Sets the modification time (seconds since 1970-01-01 UTC).
+bool SetFileModifyTime(const std::string& path, std::int64_t tModify);
+
+// Sets or clears the read-only attribute.
+bool SetReadOnly(const std::string& path, bool bReadOnly);
+
+// fopen with a UTF-8 path. Text mode on Windows translates LF to CR LF; mode "b" does not.
+// Opening a read-only file for writing fails with kErrAccessDenied.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Lists the entries of one folder whose names match the wildcard pattern in the last part of
+// `pattern` ("*" any run of characters, "?" one character, case-insensitive), sorted by name,
+// without "." and "..". Fails with kErrFileNotFound when nothing matches and
+// kErrPathNotFound when the folder is missing.
+bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found);
+
+// Current working folder, or an empty string when the system cannot tell it.
+std::string GetCurrentFolder();
+
+// The calling thread's last error code, as set by the last failed call of this layer (on
+// Windows: by any system call).
+int LastErrorCode();
+void SetLastErrorCode(int code);
+
+// The system's message text for an error code, without trailing line breaks. Fails when the
+// system has no text for the code; LastErrorCode() then tells why (kErrMessageNotFound).
+bool SystemErrorText(int code, std::string& text);
+
+} // namespace plat

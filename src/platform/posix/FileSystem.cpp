@@ -1,0 +1,363 @@
+// POSIX files and folders with the Windows error codes and read-only semantics.
+#include "platform/FileSystem.h"
+
+#include "platform/Path.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+
+namespace {
+
+thread_local int t_nLastError = 0;
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool ParentExists(const std::string& path) {
+    const std::size_t sep = LastSepPos(path);
+    if (sep == std::string::npos)
+        return true;
+    struct stat st {};
+    const std::string parent = sep == 0 ? std::string("/") : path.substr(0, sep);
+    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int MapErrno(int e, const std::string& path) {
+    switch (e) {
+    case ENOENT:
+        return ParentExists(path) ? kErrFileNotFound : kErrPathNotFound;
+    case ENOTDIR:
+        return kErrPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return kErrAccessDenied;
+    case ETXTBSY:
+    case EBUSY:
+        return kErrSharingViolation;
+    case EEXIST:
+        return kErrAlreadyExists;
+    case ENOSPC:
+    case EDQUOT:
+        return kErrDiskFull;
+    case ENOTEMPTY:
+        return kErrDirNotEmpty;
+    case ENAMETOOLONG:
+        return kErrFilenameTooLong;
+    case EINVAL:
+        return kErrInvalidParameter;
+    case EMFILE:
+    case ENFILE:
+        return kErrTooManyOpenFiles;
+    case ENOMEM:
+        return kErrNotEnoughMemory;
+    case EXDEV:
+        return kErrNotSameDevice;
+    default:
+        return kErrPosixBase | e;
+    }
+}
+
+bool Fail(int code) {
+    t_nLastError = code;
+    return false;
+}
+
+bool FailErrno(const std::string& path) { return Fail(MapErrno(errno, path)); }
+
+bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+bool WritesTo(const char* mode) {
+    return std::strpbrk(mode, "wa+") != nullptr;
+}
+
+// Refuses writes into read-only files and folders as Windows does, whatever the user's rights.
+bool CheckWritable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return true;
+    if (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))
+        return Fail(kErrAccessDenied);
+    return true;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+bool CopyContents(int in, int out, const std::string& to) {
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buf, sizeof buf);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return FailErrno(to);
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                return FailErrno(to);
+            }
+            done += w;
+        }
+    }
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// "*" and "?" wildcards, ASCII letters compared without case, as FindFirstFile matches.
+bool WildcardMatch(const char* pat, const char* name) {
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name) {
+        if (*pat == '*') {
+            star = pat++;
+            resume = name;
+        } else if (*pat == '?' || (*pat && Upper(*pat) == Upper(*name))) {
+            ++pat;
+            ++name;
+        } else if (star) {
+            pat = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pat == '*')
+        ++pat;
+    return *pat == '\0';
+}
+
+const char* WindowsText(int code) {
+    switch (code) {
+    case kErrNone:
+        return "The operation completed successfully.";
+    case kErrFileNotFound:
+        return "The system cannot find the file specified.";
+    case kErrPathNotFound:
+        return "The system cannot find the path specified.";
+    case kErrTooManyOpenFiles:
+        return "The system cannot open the file.";
+    case kErrAccessDenied:
+        return "Access is denied.";
+    case kErrNotEnoughMemory:
+        return "Not enough memory resources are available to process this command.";
+    case kErrNotSameDevice:
+        return "The system cannot move the file to a different disk drive.";
+    case kErrSharingViolation:
+        return "The process cannot access the file because it is being used by another "
+               "process.";
+    case kErrFileExists:
+        return "The file exists.";
+    case kErrInvalidParameter:
+        return "The parameter is incorrect.";
+    case kErrDiskFull:
+        return "There is not enough space on the disk.";
+    case kErrDirNotEmpty:
+        return "The directory is not empty.";
+    case kErrAlreadyExists:
+        return "Cannot create a file when that file already exists.";
+    case kErrFilenameTooLong:
+        return "The filename or extension is too long.";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+bool GetFileStatus(const std::string& path, FileStatus& status) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return FailErrno(path);
+    status.bFolder = S_ISDIR(st.st_mode);
+    status.nSize = status.bFolder ? 0 : static_cast<std::uint64_t>(st.st_size);
+    status.tModify = static_cast<std::int64_t>(st.st_mtime);
+    status.bReadOnly = IsReadOnlyMode(st.st_mode);
+    return true;
+}
+
+bool CreateFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0)
+        return FailErrno(path);
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return FailErrno(path);
+    if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)))
+        return Fail(kErrAccessDenied);
+    if (::unlink(path.c_str()) != 0)
+        return FailErrno(path);
+    return true;
+}
+
+bool RemoveFolder(const std::string& path) {
+    if (::rmdir(path.c_str()) != 0)
+        return Fail(errno == EEXIST ? kErrDirNotEmpty : MapErrno(errno, path));
+    return true;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    if (!Exists(from))
+        return FailErrno(from);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return FailErrno(to);
+    // The file system cannot refuse a replacement by itself.
+    if (Exists(to))
+        return Fail(kErrAlreadyExists);
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return FailErrno(to);
+    return true;
+}
+
+bool CopyFileOver(const std::string& from, const std::string& to) {
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return FailErrno(from);
+    struct stat src {};
+    if (::fstat(in.get(), &src) != 0)
+        return FailErrno(from);
+    if (S_ISDIR(src.st_mode))
+        return Fail(kErrAccessDenied);
+    struct stat dst {};
+    if (::stat(to.c_str(), &dst) == 0) {
+        if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino)
+            return Fail(kErrSharingViolation);
+        if (!CheckWritable(to))
+            return false;
+    }
+    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (out.get() < 0)
+        return FailErrno(to);
+    if (!CopyContents(in.get(), out.get(), to))
+        return false;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
+    if (::futimens(out.get(), times) != 0 || ::fchmod(out.get(), src.st_mode & 07777) != 0)
+        return FailErrno(to);
+    if (::close(out.release()) != 0)
+        return FailErrno(to);
+    return true;
+}
+
+bool SetFileModifyTime(const std::string& path, std::int64_t tModify) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(tModify), 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        return FailErrno(path);
+    return true;
+}
+
+bool SetReadOnly(const std::string& path, bool bReadOnly) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return FailErrno(path);
+    const mode_t writeBits = S_IWUSR | S_IWGRP | S_IWOTH;
+    const mode_t mode = bReadOnly ? (st.st_mode & ~writeBits) : (st.st_mode | S_IWUSR);
+    if (::chmod(path.c_str(), mode & 07777) != 0)
+        return FailErrno(path);
+    return true;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    if (WritesTo(mode) && !CheckWritable(path))
+        return nullptr;
+    std::FILE* fp = std::fopen(path.c_str(), mode);
+    if (fp == nullptr)
+        FailErrno(path);
+    return fp;
+}
+
+bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found) {
+    const std::size_t sep = LastSepPos(pattern);
+    const std::string folder = sep == std::string::npos ? std::string() : pattern.substr(0, sep);
+    const std::string namePattern = sep == std::string::npos ? pattern : pattern.substr(sep + 1);
+    const std::string openName = sep == std::string::npos ? "." : (sep == 0 ? "/" : folder);
+    DIR* dir = ::opendir(openName.c_str());
+    if (dir == nullptr)
+        return Fail(errno == ENOENT || errno == ENOTDIR ? kErrPathNotFound
+                                                        : MapErrno(errno, openName));
+    std::vector<FoundFile> matches;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || !WildcardMatch(namePattern.c_str(), name.c_str()))
+            continue;
+        FoundFile file;
+        file.strName = name;
+        file.strPath = sep == std::string::npos ? name : pattern.substr(0, sep + 1) + name;
+        struct stat st {};
+        file.bFolder = ::stat(file.strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        matches.push_back(std::move(file));
+    }
+    ::closedir(dir);
+    if (matches.empty())
+        return Fail(kErrFileNotFound);
+    std::sort(matches.begin(), matches.end(),
+              [](const FoundFile& a, const FoundFile& b) { return a.strName < b.strName; });
+    found.insert(found.end(), matches.begin(), matches.end());
+    return true;
+}
+
+std::string GetCurrentFolder() {
+    std::string buf(256, '\0');
+    for (;;) {
+        if (::getcwd(&buf[0], buf.size()) != nullptr)
+            return std::string(buf.c_str());
+        if (errno != ERANGE)
+            return std::string();
+        buf.resize(buf.size() * 2);
+    }
+}
+
+int LastErrorCode() { return t_nLastError; }
+
+void SetLastErrorCode(int code) { t_nLastError = code; }
+
+bool SystemErrorText(int code, std::string& text) {
+    if (const char* windowsText = WindowsText(code)) {
+        text = windowsText;
+        return true;
+    }
+    if ((code & kErrPosixBase) != 0) {
+        char buf[256] = {};
+        text = ::strerror_r(code & ~kErrPosixBase, buf, sizeof buf);
+        return true;
+    }
+    return Fail(kErrMessageNotFound);
+}
+
+} // namespace plat
