@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building and testing KestrelSync needs on Debian: the native and the
+# mingw-w64 tool chains, GoogleTest, Wine, and the Korean locale that gives Wine the ANSI code
+# page 949 and UTF-8 file names.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(cmake make g++ libgtest-dev libgmock-dev g++-mingw-w64-x86-64 wine wine64 locales)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    $SUDO apt-get update
+    $SUDO apt-get install -y "${missing[@]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qi '^ko_KR\.utf-\?8$'; then
+    $SUDO sed -i 's/^# *\(ko_KR\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ko_KR.UTF-8 UTF-8' /etc/locale.gen || echo 'ko_KR.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen
+fi
+
+"$(dirname "$0")/wine-prefix.sh"
