@@ -20,7 +20,7 @@ run_suite() {
         exit 1
     fi
     local passed
-    passed=$(grep -Eo '\[  PASSED  \] [0-9]+ tests?' "$log" | awk '{n += $3} END {print n + 0}')
+    passed=$(grep -E '^[0-9]+: \[  PASSED  \] [0-9]+ tests?' "$log" | awk '{n += $5} END {print n + 0}')
     summary+=("$preset: ${passed:-0} tests passed")
 }
 

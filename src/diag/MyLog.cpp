@@ -58,7 +58,9 @@ CMyLog::~CMyLog() {
     }
 }
 
-void CMyLog::SetLogLevel(int nLevel) { m_nMinLevel = nLevel; }
+void CMyLog::SetLogLevel(int nLevel) {
+    m_nMinLevel = nLevel;
+}
 
 // Creates every folder on the path, from the outermost down. The root and a bare drive
 // ("C:") are not folders to create.
@@ -167,9 +169,8 @@ void CMyLog::WriteV(int nLevel, const char* pszFormat, va_list args) {
     if (m_pFile == nullptr)
         return;
     char szStamp[128];
-    std::snprintf(szStamp, sizeof szStamp, "%04d/%02d/%02d=%02d:%02d:%02d.%03d : %-5s ",
-                  now.nYear, now.nMonth, now.nDay, now.nHour, now.nMinute, now.nSecond,
-                  now.nMilli, szLabel);
+    std::snprintf(szStamp, sizeof szStamp, "%04d/%02d/%02d=%02d:%02d:%02d.%03d : %-5s ", now.nYear,
+                  now.nMonth, now.nDay, now.nHour, now.nMinute, now.nSecond, now.nMilli, szLabel);
     std::string line = szStamp;
     line += m_szMessage;
     line += '\n';
@@ -182,7 +183,8 @@ void CMyLog::LogLastErrorText() {
     const int nError = plat::LastErrorCode();
     std::string text;
     if (!plat::SystemErrorText(nError, text)) {
-        WriteLog(g_pMyLog, kLevelInfo, "CMyLog::LogLastErrorText> FormatMessage() Fail, ErrCode = %d",
+        WriteLog(g_pMyLog, kLevelInfo,
+                 "CMyLog::LogLastErrorText> FormatMessage() Fail, ErrCode = %d",
                  plat::LastErrorCode());
         return;
     }

@@ -6,7 +6,9 @@ namespace plat {
 
 namespace {
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 // Length of the sequence a lead byte announces, 1 for a byte that leads nothing.
 std::size_t SequenceLength(unsigned char c) {
@@ -41,7 +43,8 @@ std::size_t Utf8CharCount(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t len = SequenceLength(static_cast<unsigned char>(text[i]));
         std::size_t j = i + 1;
-        while (j < i + len && j < text.size() && IsContinuation(static_cast<unsigned char>(text[j])))
+        while (j < i + len && j < text.size() &&
+               IsContinuation(static_cast<unsigned char>(text[j])))
             ++j;
         i = j;
         ++count;

@@ -15,8 +15,7 @@ TEST(ProgramDir, FolderFromModulePath) {
     } const cases[] = {
 #ifdef _WIN32
         {"C:\\App\\KestrelSync.exe", "C:\\App"},
-        {"C:\\Program Files\\Arbor Lumen\\KestrelSyncRun1.exe",
-         "C:\\Program Files\\Arbor Lumen"},
+        {"C:\\Program Files\\Arbor Lumen\\KestrelSyncRun1.exe", "C:\\Program Files\\Arbor Lumen"},
         {"C:\\KestrelSync.exe", "C:"},
         {"\\\\server\\share\\KestrelSync.exe", "\\\\server\\share"},
         {"C:\\App/KestrelSync.exe", "C:\\App"},
@@ -56,8 +55,8 @@ TEST(ProgramDir, WorkFoldersAreCreatedAndExistingOnesKept) {
         EXPECT_TRUE(st.bFolder) << sub;
     }
 
-    const std::string keep = plat::JoinPath(plat::JoinPath(g_szProgramDir, "config"),
-                                            "KestrelSync.ini");
+    const std::string keep =
+        plat::JoinPath(plat::JoinPath(g_szProgramDir, "config"), "KestrelSync.ini");
     ASSERT_TRUE(kstest::WriteFileBytes(keep, "[VENTO]\n"));
     CreateWorkDirectories();
     EXPECT_EQ(kstest::ReadFileBytes(keep), "[VENTO]\n");

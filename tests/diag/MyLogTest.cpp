@@ -157,9 +157,9 @@ TEST_F(MyLogTest, RotationReplacesAnEarlierBackup) {
 
 TEST_F(MyLogTest, RetentionDeletesWhatTheTextualCutOffSelects) {
     now->nHour = 12;
-    for (const char* name : {"P_20261127.log", "P_20261127.log.bak", "P_20261126.log.bak",
-                             "P_20261128.log", "P_20261101.log", "Q_20261101.log",
-                             "P_20260101.txt"})
+    for (const char* name :
+         {"P_20261127.log", "P_20261127.log.bak", "P_20261126.log.bak", "P_20261128.log",
+          "P_20261101.log", "Q_20261101.log", "P_20260101.txt"})
         ASSERT_TRUE(kstest::WriteFileBytes(dir / name, "x"));
     auto log = Make();
     EXPECT_FALSE(kstest::Exists(dir / "P_20261127.log"));
@@ -178,9 +178,8 @@ TEST_F(MyLogTest, RunPastMidnightKeepsTheStartDaysFile) {
     WriteLog(log.get(), 2, "before");
     *now = {2026, 12, 8, 0, 0, 0, 100};
     WriteLog(log.get(), 2, "after");
-    EXPECT_THAT(ReadLines(LogPath()),
-                ElementsAre("2026/12/07=23:59:59.900 : INFO  before",
-                            "2026/12/08=00:00:00.100 : INFO  after"));
+    EXPECT_THAT(ReadLines(LogPath()), ElementsAre("2026/12/07=23:59:59.900 : INFO  before",
+                                                  "2026/12/08=00:00:00.100 : INFO  after"));
     EXPECT_FALSE(kstest::Exists(LogPath("20261208")));
 }
 
@@ -224,9 +223,9 @@ TEST_F(MyLogTest, LastErrorTextAfterAFailedOpen) {
     std::string text;
     ASSERT_TRUE(plat::SystemErrorText(code, text));
     // The system's text keeps its own line break, so the line is followed by an empty one.
-    EXPECT_THAT(ReadLines(LogPath()),
-                ElementsAre("2026/12/07=09:05:03.042 : INFO  CMyLog::LogLastErrorText> " + text,
-                            ""));
+    EXPECT_THAT(
+        ReadLines(LogPath()),
+        ElementsAre("2026/12/07=09:05:03.042 : INFO  CMyLog::LogLastErrorText> " + text, ""));
 }
 
 TEST_F(MyLogTest, LastErrorTextForACodeWithoutText) {

@@ -48,9 +48,8 @@ TEST(Text, InvalidInputBecomesReplacementCharacter) {
                   .front(),
               u'x');
     EXPECT_EQ(plat::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-    EXPECT_EQ(plat::Utf16ToUtf8(u"a" + std::u16string(1, char16_t(0xDC00)) + u"b"),
-              "a\xEF\xBF\xBD"
-              "b");
+    EXPECT_EQ(plat::Utf16ToUtf8(u"a" + std::u16string(1, char16_t(0xDC00)) + u"b"), "a\xEF\xBF\xBD"
+                                                                                    "b");
 }
 
 TEST(Text, AnsiCodePageConversion) {
@@ -76,10 +75,18 @@ TEST(Text, Utf8FitLengthNeverSplitsACharacter) {
         std::size_t max;
         std::size_t expected;
     } const cases[] = {
-        {"abcdef", 10, 6},  {"abcdef", 3, 3},         {"abcdef", 0, 0},
-        {ga + ga, 6, 6},    {ga + ga, 5, 3},          {ga + ga, 4, 3},
-        {ga + ga, 3, 3},    {ga + ga, 2, 0},          {"a" + ga, 1, 1},
-        {"a" + ga, 2, 1},   {"\xF0\x9F\x98\x80", 3, 0}, {"\x80\x80\x80\x80\x80", 2, 2},
+        {"abcdef", 10, 6},
+        {"abcdef", 3, 3},
+        {"abcdef", 0, 0},
+        {ga + ga, 6, 6},
+        {ga + ga, 5, 3},
+        {ga + ga, 4, 3},
+        {ga + ga, 3, 3},
+        {ga + ga, 2, 0},
+        {"a" + ga, 1, 1},
+        {"a" + ga, 2, 1},
+        {"\xF0\x9F\x98\x80", 3, 0},
+        {"\x80\x80\x80\x80\x80", 2, 2},
     };
     for (const Case& c : cases)
         EXPECT_EQ(plat::Utf8FitLength(c.text, c.max), c.expected) << c.text << " / " << c.max;

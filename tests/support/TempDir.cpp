@@ -22,7 +22,9 @@ std::string ToUtf8(const fs::path& p) {
     return std::string(u8.begin(), u8.end());
 }
 
-fs::path FromUtf8(const std::string& s) { return fs::u8path(s); }
+fs::path FromUtf8(const std::string& s) {
+    return fs::u8path(s);
+}
 
 void ClearReadOnly(const fs::path& root) {
     std::error_code ec;

@@ -73,9 +73,13 @@ bool Fail(int code) {
     return false;
 }
 
-bool FailErrno(const std::string& path) { return Fail(MapErrno(errno, path)); }
+bool FailErrno(const std::string& path) {
+    return Fail(MapErrno(errno, path));
+}
 
-bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+bool IsReadOnlyMode(mode_t mode) {
+    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
 
 bool WritesTo(const char* mode) {
     return std::strpbrk(mode, "wa+") != nullptr;
@@ -134,7 +138,9 @@ bool CopyContents(int in, int out, const std::string& to) {
     }
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // "*" and "?" wildcards, ASCII letters compared without case, as FindFirstFile matches.
 bool WildcardMatch(const char* pat, const char* name) {
@@ -343,9 +349,13 @@ std::string GetCurrentFolder() {
     }
 }
 
-int LastErrorCode() { return t_nLastError; }
+int LastErrorCode() {
+    return t_nLastError;
+}
 
-void SetLastErrorCode(int code) { t_nLastError = code; }
+void SetLastErrorCode(int code) {
+    t_nLastError = code;
+}
 
 bool SystemErrorText(int code, std::string& text) {
     if (const char* windowsText = WindowsText(code)) {

@@ -8,7 +8,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool InRange(unsigned char c, unsigned char lo, unsigned char hi) { return c >= lo && c <= hi; }
+bool InRange(unsigned char c, unsigned char lo, unsigned char hi) {
+    return c >= lo && c <= hi;
+}
 
 // Decodes one code point at text[i]; advances i past the valid part consumed.
 char32_t DecodeOne(std::string_view text, std::size_t& i) {
@@ -67,7 +69,9 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 } // namespace
 
-unsigned AnsiCodePage() { return 65001; }
+unsigned AnsiCodePage() {
+    return 65001;
+}
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
     std::u16string out;
@@ -101,8 +105,12 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     return out;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) { return std::string(ansi); }
+std::string AnsiToUtf8(std::string_view ansi) {
+    return std::string(ansi);
+}
 
-std::string Utf8ToAnsi(std::string_view utf8) { return std::string(utf8); }
+std::string Utf8ToAnsi(std::string_view utf8) {
+    return std::string(utf8);
+}
 
 } // namespace plat

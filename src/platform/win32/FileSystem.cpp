@@ -79,9 +79,9 @@ bool GetFileStatus(const std::string& path, FileStatus& status) {
         return false;
     status.bFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     status.bReadOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    status.nSize = status.bFolder ? 0
-                                  : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-                                        data.nFileSizeLow;
+    status.nSize = status.bFolder
+                       ? 0
+                       : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     status.tModify = EpochFromFileTime(data.ftLastWriteTime);
     return true;
 }
@@ -90,7 +90,9 @@ bool CreateFolder(const std::string& path) {
     return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
 }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+    return ::DeleteFileW(Wide(path).c_str()) != 0;
+}
 
 bool RemoveFolder(const std::string& path) {
     return ::RemoveDirectoryW(Wide(path).c_str()) != 0;
@@ -103,8 +105,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
 bool CopyFileOver(const std::string& from, const std::string& to) {
     const std::wstring wideTo = Wide(to);
     const std::wstring wideFrom = Wide(from);
-    if (::GetFileAttributesW(wideFrom.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        RefuseReadOnly(wideTo))
+    if (::GetFileAttributesW(wideFrom.c_str()) != INVALID_FILE_ATTRIBUTES && RefuseReadOnly(wideTo))
         return false;
     return ::CopyFileW(wideFrom.c_str(), wideTo.c_str(), FALSE) != 0;
 }
@@ -148,7 +149,8 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 
 bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found) {
     const std::size_t sep = LastSepPos(pattern);
-    const std::string prefix = sep == std::string::npos ? std::string() : pattern.substr(0, sep + 1);
+    const std::string prefix =
+        sep == std::string::npos ? std::string() : pattern.substr(0, sep + 1);
     WIN32_FIND_DATAW data{};
     FindHandle h(::FindFirstFileW(Wide(pattern).c_str(), &data));
     if (h.get() == INVALID_HANDLE_VALUE)
@@ -186,9 +188,13 @@ std::string GetCurrentFolder() {
     return Narrow(buf);
 }
 
-int LastErrorCode() { return static_cast<int>(::GetLastError()); }
+int LastErrorCode() {
+    return static_cast<int>(::GetLastError());
+}
 
-void SetLastErrorCode(int code) { ::SetLastError(static_cast<DWORD>(code)); }
+void SetLastErrorCode(int code) {
+    ::SetLastError(static_cast<DWORD>(code));
+}
 
 bool SystemErrorText(int code, std::string& text) {
     wchar_t buf[512] = {};

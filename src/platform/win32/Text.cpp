@@ -24,7 +24,8 @@ std::string FromWide(UINT codePage, std::wstring_view text) {
     if (text.empty())
         return std::string();
     const int len = static_cast<int>(text.size());
-    const int n = ::WideCharToMultiByte(codePage, 0, text.data(), len, nullptr, 0, nullptr, nullptr);
+    const int n =
+        ::WideCharToMultiByte(codePage, 0, text.data(), len, nullptr, 0, nullptr, nullptr);
     if (n <= 0)
         return std::string();
     std::string out(static_cast<std::size_t>(n), '\0');
@@ -34,11 +35,17 @@ std::string FromWide(UINT codePage, std::wstring_view text) {
 
 } // namespace
 
-std::wstring Wide(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
+std::wstring Wide(std::string_view utf8) {
+    return ToWide(CP_UTF8, utf8);
+}
 
-std::string Narrow(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
+std::string Narrow(std::wstring_view wide) {
+    return FromWide(CP_UTF8, wide);
+}
 
-unsigned AnsiCodePage() { return ::GetACP(); }
+unsigned AnsiCodePage() {
+    return ::GetACP();
+}
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
     const std::wstring wide = Wide(utf8);
@@ -49,8 +56,12 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     return Narrow(std::wstring(utf16.begin(), utf16.end()));
 }
 
-std::string AnsiToUtf8(std::string_view ansi) { return Narrow(ToWide(CP_ACP, ansi)); }
+std::string AnsiToUtf8(std::string_view ansi) {
+    return Narrow(ToWide(CP_ACP, ansi));
+}
 
-std::string Utf8ToAnsi(std::string_view utf8) { return FromWide(CP_ACP, Wide(utf8)); }
+std::string Utf8ToAnsi(std::string_view utf8) {
+    return FromWide(CP_ACP, Wide(utf8));
+}
 
 } // namespace plat
