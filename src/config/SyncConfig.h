@@ -1,0 +1,59 @@
+// The settings record: where the download server is, which tree and list file to fetch, the
+// time tolerance and the shortcut-name suffix. Stored in section "VENTO" of
+// "<program folder>/config/KestrelSync.ini".
+#pragma once
+
+#include <string>
+
+class CSyncConfig {
+public:
+    // Stores the path and loads the file (missing file or keys give the defaults).
+    explicit CSyncConfig(const std::string& strIniPath);
+    virtual ~CSyncConfig() = default;
+    CSyncConfig(const CSyncConfig&) = default;
+    CSyncConfig& operator=(const CSyncConfig&) = default;
+
+    void LoadConfig();
+    // Writes the six keys; failures are not reported (the values stay in force in memory).
+    void SaveConfig() const;
+    // 1 when usable; else -1 no list file, -2 port 0, -3 no server, -4 no base path (the first
+    // failing check, in that order).
+    int CheckConfig() const;
+
+    std::string m_strIniPath;
+    std::string m_strListFileName;
+    int m_nServerPort = 0;
+    std::string m_strServerIp;
+    std::string m_strLocalBaseDir; // always the program folder
+    std::string m_strDownloadBaseUrl;
+    std::string m_strLinkAppendName;
+    int m_nTimeCheckSpan = 5;
+};
+
+inline constexpr const char* kConfigSection = "VENTO";
+inline constexpr const char* kConfigFileName = "KestrelSync.ini";
+// Defaults of the keys.
+inline constexpr const char* kDefaultServerIp = "127.0.0.1";
+inline constexpr const char* kDefaultServerPort = "80";
+inline constexpr const char* kDefaultDownloadBaseUrl = "lumen/version/forge/prod/master";
+inline constexpr const char* kDefaultListFileName = "_listfile.txt";
+inline constexpr const char* kDefaultTimeCheckSpan = "5";
+
+// Path of the settings file under the program folder.
+std::string ConfigFilePath(const std::string& programDir);
+
+// The integer of a text as atoi reads it: leading blanks, an optional sign, digits up to the
+// first non-digit; 0 when no digit comes first. Out-of-range values saturate.
+int AtoiValue(const std::string& text);
+
+// Derived shortcut names (each at most kLinkNameMax bytes, cut at a character boundary):
+// the suffix, and the application and emergency names followed by a blank and the suffix
+// when it is not empty.
+inline constexpr std::size_t kLinkNameMax = 511;
+extern std::string g_szLinkAppendName;
+extern std::string g_szAppDisplayName;
+extern std::string g_szEmergencyLinkName;
+void UpdateLinkNames(const CSyncConfig& config);
+
+// True when a file or folder of that name exists.
+bool IsFileExist(const std::string& path);

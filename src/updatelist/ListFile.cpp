@@ -1,0 +1,71 @@
+#include "updatelist/ListFile.h"
+
+#include "diag/MyLog.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+
+#include <cstdio>
+
+std::vector<std::string> SplitListPieces(const std::string& bytes) {
+    std::vector<std::string> pieces;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::string piece;
+        while (pos < bytes.size() && piece.size() < kListPieceMax) {
+            if (bytes[pos] == '\r' && pos + 1 < bytes.size() && bytes[pos + 1] == '\n') {
+                piece += '\n';
+                pos += 2;
+                break;
+            }
+            piece += bytes[pos++];
+            if (piece.back() == '\n')
+                break;
+        }
+        const std::size_t nul = piece.find('\0');
+        if (nul != std::string::npos)
+            piece.resize(nul);
+        pieces.push_back(std::move(piece));
+    }
+    return pieces;
+}
+
+namespace {
+
+bool ReadAll(std::FILE* fp, std::string& bytes) {
+    char buf[8192];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, fp)) > 0)
+        bytes.append(buf, n);
+    return std::ferror(fp) == 0;
+}
+
+} // namespace
+
+int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
+                 const std::function<void(DownFileItem&)>& expand, DownFileItemList& list) {
+    std::FILE* fp = plat::OpenFile(path, "rb");
+    if (fp == nullptr) {
+        WriteLog(g_pMyLog, 1, "CSyncEngine::GetFileListFileFromFile> fopen(%s) Fail, ErrNo = %d",
+                 path.c_str(), plat::LastErrorCode());
+        return -1;
+    }
+    std::string bytes;
+    ReadAll(fp, bytes); // a read error ends the file where it happened
+    std::fclose(fp);
+
+    for (const std::string& piece : SplitListPieces(bytes)) {
+        if (piece.empty() || piece[0] == '#' || piece[0] == '!')
+            continue;
+        std::string line = piece;
+        if (line.back() == '\n')
+            line.pop_back();
+        auto item = std::make_unique<DownFileItem>();
+        if (!item->ParseListLine(plat::AnsiToUtf8(line)))
+            continue;
+        if (expand)
+            expand(*item);
+        item->MakeTargetFilePath(strLocalBaseDir);
+        list.push_back(std::move(item));
+    }
+    return 0;
+}

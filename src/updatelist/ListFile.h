@@ -1,0 +1,25 @@
+// Reading the list file: one download item per line.
+#pragma once
+
+#include "updatelist/DownFileItem.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Longest piece of a line that the reader takes at once; the rest of a longer line is read
+// as a line of its own.
+inline constexpr std::size_t kListPieceMax = 254;
+
+// The file's bytes cut into the pieces the reader takes: each piece runs up to and including
+// a line end ("\n"; a "\r\n" counts as one line end and is given as "\n") or up to
+// kListPieceMax bytes. A piece is cut at a NUL byte.
+std::vector<std::string> SplitListPieces(const std::string& bytes);
+
+// Reads the list file at path and appends one item per item-making line to list, in file
+// order: empty lines, lines whose first byte is "#" or "!" and lines without any field make
+// none. Each item's target path is given to expand (special folders), then resolved against
+// strLocalBaseDir. The file is in the ANSI code page; names become UTF-8. Returns 0 when the
+// file was read (empty or not), -1 when it could not be opened (logged).
+int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
+                 const std::function<void(DownFileItem&)>& expand, DownFileItemList& list);

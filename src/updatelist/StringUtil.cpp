@@ -1,0 +1,72 @@
+#include "updatelist/StringUtil.h"
+
+void SplitString(std::vector<std::string>& fields, const std::string& separators,
+                 const std::string& text) {
+    bool bInQuotes = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (bInQuotes) {
+            if (c == '\\') {
+                ++i; // the next byte can neither end the field nor start anything
+            } else if (c == '"') {
+                fields.push_back(text.substr(start, i - start));
+                start = i + 1;
+                bInQuotes = false;
+            }
+        } else if (c == '"' || separators.find(c) != std::string::npos) {
+            if (i > start)
+                fields.push_back(text.substr(start, i - start));
+            start = i + 1;
+            bInQuotes = c == '"';
+        }
+    }
+    if (start < text.size())
+        fields.push_back(text.substr(start));
+}
+
+std::string ExtractDigits(const std::string& text) {
+    std::string digits;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9')
+            digits += c;
+    }
+    return digits;
+}
+
+int FormatWithCommas(const std::string& number, std::string& result) {
+    result.clear();
+    const std::size_t n = number.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0 && (n - i) % 3 == 0)
+            result += ',';
+        result += number[i];
+    }
+    return 0;
+}
+
+std::string ToUpperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+std::string TrimWhite(const std::string& text) {
+    const char* const white = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(white);
+    if (first == std::string::npos)
+        return std::string();
+    const std::size_t last = text.find_last_not_of(white);
+    return text.substr(first, last - first + 1);
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    if (from.empty())
+        return text;
+    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos;
+         pos += to.size())
+        text.replace(pos, from.size(), to);
+    return text;
+}
