@@ -43,8 +43,8 @@ std::string ChildPath(const std::string& folder, const char* name, bool& bExists
 void CSpecialDirMap::LoadSpecialDirMap(const FolderSource& source) {
     m_entries.clear();
     for (const SpecialKey& key : kSpecialKeys)
-        m_entries.emplace_back(key.pszKey, source ? source(key.folder)
-                                                  : plat::GetSpecialFolder(key.folder));
+        m_entries.emplace_back(key.pszKey,
+                               source ? source(key.folder) : plat::GetSpecialFolder(key.folder));
 
     std::string windows;
     GetSpecialDir("_WINDOWS", windows);

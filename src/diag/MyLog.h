@@ -56,7 +56,7 @@ public:
         KS_PRINTF_FORMAT(3, 4);
 
 private:
-    void WriteV(int nLevel, const char* pszFormat, va_list args);
+    void WriteV(int nLevel, const char* pszFormat, va_list args) KS_PRINTF_FORMAT(3, 0);
     void CreateLogDirectories() const;
     void OpenLogFile();
     int DeleteOldLogFiles();

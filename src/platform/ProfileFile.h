@@ -22,7 +22,7 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 // Sets key=value in section, creating the file and the section when missing and keeping
 // every other line of the file as it was. False when the file cannot be written; the
 // reason is in LastErrorCode().
-bool WriteProfileString(const std::string& path, const std::string& section,
-                        const std::string& key, const std::string& value);
+bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
+                        const std::string& value);
 
 } // namespace plat

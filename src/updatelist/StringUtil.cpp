@@ -65,8 +65,7 @@ std::string TrimWhite(const std::string& text) {
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
     if (from.empty())
         return text;
-    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos;
-         pos += to.size())
+    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
         text.replace(pos, from.size(), to);
     return text;
 }

@@ -20,9 +20,9 @@ using kstest::TempDir;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-const char* const kKeys[] = {"_FONTS",           "_WINDOWS",      "_DESKTOPDIRECTORY",
-                             "_PROGRAMS",        "_STARTUP",      "_SYSTEM",
-                             "_PROGRAM_FILES",   "_SYSTEM_32BIT", "_PROGRAM_FILES_32BIT"};
+const char* const kKeys[] = {"_FONTS",         "_WINDOWS",      "_DESKTOPDIRECTORY",
+                             "_PROGRAMS",      "_STARTUP",      "_SYSTEM",
+                             "_PROGRAM_FILES", "_SYSTEM_32BIT", "_PROGRAM_FILES_32BIT"};
 
 // A machine whose folders lie in a temporary folder: "<tmp>/drive/windows" and friends.
 class FakeMachine {
@@ -238,8 +238,7 @@ TEST(SpecialFolders, PosixFoldersFromXdgAndTheWinePrefix) {
     ASSERT_TRUE(plat::CreateFolder(home / "cfg"));
     ASSERT_TRUE(kstest::WriteFileBytes(home / "cfg/user-dirs.dirs",
                                        "# comment\nXDG_DESKTOP_DIR=\"$HOME/바탕 화면/\"\n"));
-    EXPECT_EQ(plat::GetSpecialFolder(plat::SpecialFolder::DesktopDirectory),
-              home / "바탕 화면");
+    EXPECT_EQ(plat::GetSpecialFolder(plat::SpecialFolder::DesktopDirectory), home / "바탕 화면");
 
     ASSERT_TRUE(plat::CreateFolder(home / "wine"));
     ASSERT_TRUE(plat::CreateFolder(home / "wine/drive_c"));

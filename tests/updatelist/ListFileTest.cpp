@@ -1,12 +1,12 @@
 // Reading whole list files: pieces, comments, line ends, encodings and the log line of a
 // missing file.
+#include "updatelist/ListFile.h"
 #include "config/SpecialDirMap.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Text.h"
 #include "support/TempDir.h"
-#include "updatelist/ListFile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,8 +21,7 @@ protected:
     TempDir dir;
     DownFileItemList list;
 
-    int Read(const std::string& bytes,
-             const std::function<void(DownFileItem&)>& expand = nullptr) {
+    int Read(const std::string& bytes, const std::function<void(DownFileItem&)>& expand = nullptr) {
         const std::string path = dir / "_listfile.txt";
         EXPECT_TRUE(kstest::WriteFileBytes(path, bytes));
         return ReadListFile(path, dir.Path(), expand, list);
@@ -43,12 +42,10 @@ TEST_F(ListFileTest, EmptyAndCommentOnlyFilesGiveNoItems) {
 }
 
 TEST_F(ListFileTest, ItemsInFileOrderWithEitherLineEnd) {
-    ASSERT_EQ(Read("#main program\nbin/main.exe\r\nlib/a.dll,lib\\a.dll\n\n  #indented\nlast"),
-              0);
+    ASSERT_EQ(Read("#main program\nbin/main.exe\r\nlib/a.dll,lib\\a.dll\n\n  #indented\nlast"), 0);
     EXPECT_EQ(ServerFiles(),
               (std::vector<std::string>{"bin/main.exe", "lib/a.dll", "  #indented", "last"}));
-    EXPECT_EQ(list[1]->m_strTargetFile,
-              plat::JoinPath(plat::JoinPath(dir.Path(), "lib"), "a.dll"));
+    EXPECT_EQ(list[1]->m_strTargetFile, plat::JoinPath(plat::JoinPath(dir.Path(), "lib"), "a.dll"));
 }
 
 TEST_F(ListFileTest, ItemsAlreadyInTheListStay) {
@@ -63,8 +60,8 @@ TEST_F(ListFileTest, LongLinesAreReadInPiecesOf254Bytes) {
     const std::string fits = std::string(253, 'c');
     const std::string exact = std::string(254, 'd');
     ASSERT_EQ(Read(longLine + "\n" + fits + "\r\n" + exact + "\nend"), 0);
-    EXPECT_EQ(ServerFiles(), (std::vector<std::string>{std::string(254, 'a'),
-                                                       std::string(46, 'b'), fits, exact, "end"}));
+    EXPECT_EQ(ServerFiles(), (std::vector<std::string>{std::string(254, 'a'), std::string(46, 'b'),
+                                                       fits, exact, "end"}));
 }
 
 TEST_F(ListFileTest, ByteOrderMarkIsNotRecognised) {

@@ -41,8 +41,8 @@ TEST(ListLine, ColumnsDefaultsAndKeywords) {
         {"time and size", "doc/readme.txt,doc\\readme.txt,APP,FILE,20261207093000,1532",
          "doc/readme.txt", "doc\\readme.txt", "APP", 2, "FILE", 1, "20261207093000", "1532"},
         {"empty field vanishes", "a.dll,,SYS", "a.dll", "SYS", "APP", 2, "FILE", 1},
-        {"quoted empty local path falls back", "a.dll,\"\",SYS", "a.dll", "a.dll", "SYS", 1,
-         "FILE", 1},
+        {"quoted empty local path falls back", "a.dll,\"\",SYS", "a.dll", "a.dll", "SYS", 1, "FILE",
+         1},
         {"indented comment is an item", "  #note", "  #note", "  #note", "APP", 2, "FILE", 1},
         {"class trimmed and upper-cased", "a,b, sys ", "a", "b", "SYS", 1, "FILE", 1},
         {"class mixed case", "a,b,Sys", "a", "b", "SYS", 1, "FILE", 1},
@@ -75,10 +75,10 @@ TEST(ListLine, ColumnsDefaultsAndKeywords) {
         {"both separators in local path", "a,x/y\\z", "a", "x\\y\\z", "APP", 2, "FILE", 1},
         {"quoted comma", "\"a,b\",c", "a,b", "c", "APP", 2, "FILE", 1},
         {"backslash quote inside quotes", "\"a\\\"b\",c", "a\\\"b", "c", "APP", 2, "FILE", 1},
-        {"unterminated quote runs to the end", "x,\"abc,def", "x", "abc,def", "APP", 2, "FILE",
-         1},
+        {"unterminated quote runs to the end", "x,\"abc,def", "x", "abc,def", "APP", 2, "FILE", 1},
         {"quoted field followed by text", "\"ab\"cd,e", "ab", "cd", "E", 2, "FILE", 1},
         {"quote in the middle splits", "ab\"cd\",e", "ab", "cd", "E", 2, "FILE", 1},
+        {"only an empty quoted field", "\"\"", "", "", "APP", 2, "FILE", 1},
         {"korean names", "폰트/가나 다.ttf,_FONTS\\가나 다.ttf,app,fnt", "폰트/가나 다.ttf",
          "_FONTS\\가나 다.ttf", "APP", 2, "FNT", 5},
     };
@@ -123,7 +123,8 @@ TEST(SplitString, QuoteAndSeparatorRules) {
         {",", "\"abc\\\"", {"abc\\\""}},
         {",", "a\"\"b", {"a", "", "b"}},
         {",", "\"x,y\"\"z\"", {"x,y", "z"}},
-        {", :", "Mon, 07 Dec 2026 09:30:00 GMT",
+        {", :",
+         "Mon, 07 Dec 2026 09:30:00 GMT",
          {"Mon", "07", "Dec", "2026", "09", "30", "00", "GMT"}},
         {",", "", {}},
     };
@@ -142,8 +143,8 @@ TEST(StringHelpers, ExtractDigitsAndCommas) {
     EXPECT_EQ(ExtractDigits("없음"), "");
 
     const std::pair<const char*, const char*> commas[] = {
-        {"1234567", "1,234,567"}, {"999", "999"}, {"1000", "1,000"}, {"", ""},
-        {"12", "12"},             {"abcd", "a,bcd"}, {"123456", "123,456"},
+        {"1234567", "1,234,567"}, {"999", "999"},        {"1000", "1,000"}, {"", ""}, {"12", "12"},
+        {"abcd", "a,bcd"},        {"123456", "123,456"},
     };
     for (const auto& c : commas) {
         std::string out = "old";

@@ -113,9 +113,13 @@ std::string GetSpecialFolder(SpecialFolder folder) {
     return std::string();
 }
 
-std::string GetWindowsFolder() { return InWinePrefix("windows"); }
+std::string GetWindowsFolder() {
+    return InWinePrefix("windows");
+}
 
-std::string GetSystemFolder() { return InWinePrefix("windows/system32"); }
+std::string GetSystemFolder() {
+    return InWinePrefix("windows/system32");
+}
 
 std::string DriveRootOf(const std::string& folder) {
     const std::size_t sep = LastSepPos(folder);
