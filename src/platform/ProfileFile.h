@@ -3,7 +3,9 @@
 // Windows uses the system's profile-string functions, which read and write the file in the
 // ANSI code page. POSIX reads and writes UTF-8 files with the same rules: section and key
 // names compare without case, blanks around keys and values are dropped, a value in matching
-// quotes loses them, the first of duplicate keys wins, comment lines are ignored.
+// quotes loses them, only the first of duplicate sections is searched and the first of
+// duplicate keys wins. There is no comment syntax: ";x=1" is a key named ";x", which no
+// program asks for, so comment lines are ignored in effect.
 #pragma once
 
 #include <cstddef>

@@ -2,6 +2,7 @@
 #include "platform/FileSystem.h"
 
 #include "platform/Path.h"
+#include "platform/posix/ErrnoMap.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -202,6 +203,10 @@ const char* WindowsText(int code) {
 }
 
 } // namespace
+
+int WindowsErrorFromErrno(int e, const std::string& path) {
+    return MapErrno(e, path);
+}
 
 bool GetFileStatus(const std::string& path, FileStatus& status) {
     struct stat st {};
