@@ -95,9 +95,18 @@ TEST_F(SyncConfigTest, LongProgramFolderIsKeptWhole) {
 
 TEST_F(SyncConfigTest, IntegersReadAsAtoiDoes) {
     const std::pair<const char*, int> cases[] = {
-        {"8080", 8080},      {" 42x", 42},  {"\t-7", -7},     {"+5", 5},
-        {"x5", 0},           {"", 0},       {"- 5", 0},       {"007", 7},
-        {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"0x1F", 0}, {"１２", 0},
+        {"8080", 8080},
+        {" 42x", 42},
+        {"\t-7", -7},
+        {"+5", 5},
+        {"x5", 0},
+        {"", 0},
+        {"- 5", 0},
+        {"007", 7},
+        {"99999999999", INT_MAX},
+        {"-99999999999", INT_MIN},
+        {"0x1F", 0},
+        {"１２", 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(AtoiValue(c.first), c.second) << c.first;
@@ -194,8 +203,9 @@ TEST(LinkNames, SuffixRules) {
     EXPECT_LE(g_szAppDisplayName.size(), kLinkNameMax);
     EXPECT_EQ(g_szAppDisplayName.compare(0, 12, "Lumen Forge "), 0);
     EXPECT_EQ((g_szAppDisplayName.size() - 12) % 3, 0u); // no character is split
-    EXPECT_EQ((g_szEmergencyLinkName.size() - std::string("Lumen Forge - 다운로드 장애시 ").size()) % 3,
-              0u);
+    EXPECT_EQ(
+        (g_szEmergencyLinkName.size() - std::string("Lumen Forge - 다운로드 장애시 ").size()) % 3,
+        0u);
     EXPECT_LE(g_szEmergencyLinkName.size(), kLinkNameMax);
 }
 
