@@ -1,0 +1,82 @@
+// HTTP/1.1 client: one session, one reusable (kept-alive) connection to a server, and HEAD
+// or GET requests on it that are never answered from a cache and follow redirects.
+//
+// Windows uses WinINet; POSIX uses libcurl with one easy handle per connection, so every
+// request of a connection travels over the same TCP connection while the server keeps it.
+//
+// Transport failures (connection refused or dropped, time-outs, protocol errors) are raised
+// as CHttpError carrying a message text; everything else is a return value.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace plat {
+
+class CHttpError : public std::runtime_error {
+public:
+    explicit CHttpError(const std::string& message, int nCode = 0)
+        : std::runtime_error(message), m_nCode(nCode) {}
+    // The system's or the library's error number, 0 when there is none.
+    int Code() const { return m_nCode; }
+
+private:
+    int m_nCode;
+};
+
+struct HttpTimeouts {
+    // A connection that cannot be made within this time fails.
+    int nConnectMs = 30000;
+    // A response that delivers nothing (head or body) for this long fails.
+    int nReceiveMs = 60000;
+};
+
+class CHttpRequest {
+public:
+    virtual ~CHttpRequest() = default;
+    // Sends the request (no extra headers, no body) and waits for the head of the final
+    // response, redirects followed. Raises CHttpError on a transport failure.
+    virtual void Send() = 0;
+    // The final response's status code; false when there is none to read.
+    virtual bool QueryStatusCode(int& nStatus) = 0;
+    // The text of one header of the final response (name without case); false when absent.
+    virtual bool QueryHeader(const std::string& name, std::string& value) = 0;
+    // Up to size bytes of the body; 0 at its end. Raises CHttpError on a transport failure
+    // (a connection dropped before the announced length, nothing received for the receive
+    // time-out).
+    virtual std::size_t Read(void* buffer, std::size_t size) = 0;
+    // Ends the request; the connection stays open for the next request when the server keeps
+    // it. Safe to call more than once; the destructor calls it.
+    virtual void Close() = 0;
+};
+
+class CHttpConnection {
+public:
+    virtual ~CHttpConnection() = default;
+    // A request for verb ("HEAD" or "GET") and objectPath on this connection, HTTP/1.1,
+    // with acceptTypes (an array ending with nullptr) as its Accept header, not answered from
+    // a cache, keeping the connection alive. The path is sent as given, except that
+    // characters a request line cannot carry are sent as WinINet sends them ("\" as "/",
+    // blanks and control characters as %XX). nullptr when no request could be created.
+    virtual std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
+                                                      const std::string& objectPath,
+                                                      const char* const* acceptTypes) = 0;
+};
+
+class CHttpSession {
+public:
+    virtual ~CHttpSession() = default;
+    // A connection object for host (name or dotted address) and port. It does not contact
+    // the server; an unreachable server is reported by the first request. nullptr when no
+    // connection object can be made.
+    virtual std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort) = 0;
+};
+
+// A session with the given user-agent name and the system's proxy settings (loopback
+// addresses never go through a proxy). nullptr when the system cannot open one.
+std::unique_ptr<CHttpSession> OpenHttpSession(const std::string& agent,
+                                              const HttpTimeouts& timeouts = HttpTimeouts());
+
+} // namespace plat

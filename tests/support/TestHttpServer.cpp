@@ -1,0 +1,351 @@
+#include "support/TestHttpServer.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+using SocketHandle = SOCKET;
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+using SocketHandle = int;
+#endif
+
+namespace kstest {
+
+namespace {
+
+#ifdef _WIN32
+constexpr SocketHandle kNoSocket = INVALID_SOCKET;
+void CloseSocket(SocketHandle s) {
+    ::closesocket(s);
+}
+void ShutdownSocket(SocketHandle s) {
+    ::shutdown(s, SD_BOTH);
+}
+struct WinsockInit {
+    WinsockInit() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+};
+#else
+constexpr SocketHandle kNoSocket = -1;
+void CloseSocket(SocketHandle s) {
+    ::close(s);
+}
+void ShutdownSocket(SocketHandle s) {
+    ::shutdown(s, SHUT_RDWR);
+}
+#endif
+
+SocketHandle ToSocket(std::intptr_t s) {
+    return static_cast<SocketHandle>(s);
+}
+
+bool SendAll(SocketHandle s, const char* data, std::size_t size) {
+    while (size > 0) {
+        const int n = static_cast<int>(::send(s, data, static_cast<int>(size), 0));
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string Trim(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Reads one request head ("...\r\n\r\n") from s, keeping what follows in pending.
+bool ReadHead(SocketHandle s, std::string& pending, std::string& head) {
+    for (;;) {
+        const std::size_t end = pending.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            head = pending.substr(0, end);
+            pending.erase(0, end + 4);
+            return true;
+        }
+        char buf[4096];
+        const int n = static_cast<int>(::recv(s, buf, sizeof buf, 0));
+        if (n <= 0)
+            return false;
+        pending.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+HttpRequestSeen ParseHead(const std::string& head, int nConnection) {
+    HttpRequestSeen request;
+    request.nConnection = nConnection;
+    std::size_t lineEnd = head.find("\r\n");
+    const std::string requestLine = head.substr(0, lineEnd);
+    const std::size_t sp1 = requestLine.find(' ');
+    const std::size_t sp2 = requestLine.rfind(' ');
+    request.strMethod = requestLine.substr(0, sp1);
+    if (sp1 != std::string::npos && sp2 > sp1) {
+        request.strTarget = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
+        request.strVersion = requestLine.substr(sp2 + 1);
+    }
+    while (lineEnd != std::string::npos) {
+        const std::size_t start = lineEnd + 2;
+        lineEnd = head.find("\r\n", start);
+        const std::string line = head.substr(start, lineEnd - start);
+        const std::size_t colon = line.find(':');
+        if (colon != std::string::npos)
+            request.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
+    }
+    return request;
+}
+
+// "%XX" escapes decoded; anything else kept.
+std::string PercentDecode(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool HasHeader(const HttpScriptedResponse& response, const char* name) {
+    for (const auto& header : response.headers) {
+        if (Lower(header.first) == Lower(name))
+            return true;
+    }
+    return false;
+}
+
+#ifdef _WIN32
+const WinsockInit g_winsock;
+#endif
+
+} // namespace
+
+std::string HttpDate(std::int64_t t) {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+#ifdef _WIN32
+    ::gmtime_s(&tm, &tt);
+#else
+    ::gmtime_r(&tt, &tm);
+#endif
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday],
+                  tm.tm_mday, months[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec);
+    return buf;
+}
+
+TestHttpServer::TestHttpServer() {
+    SocketHandle s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == kNoSocket)
+        throw std::runtime_error("test server: no socket");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 64) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        CloseSocket(s);
+        throw std::runtime_error("test server: cannot listen");
+    }
+    m_listen = static_cast<std::intptr_t>(s);
+    m_nPort = ntohs(addr.sin_port);
+    m_handler = [this](const HttpRequestSeen& request) { return FolderResponse(request); };
+    m_acceptThread = std::thread(&TestHttpServer::AcceptLoop, this);
+}
+
+TestHttpServer::~TestHttpServer() {
+    m_bStopping = true;
+    ReleaseStalls();
+    ShutdownSocket(ToSocket(m_listen));
+    CloseSocket(ToSocket(m_listen));
+    m_acceptThread.join();
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (std::intptr_t s : m_openSockets)
+            ShutdownSocket(ToSocket(s));
+        workers.swap(m_workers);
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+}
+
+void TestHttpServer::SetHandler(Handler handler) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
+void TestHttpServer::ServeFolder(const std::string& root) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_strRoot = root;
+}
+
+HttpScriptedResponse TestHttpServer::FolderResponse(const HttpRequestSeen& request) const {
+    std::string root;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        root = m_strRoot;
+    }
+    HttpScriptedResponse response;
+    std::string relative = PercentDecode(request.strTarget.substr(0, request.strTarget.find('?')));
+    while (!relative.empty() && relative[0] == '/')
+        relative.erase(0, 1);
+    for (char& c : relative) {
+        if (c == '/')
+            c = plat::kPathSep;
+    }
+    plat::FileStatus status;
+    const std::string path = plat::JoinPath(root, relative);
+    if (root.empty() || relative.find("..") != std::string::npos ||
+        !plat::GetFileStatus(path, status) || status.bFolder) {
+        response.nStatus = 404;
+        response.strReason = "Not Found";
+        response.strBody = "not found";
+        return response;
+    }
+    response.headers.emplace_back("Last-Modified", HttpDate(status.tModify));
+    response.strBody = ReadFileBytes(path);
+    return response;
+}
+
+int TestHttpServer::RequestCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_requests.size());
+}
+
+std::vector<HttpRequestSeen> TestHttpServer::Requests() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+void TestHttpServer::ReleaseStalls() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bReleased = true;
+    }
+    m_stallCv.notify_all();
+}
+
+void TestHttpServer::Stall() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_stallCv.wait_for(lock, std::chrono::seconds(120), [this] { return m_bReleased; });
+}
+
+void TestHttpServer::AcceptLoop() {
+    while (!m_bStopping) {
+        const SocketHandle s = ::accept(ToSocket(m_listen), nullptr, nullptr);
+        if (s == kNoSocket)
+            break;
+        if (m_bStopping) {
+            CloseSocket(s);
+            break;
+        }
+        const int nConnection = ++m_nConnections;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_openSockets.push_back(static_cast<std::intptr_t>(s));
+        m_workers.emplace_back(&TestHttpServer::Serve, this, static_cast<std::intptr_t>(s),
+                               nConnection);
+    }
+}
+
+void TestHttpServer::Serve(std::intptr_t socket, int nConnection) {
+    const SocketHandle s = ToSocket(socket);
+    std::string pending;
+    std::string head;
+    while (!m_bStopping && ReadHead(s, pending, head)) {
+        const HttpRequestSeen request = ParseHead(head, nConnection);
+        Handler handler;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_requests.push_back(request);
+            handler = m_handler;
+        }
+        const HttpScriptedResponse response = handler(request);
+        const auto connection = request.headers.find("connection");
+        const bool bClientCloses =
+            connection != request.headers.end() && Lower(connection->second) == "close";
+        if (!SendResponse(s, request, response) || response.bClose || bClientCloses)
+            break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_openSockets.erase(std::remove(m_openSockets.begin(), m_openSockets.end(), socket),
+                            m_openSockets.end());
+    }
+    ShutdownSocket(s);
+    CloseSocket(s);
+}
+
+bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& request,
+                                  const HttpScriptedResponse& response) {
+    const SocketHandle s = ToSocket(socket);
+    if (response.bStallBeforeHeaders) {
+        Stall();
+        return false;
+    }
+    std::string out =
+        "HTTP/1.1 " + std::to_string(response.nStatus) + " " + response.strReason + "\r\n";
+    for (const auto& header : response.headers)
+        out += header.first + ": " + header.second + "\r\n";
+    if (response.bAutoContentLength && !HasHeader(response, "Content-Length"))
+        out += "Content-Length: " + std::to_string(response.strBody.size()) + "\r\n";
+    out += "\r\n";
+    const std::size_t headSize = out.size();
+    if (request.strMethod != "HEAD")
+        out += response.strBody;
+
+    std::size_t limit = out.size();
+    bool bStall = false;
+    if (response.nStallAfter != std::string::npos && headSize + response.nStallAfter < limit) {
+        limit = headSize + response.nStallAfter;
+        bStall = true;
+    }
+    const bool bDrop =
+        response.nDropAfter != std::string::npos && headSize + response.nDropAfter < limit;
+    if (bDrop)
+        limit = headSize + response.nDropAfter;
+    if (!SendAll(s, out.data(), limit))
+        return false;
+    if (bDrop)
+        return false;
+    if (bStall) {
+        Stall();
+        return false;
+    }
+    return true;
+}
+
+} // namespace kstest
