@@ -5,7 +5,9 @@
 #include "support/TempDir.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -17,6 +19,7 @@ using SocketHandle = SOCKET;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 using SocketHandle = int;
@@ -54,9 +57,39 @@ SocketHandle ToSocket(std::intptr_t s) {
     return static_cast<SocketHandle>(s);
 }
 
-bool SendAll(SocketHandle s, const char* data, std::size_t size) {
+#ifdef MSG_NOSIGNAL
+// A client that hangs up mid-body must not end the test process with SIGPIPE.
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+// Waits until s can be read (or written) or the server stops. Blocking calls are not used on
+// their own: a shutdown from another thread does not end them everywhere (Wine keeps a recv
+// waiting until the peer closes).
+bool WaitReady(SocketHandle s, bool bWrite, const std::atomic<bool>& bStopping) {
+    while (!bStopping) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval tick{0, 50 * 1000};
+        const int n = ::select(static_cast<int>(s) + 1, bWrite ? nullptr : &set,
+                               bWrite ? &set : nullptr, nullptr, &tick);
+        if (n > 0)
+            return true;
+        if (n < 0)
+            return false;
+    }
+    return false;
+}
+
+bool SendAll(SocketHandle s, const char* data, std::size_t size,
+             const std::atomic<bool>& bStopping) {
     while (size > 0) {
-        const int n = static_cast<int>(::send(s, data, static_cast<int>(size), 0));
+        if (!WaitReady(s, true, bStopping))
+            return false;
+        const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
+        const int n = static_cast<int>(::send(s, data, chunk, kSendFlags));
         if (n <= 0)
             return false;
         data += n;
@@ -79,7 +112,8 @@ std::string Trim(const std::string& text) {
 }
 
 // Reads one request head ("...\r\n\r\n") from s, keeping what follows in pending.
-bool ReadHead(SocketHandle s, std::string& pending, std::string& head) {
+bool ReadHead(SocketHandle s, std::string& pending, std::string& head,
+              const std::atomic<bool>& bStopping) {
     for (;;) {
         const std::size_t end = pending.find("\r\n\r\n");
         if (end != std::string::npos) {
@@ -87,6 +121,8 @@ bool ReadHead(SocketHandle s, std::string& pending, std::string& head) {
             pending.erase(0, end + 4);
             return true;
         }
+        if (!WaitReady(s, false, bStopping))
+            return false;
         char buf[4096];
         const int n = static_cast<int>(::recv(s, buf, sizeof buf, 0));
         if (n <= 0)
@@ -254,14 +290,16 @@ std::vector<HttpRequestSeen> TestHttpServer::Requests() const {
 void TestHttpServer::ReleaseStalls() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_bReleased = true;
+        ++m_nStallRelease;
     }
     m_stallCv.notify_all();
 }
 
 void TestHttpServer::Stall() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_stallCv.wait_for(lock, std::chrono::seconds(120), [this] { return m_bReleased; });
+    const unsigned nRelease = m_nStallRelease;
+    m_stallCv.wait_for(lock, std::chrono::seconds(120),
+                       [&] { return m_bStopping || m_nStallRelease != nRelease; });
 }
 
 void TestHttpServer::AcceptLoop() {
@@ -285,7 +323,7 @@ void TestHttpServer::Serve(std::intptr_t socket, int nConnection) {
     const SocketHandle s = ToSocket(socket);
     std::string pending;
     std::string head;
-    while (!m_bStopping && ReadHead(s, pending, head)) {
+    while (!m_bStopping && ReadHead(s, pending, head, m_bStopping)) {
         const HttpRequestSeen request = ParseHead(head, nConnection);
         Handler handler;
         {
@@ -316,6 +354,8 @@ bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& r
         Stall();
         return false;
     }
+    if (response.bCloseBeforeHeaders)
+        return false;
     std::string out =
         "HTTP/1.1 " + std::to_string(response.nStatus) + " " + response.strReason + "\r\n";
     for (const auto& header : response.headers)
@@ -337,7 +377,7 @@ bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& r
         response.nDropAfter != std::string::npos && headSize + response.nDropAfter < limit;
     if (bDrop)
         limit = headSize + response.nDropAfter;
-    if (!SendAll(s, out.data(), limit))
+    if (!SendAll(s, out.data(), limit, m_bStopping))
         return false;
     if (bDrop)
         return false;

@@ -35,6 +35,7 @@ struct HttpScriptedResponse {
     std::size_t nDropAfter = std::string::npos;  // close the connection after this many bytes
     std::size_t nStallAfter = std::string::npos; // stop sending after this many body bytes
     bool bStallBeforeHeaders = false;            // never answer
+    bool bCloseBeforeHeaders = false;            // close the connection without an answer
     bool bClose = false;                         // close the connection after the response
 };
 
@@ -63,7 +64,8 @@ public:
     int ConnectionCount() const { return m_nConnections.load(); }
     std::vector<HttpRequestSeen> Requests() const;
 
-    // Ends every stall at once (they also end when the server goes away).
+    // Ends every stall under way (they also end when the server goes away); later ones stall
+    // again.
     void ReleaseStalls();
 
 private:
@@ -80,7 +82,7 @@ private:
     std::thread m_acceptThread;
     mutable std::mutex m_mutex;
     std::condition_variable m_stallCv;
-    bool m_bReleased = false;
+    unsigned m_nStallRelease = 0; // counts ReleaseStalls calls; a stall ends when it changes
     Handler m_handler;
     std::string m_strRoot;
     std::vector<HttpRequestSeen> m_requests;
