@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing KestrelSync needs on Debian: the native and the
-# mingw-w64 tool chains, GoogleTest, Wine, and the Korean locale that gives Wine the ANSI code
-# page 949 and UTF-8 file names.
+# mingw-w64 tool chains, GoogleTest, libcurl (the POSIX HTTP client), Wine, and the Korean
+# locale that gives Wine the ANSI code page 949 and UTF-8 file names.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 
-packages=(cmake make g++ libgtest-dev libgmock-dev g++-mingw-w64-x86-64 wine wine64 locales)
+packages=(cmake make g++ libgtest-dev libgmock-dev libcurl4-openssl-dev g++-mingw-w64-x86-64
+          wine wine64 locales)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

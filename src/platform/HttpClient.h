@@ -58,8 +58,9 @@ public:
     // A request for verb ("HEAD" or "GET") and objectPath on this connection, HTTP/1.1,
     // with acceptTypes (an array ending with nullptr) as its Accept header, not answered from
     // a cache, keeping the connection alive. The path is sent as given, except that
-    // characters a request line cannot carry are sent as WinINet sends them ("\" as "/",
-    // blanks and control characters as %XX). nullptr when no request could be created.
+    // characters a request line cannot carry are escaped the same way on every platform
+    // ("\" as "/"; blanks, control characters, "#" and bytes from 0x80 up as %XX; see
+    // HttpRequestPath). nullptr when no request could be created.
     virtual std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
                                                       const std::string& objectPath,
                                                       const char* const* acceptTypes) = 0;

@@ -1,0 +1,503 @@
+// POSIX HTTP client through libcurl. A connection owns one easy handle and one multi handle
+// (whose connection cache keeps the TCP connection between requests). The body is pulled:
+// Read drives the transfer only until it has bytes for the caller, and the write callback
+// pauses the transfer while the small buffer is full, so a body never sits in memory whole.
+#include "platform/HttpClient.h"
+#include "platform/HttpPath.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace plat {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Body bytes held between the transfer and Read; one more callback chunk may come on top.
+constexpr std::size_t kBufferLimit = 64 * 1024;
+constexpr long kMaxRedirects = 30;
+// Longest single wait in curl_multi_poll, so that the receive time-out is checked in time.
+constexpr int kPollSliceMs = 250;
+
+class CCurlGlobal {
+public:
+    CCurlGlobal() : m_bReady(::curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {}
+    ~CCurlGlobal() {
+        if (m_bReady)
+            ::curl_global_cleanup();
+    }
+    CCurlGlobal(const CCurlGlobal&) = delete;
+    CCurlGlobal& operator=(const CCurlGlobal&) = delete;
+    bool Ready() const { return m_bReady; }
+
+private:
+    bool m_bReady;
+};
+
+bool CurlReady() {
+    static const CCurlGlobal global;
+    return global.Ready();
+}
+
+struct EasyCleanup {
+    void operator()(CURL* easy) const { ::curl_easy_cleanup(easy); }
+};
+struct MultiCleanup {
+    void operator()(CURLM* multi) const { ::curl_multi_cleanup(multi); }
+};
+struct SlistFree {
+    void operator()(curl_slist* list) const { ::curl_slist_free_all(list); }
+};
+using CCurlEasy = std::unique_ptr<CURL, EasyCleanup>;
+using CCurlMulti = std::unique_ptr<CURLM, MultiCleanup>;
+using CCurlList = std::unique_ptr<curl_slist, SlistFree>;
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string Trim(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool IsLoopback(const std::string& host) {
+    return EqualNoCase(host, "localhost") || host.compare(0, 4, "127.") == 0 || host == "::1" ||
+           host == "[::1]";
+}
+
+class CCurlRequest;
+
+struct CurlConnection {
+    CCurlMulti multi;
+    CCurlEasy easy;
+    std::string strBaseUrl; // "http://host:port"
+    bool bLoopback = false;
+    std::string strAgent;
+    HttpTimeouts timeouts;
+    // The request whose transfer the easy handle carries now, if any.
+    CCurlRequest* pActive = nullptr;
+};
+
+class CCurlRequest : public CHttpRequest {
+public:
+    CCurlRequest(std::shared_ptr<CurlConnection> connection, std::string verb, std::string target,
+                 std::string accept)
+        : m_connection(std::move(connection)), m_strVerb(std::move(verb)),
+          m_strTarget(std::move(target)), m_strAccept(std::move(accept)) {}
+    ~CCurlRequest() override { Close(); }
+
+    void Send() override {
+        if (m_failure)
+            throw *m_failure;
+        if (m_bClosed)
+            throw CHttpError("The request is closed");
+        Detach();
+        if (m_connection->pActive)
+            m_connection->pActive->Supersede();
+        ResetResponse();
+        Configure();
+        const CURLMcode added = ::curl_multi_add_handle(Multi(), Easy());
+        if (added != CURLM_OK)
+            Fail(CHttpError(::curl_multi_strerror(added), static_cast<int>(added)));
+        m_bAttached = true;
+        m_connection->pActive = this;
+        Drive([this] { return m_bHeadDone; });
+        if (!m_bHeadDone)
+            Fail(ResultError(m_result != CURLE_OK ? m_result : CURLE_GOT_NOTHING));
+    }
+
+    bool QueryStatusCode(int& nStatus) override {
+        if (!HasAnswer())
+            return false;
+        nStatus = m_nStatus;
+        return true;
+    }
+
+    bool QueryHeader(const std::string& name, std::string& value) override {
+        return HasAnswer() && FindHeader(name, value);
+    }
+
+    std::size_t Read(void* buffer, std::size_t size) override {
+        if (m_failure)
+            throw *m_failure;
+        if (m_bClosed)
+            throw CHttpError("The request is closed");
+        if (size == 0 || !m_bHeadDone)
+            return 0;
+        for (;;) {
+            const std::size_t pending = m_buffer.size() - m_nBufferPos;
+            if (pending > 0) {
+                const std::size_t n = std::min(size, pending);
+                std::memcpy(buffer, m_buffer.data() + m_nBufferPos, n);
+                m_nBufferPos += n;
+                return n;
+            }
+            if (m_bDone) {
+                if (m_result != CURLE_OK)
+                    Fail(ResultError(m_result));
+                if (m_nBodyLength >= 0 && m_nBodyReceived < m_nBodyLength)
+                    Fail(ResultError(CURLE_PARTIAL_FILE));
+                return 0;
+            }
+            if (m_bPaused) {
+                m_bPaused = false;
+                // May hand the held-back data to OnBody at once.
+                const CURLcode resumed = ::curl_easy_pause(Easy(), CURLPAUSE_CONT);
+                if (resumed != CURLE_OK)
+                    Fail(ResultError(resumed));
+                continue;
+            }
+            Drive([this] { return m_buffer.size() > m_nBufferPos || m_bPaused; });
+        }
+    }
+
+    void Close() override {
+        if (m_bAttached && m_bHeadDone && AllArrived()) {
+            // A response that has fully arrived ends normally and leaves the connection cached.
+            int running = 0;
+            ::curl_multi_perform(Multi(), &running);
+            CollectDone();
+        }
+        // A transfer removed before its end closes its TCP connection; the next request on
+        // this connection opens a new one.
+        Detach();
+        m_bClosed = true;
+        std::string().swap(m_buffer);
+        m_nBufferPos = 0;
+    }
+
+private:
+    // Like a closed WinINet handle, a closed or failed request has no answer to show.
+    bool HasAnswer() const { return m_bHeadDone && !m_bClosed && !m_failure; }
+
+    bool FindHeader(const std::string& name, std::string& value) const {
+        for (const auto& header : m_headers) {
+            if (EqualNoCase(header.first, name)) {
+                value = header.second;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    CURL* Easy() const { return m_connection->easy.get(); }
+    CURLM* Multi() const { return m_connection->multi.get(); }
+
+    // Another request of the connection takes the easy handle over.
+    void Supersede() {
+        Detach();
+        if (!m_failure && !m_bDone)
+            m_failure = std::make_unique<CHttpError>(
+                "The request was ended by another request on the same connection");
+    }
+
+    void ResetResponse() {
+        m_bHeadDone = false;
+        m_bDone = false;
+        m_bPaused = false;
+        m_bConnected = false;
+        m_result = CURLE_OK;
+        m_nStatus = 0;
+        m_nPendingStatus = 0;
+        m_headers.clear();
+        m_pendingHeaders.clear();
+        m_buffer.clear();
+        m_nBufferPos = 0;
+        m_nBodyLength = -1;
+        m_nBodyReceived = 0;
+        m_errorBuffer[0] = '\0';
+    }
+
+    void Configure() {
+        CURL* easy = Easy();
+        ::curl_easy_reset(easy);
+        const std::string url = m_connection->strBaseUrl + m_strTarget;
+        m_requestHeaders.reset(::curl_slist_append(nullptr, m_strAccept.c_str()));
+        const HttpTimeouts& timeouts = m_connection->timeouts;
+        bool bOk =
+            ::curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_USERAGENT, m_connection->strAgent.c_str()) ==
+                CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_requestHeaders.get()) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                               static_cast<long>(std::max(timeouts.nConnectMs, 1))) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CCurlRequest::OnHeader) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CCurlRequest::OnBody) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CCurlRequest::OnPrereq) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_PREREQDATA, this) == CURLE_OK;
+        if (m_strVerb == "HEAD") {
+            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_NOBODY, 1L) == CURLE_OK;
+        } else {
+            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+            if (m_strVerb != "GET")
+                bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_strVerb.c_str()) ==
+                                 CURLE_OK;
+        }
+        // Loopback never goes through a proxy; other hosts take the environment's settings.
+        if (m_connection->bLoopback)
+            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
+        if (!bOk || !m_requestHeaders)
+            Fail(CHttpError("The request could not be set up", CURLE_FAILED_INIT));
+    }
+
+    // Runs the transfer until ready() holds or it ends. Raises CHttpError when nothing arrives
+    // for the receive time-out once the request is on its way; curl itself bounds the connect.
+    template <typename Ready>
+    void Drive(Ready ready) {
+        m_lastActivity = Clock::now();
+        const auto receive = std::chrono::milliseconds(m_connection->timeouts.nReceiveMs);
+        for (;;) {
+            int running = 0;
+            const CURLMcode performed = ::curl_multi_perform(Multi(), &running);
+            if (performed != CURLM_OK)
+                Fail(CHttpError(::curl_multi_strerror(performed), static_cast<int>(performed)));
+            CollectDone();
+            if (m_bDone || ready())
+                return;
+            int nWaitMs = kPollSliceMs;
+            if (m_bConnected) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      m_lastActivity + receive - Clock::now())
+                                      .count();
+                if (left <= 0) {
+                    Fail(CHttpError(std::string(::curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
+                                        ": nothing received for " +
+                                        std::to_string(m_connection->timeouts.nReceiveMs) + " ms",
+                                    CURLE_OPERATION_TIMEDOUT));
+                }
+                nWaitMs = static_cast<int>(std::min<long long>(left, nWaitMs));
+            }
+            const CURLMcode polled = ::curl_multi_poll(Multi(), nullptr, 0, nWaitMs, nullptr);
+            if (polled != CURLM_OK)
+                Fail(CHttpError(::curl_multi_strerror(polled), static_cast<int>(polled)));
+        }
+    }
+
+    void CollectDone() {
+        int nLeft = 0;
+        while (CURLMsg* message = ::curl_multi_info_read(Multi(), &nLeft)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == Easy() && m_bAttached) {
+                m_bDone = true;
+                m_result = message->data.result;
+            }
+        }
+        if (m_bDone)
+            Detach();
+    }
+
+    void Detach() {
+        if (m_bAttached) {
+            ::curl_multi_remove_handle(Multi(), Easy());
+            m_bAttached = false;
+        }
+        if (m_connection->pActive == this)
+            m_connection->pActive = nullptr;
+    }
+
+    bool AllArrived() const {
+        return m_strVerb == "HEAD" || (m_nBodyLength >= 0 && m_nBodyReceived >= m_nBodyLength);
+    }
+
+    // Ends the request for good: every later call raises the same error.
+    [[noreturn]] void Fail(const CHttpError& error) {
+        m_failure = std::make_unique<CHttpError>(error);
+        Detach();
+        throw *m_failure;
+    }
+
+    CHttpError ResultError(CURLcode code) const {
+        std::string text = ::curl_easy_strerror(code);
+        if (m_errorBuffer[0] != '\0' && text != m_errorBuffer)
+            text += std::string(": ") + m_errorBuffer;
+        return CHttpError(text, static_cast<int>(code));
+    }
+
+    static int OnPrereq(void* self, char*, char*, int, int) {
+        auto* request = static_cast<CCurlRequest*>(self);
+        request->m_bConnected = true;
+        request->m_lastActivity = Clock::now();
+        return CURL_PREREQFUNC_OK;
+    }
+
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+        const std::size_t length = size * count;
+        static_cast<CCurlRequest*>(self)->HeaderLine(std::string(data, length));
+        return length;
+    }
+
+    void HeaderLine(const std::string& raw) {
+        m_lastActivity = Clock::now();
+        if (raw.compare(0, 5, "HTTP/") == 0) {
+            const std::size_t space = raw.find(' ');
+            m_nPendingStatus = space == std::string::npos ? 0 : std::atoi(raw.c_str() + space + 1);
+            m_pendingHeaders.clear();
+            return;
+        }
+        if (!raw.empty() && (raw[0] == ' ' || raw[0] == '\t') && !m_pendingHeaders.empty()) {
+            const std::string more = Trim(raw);
+            if (!more.empty())
+                m_pendingHeaders.back().second += " " + more;
+            return;
+        }
+        const std::string line = Trim(raw);
+        if (!line.empty()) {
+            const std::size_t colon = line.find(':');
+            if (colon != std::string::npos)
+                m_pendingHeaders.emplace_back(Trim(line.substr(0, colon)),
+                                              Trim(line.substr(colon + 1)));
+            return;
+        }
+        // The end of one response head: interim answers and redirects that curl follows are
+        // not the final response.
+        if (m_nPendingStatus >= 100 && m_nPendingStatus < 200)
+            return;
+        if (m_nPendingStatus >= 300 && m_nPendingStatus < 400) {
+            for (const auto& header : m_pendingHeaders) {
+                if (EqualNoCase(header.first, "Location"))
+                    return;
+            }
+        }
+        m_nStatus = m_nPendingStatus;
+        m_headers.swap(m_pendingHeaders);
+        m_pendingHeaders.clear();
+        m_bHeadDone = true;
+        if (m_strVerb != "HEAD" && m_nStatus != 204 && m_nStatus != 304) {
+            std::string length;
+            if (FindHeader("Content-Length", length)) {
+                char* end = nullptr;
+                const unsigned long long n = std::strtoull(length.c_str(), &end, 10);
+                if (end != length.c_str() && *end == '\0')
+                    m_nBodyLength = static_cast<std::int64_t>(n);
+            }
+        }
+    }
+
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+        return static_cast<CCurlRequest*>(self)->Body(data, size * count);
+    }
+
+    std::size_t Body(const char* data, std::size_t length) {
+        m_lastActivity = Clock::now();
+        const std::size_t pending = m_buffer.size() - m_nBufferPos;
+        if (pending > 0 && pending + length > kBufferLimit) {
+            m_bPaused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        m_buffer.erase(0, m_nBufferPos);
+        m_nBufferPos = 0;
+        m_buffer.append(data, length);
+        m_nBodyReceived += static_cast<std::int64_t>(length);
+        return length;
+    }
+
+    std::shared_ptr<CurlConnection> m_connection;
+    std::string m_strVerb;
+    std::string m_strTarget;
+    std::string m_strAccept;
+    CCurlList m_requestHeaders;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+
+    bool m_bAttached = false;
+    bool m_bClosed = false;
+    bool m_bHeadDone = false;
+    bool m_bDone = false;
+    bool m_bPaused = false;
+    bool m_bConnected = false;
+    CURLcode m_result = CURLE_OK;
+    Clock::time_point m_lastActivity;
+
+    int m_nStatus = 0;
+    int m_nPendingStatus = 0;
+    std::vector<std::pair<std::string, std::string>> m_headers;
+    std::vector<std::pair<std::string, std::string>> m_pendingHeaders;
+
+    std::string m_buffer;
+    std::size_t m_nBufferPos = 0;
+    std::int64_t m_nBodyLength = -1;
+    std::int64_t m_nBodyReceived = 0;
+
+    std::unique_ptr<CHttpError> m_failure;
+};
+
+class CCurlConnection : public CHttpConnection {
+public:
+    explicit CCurlConnection(std::shared_ptr<CurlConnection> connection)
+        : m_connection(std::move(connection)) {}
+
+    std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
+                                              const std::string& objectPath,
+                                              const char* const* acceptTypes) override {
+        // The text WinINet sends; without types no Accept header at all.
+        std::string accept = "Accept:";
+        for (const char* const* type = acceptTypes; type && *type; ++type)
+            accept += (type == acceptTypes ? " " : ", ") + std::string(*type);
+        return std::make_unique<CCurlRequest>(m_connection, verb, HttpRequestPath(objectPath),
+                                              std::move(accept));
+    }
+
+private:
+    std::shared_ptr<CurlConnection> m_connection;
+};
+
+class CCurlSession : public CHttpSession {
+public:
+    CCurlSession(std::string agent, const HttpTimeouts& timeouts)
+        : m_strAgent(std::move(agent)), m_timeouts(timeouts) {}
+
+    std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort) override {
+        if (host.empty() || nPort <= 0 || nPort > 65535)
+            return nullptr;
+        auto connection = std::make_shared<CurlConnection>();
+        connection->multi.reset(::curl_multi_init());
+        connection->easy.reset(::curl_easy_init());
+        if (!connection->multi || !connection->easy)
+            return nullptr;
+        const bool bIpv6 = host.find(':') != std::string::npos && host[0] != '[';
+        connection->strBaseUrl =
+            "http://" + (bIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(nPort);
+        connection->bLoopback = IsLoopback(host);
+        connection->strAgent = m_strAgent;
+        connection->timeouts = m_timeouts;
+        return std::make_unique<CCurlConnection>(std::move(connection));
+    }
+
+private:
+    std::string m_strAgent;
+    HttpTimeouts m_timeouts;
+};
+
+} // namespace
+
+std::unique_ptr<CHttpSession> OpenHttpSession(const std::string& agent,
+                                              const HttpTimeouts& timeouts) {
+    if (!CurlReady())
+        return nullptr;
+    return std::make_unique<CCurlSession>(agent, timeouts);
+}
+
+} // namespace plat

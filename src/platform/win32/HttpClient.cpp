@@ -1,0 +1,410 @@
+// Win32 HTTP client through WinINet in asynchronous mode. Every call that may wait on the
+// network is waited for here, bounded by the time-outs, so that a stalled server ends the
+// request even where WinINet's own time-out options are not honoured (Wine). The options are
+// set as well; on Windows whichever ends first reports.
+#include "platform/HttpClient.h"
+#include "platform/HttpPath.h"
+#include "platform/win32/WinText.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace plat {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct InternetHandleCloser {
+    void operator()(HINTERNET handle) const { ::InternetCloseHandle(handle); }
+};
+using CInternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+// Parents are shared so that a child never outlives the handle it was opened from.
+using CSharedInternetHandle = std::shared_ptr<void>;
+
+struct KernelHandleCloser {
+    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using CKernelHandle = std::unique_ptr<void, KernelHandleCloser>;
+
+struct LocalFreer {
+    void operator()(wchar_t* text) const { ::LocalFree(text); }
+};
+
+constexpr DWORD kFirstWinInetError = 12000;
+constexpr DWORD kLastWinInetError = 12175;
+
+std::string TrimEnd(std::string text) {
+    while (!text.empty() &&
+           (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+// WinINet's own text for its codes (wininet.dll carries them), the system's for the rest.
+std::string ErrorText(DWORD code) {
+    wchar_t* raw = nullptr;
+    DWORD n = 0;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    if (code >= kFirstWinInetError && code <= kLastWinInetError) {
+        n = ::FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE,
+                             ::GetModuleHandleW(L"wininet.dll"), code, 0,
+                             reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+    }
+    if (n == 0) {
+        n = ::FormatMessageW(flags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0,
+                             reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+    }
+    const std::unique_ptr<wchar_t, LocalFreer> owned(raw);
+    std::string text = n == 0 ? std::string() : TrimEnd(Narrow(std::wstring_view(raw, n)));
+    if (text.empty())
+        text = "WinINet error";
+    return text + " (" + std::to_string(code) + ")";
+}
+
+CHttpError MakeError(DWORD code) {
+    return CHttpError(ErrorText(code), static_cast<int>(code));
+}
+
+void SetTimeout(HINTERNET handle, DWORD option, int nMs) {
+    DWORD value = static_cast<DWORD>(std::max(nMs, 1));
+    ::InternetSetOptionW(handle, option, &value, sizeof value);
+}
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// State shared between a request and WinINet's status callback. WinINet may complete an
+// abandoned operation, and always reports the closing of the handle, after the request object
+// is gone; the state lives until both have let go of it, and owns every buffer an operation
+// still under way may write to.
+class CRequestState {
+public:
+    // One reference, for the caller.
+    static CRequestState* Create() { return new CRequestState(); }
+    void AddRef() { ++m_nRefs; }
+    void Release() {
+        if (--m_nRefs == 0)
+            delete this;
+    }
+
+    bool Valid() const { return m_event != nullptr; }
+
+    // Called on WinINet's threads.
+    void OnStatus(DWORD status, const void* info) {
+        switch (status) {
+        case INTERNET_STATUS_CONNECTED_TO_SERVER:
+        case INTERNET_STATUS_REQUEST_SENT:
+        case INTERNET_STATUS_RECEIVING_RESPONSE:
+        case INTERNET_STATUS_RESPONSE_RECEIVED:
+        case INTERNET_STATUS_REDIRECT:
+            m_bConnected = true;
+            m_nLastActivityMs = NowMs();
+            break;
+        case INTERNET_STATUS_REQUEST_COMPLETE: {
+            const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+            m_bSucceeded = result->dwResult != 0;
+            m_nError = result->dwError;
+            ::SetEvent(m_event.get());
+            break;
+        }
+        case INTERNET_STATUS_HANDLE_CLOSING:
+            Release();
+            break;
+        default:
+            break;
+        }
+    }
+
+    void BeginOperation() {
+        m_nLastActivityMs = NowMs();
+        ::ResetEvent(m_event.get());
+    }
+
+    // Waits for the operation begun last: for a connection within connectMs, then for
+    // activity at least every receiveMs. False when that time ran out.
+    bool Wait(int nConnectMs, int nReceiveMs) {
+        const std::int64_t start = NowMs();
+        for (;;) {
+            const std::int64_t deadline =
+                m_bConnected ? m_nLastActivityMs + nReceiveMs : start + std::max(nConnectMs, 1);
+            const std::int64_t left = deadline - NowMs();
+            if (left <= 0)
+                return ::WaitForSingleObject(m_event.get(), 0) == WAIT_OBJECT_0;
+            // Short slices: activity moves the deadline without signalling the event.
+            const auto slice = static_cast<DWORD>(std::min<std::int64_t>(left, 100));
+            if (::WaitForSingleObject(m_event.get(), slice) == WAIT_OBJECT_0)
+                return true;
+        }
+    }
+
+    bool Succeeded() const { return m_bSucceeded; }
+    DWORD Error() const { return m_nError; }
+    void MarkConnected() { m_bConnected = true; }
+
+    char* Buffer() { return m_buffer; }
+    static constexpr DWORD kBufferSize = 64 * 1024;
+    DWORD* BytesRead() { return &m_nBytesRead; }
+    DWORD* BytesAvailable() { return &m_nBytesAvailable; }
+
+private:
+    CRequestState() : m_event(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~CRequestState() = default;
+
+    CKernelHandle m_event;
+    std::atomic<int> m_nRefs{1};
+    std::atomic<bool> m_bConnected{false};
+    std::atomic<std::int64_t> m_nLastActivityMs{0};
+    std::atomic<bool> m_bSucceeded{false};
+    std::atomic<DWORD> m_nError{0};
+    char m_buffer[kBufferSize];
+    DWORD m_nBytesRead = 0;
+    DWORD m_nBytesAvailable = 0;
+};
+
+void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    // Sessions and connections carry no context; only requests report here.
+    if (context != 0)
+        reinterpret_cast<CRequestState*>(context)->OnStatus(status, info);
+}
+
+struct RequestStateReleaser {
+    void operator()(CRequestState* state) const { state->Release(); }
+};
+
+class CWinInetRequest : public CHttpRequest {
+public:
+    // state: one reference for this object; the request handle holds its own.
+    CWinInetRequest(CSharedInternetHandle connection, HINTERNET request, CRequestState* state,
+                    bool bHead, const HttpTimeouts& timeouts)
+        : m_connection(std::move(connection)), m_state(state), m_request(request), m_bHead(bHead),
+          m_timeouts(timeouts) {}
+    ~CWinInetRequest() override { Close(); }
+
+    void Send() override {
+        CheckUsable();
+        m_nBodyRead = 0;
+        m_nBodyLength = -1;
+        m_nAvailable = 0;
+        m_state->BeginOperation();
+        if (!::HttpSendRequestW(m_request.get(), nullptr, 0, nullptr, 0))
+            WaitPending(m_timeouts.nConnectMs);
+        m_state->MarkConnected();
+        int nStatus = 0;
+        // A connection closed without any answer: Windows fails the send, Wine reports a
+        // response with status 0.
+        if (!QueryStatusCode(nStatus) || nStatus < 100)
+            Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        std::string length;
+        if (!m_bHead && QueryHeader("Content-Length", length)) {
+            char* end = nullptr;
+            const unsigned long long n = std::strtoull(length.c_str(), &end, 10);
+            if (end != length.c_str() && *end == '\0')
+                m_nBodyLength = static_cast<std::int64_t>(n);
+        }
+    }
+
+    bool QueryStatusCode(int& nStatus) override {
+        if (!m_request)
+            return false;
+        DWORD status = 0;
+        DWORD size = sizeof status;
+        if (!::HttpQueryInfoW(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                              &status, &size, nullptr))
+            return false;
+        nStatus = static_cast<int>(status);
+        return true;
+    }
+
+    bool QueryHeader(const std::string& name, std::string& value) override {
+        if (!m_request)
+            return false;
+        const std::wstring wideName = Wide(name);
+        // HTTP_QUERY_CUSTOM takes the name in the buffer and returns the value in it.
+        std::vector<wchar_t> buf(std::max<std::size_t>(wideName.size() + 1, 256));
+        for (;;) {
+            std::copy(wideName.begin(), wideName.end(), buf.begin());
+            buf[wideName.size()] = L'\0';
+            DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+            if (::HttpQueryInfoW(m_request.get(), HTTP_QUERY_CUSTOM, buf.data(), &size, nullptr)) {
+                value = Narrow(std::wstring_view(buf.data(), size / sizeof(wchar_t)));
+                return true;
+            }
+            if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+                return false;
+            buf.resize(std::max<std::size_t>(size / sizeof(wchar_t) + 1, buf.size() * 2));
+        }
+    }
+
+    std::size_t Read(void* buffer, std::size_t size) override {
+        CheckUsable();
+        if (size == 0)
+            return 0;
+        if (m_nAvailable == 0)
+            m_nAvailable = QueryAvailable();
+        DWORD* got = m_state->BytesRead();
+        *got = 0;
+        if (m_nAvailable > 0) {
+            const DWORD want = static_cast<DWORD>(
+                std::min<std::size_t>({size, m_nAvailable, CRequestState::kBufferSize}));
+            m_state->BeginOperation();
+            if (!::InternetReadFile(m_request.get(), m_state->Buffer(), want, got))
+                WaitPending(m_timeouts.nReceiveMs);
+            std::memcpy(buffer, m_state->Buffer(), *got);
+            m_nAvailable -= std::min<DWORD>(m_nAvailable, *got);
+            m_nBodyRead += *got;
+        }
+        // WinINet ends the data quietly when the server drops the connection early.
+        if (*got == 0 && m_nBodyLength >= 0 && m_nBodyRead < m_nBodyLength)
+            Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+        return *got;
+    }
+
+    void Close() override { m_request.reset(); }
+
+private:
+    void CheckUsable() {
+        if (m_failure)
+            throw *m_failure;
+        if (!m_request)
+            throw CHttpError("The request is closed");
+    }
+
+    // Ends the request for good: every later call raises the same error.
+    [[noreturn]] void Fail(DWORD code) {
+        m_failure = std::make_unique<CHttpError>(MakeError(code));
+        Close();
+        throw *m_failure;
+    }
+
+    // After a call that returned FALSE: waits for it when it went asynchronous, else fails.
+    void WaitPending(int nConnectMs) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING)
+            Fail(error);
+        if (!m_state->Wait(nConnectMs, m_timeouts.nReceiveMs))
+            Fail(ERROR_INTERNET_TIMEOUT);
+        if (!m_state->Succeeded())
+            Fail(m_state->Error() != 0 ? m_state->Error() : ERROR_INTERNET_INTERNAL_ERROR);
+    }
+
+    // Bytes that can be read without waiting, after waiting for some; 0 at the end of the data.
+    DWORD QueryAvailable() {
+        for (;;) {
+            DWORD* available = m_state->BytesAvailable();
+            *available = 0;
+            m_state->BeginOperation();
+            if (::InternetQueryDataAvailable(m_request.get(), available, 0, 0))
+                return *available;
+            // Once the wait is over the data is buffered and the next query answers at once.
+            WaitPending(m_timeouts.nReceiveMs);
+        }
+    }
+
+    CSharedInternetHandle m_connection;
+    std::unique_ptr<CRequestState, RequestStateReleaser> m_state;
+    CInternetHandle m_request;
+    bool m_bHead;
+    HttpTimeouts m_timeouts;
+    std::int64_t m_nBodyRead = 0;
+    std::int64_t m_nBodyLength = -1;
+    DWORD m_nAvailable = 0;
+    std::unique_ptr<CHttpError> m_failure;
+};
+
+class CWinInetConnection : public CHttpConnection {
+public:
+    CWinInetConnection(CSharedInternetHandle connection, const HttpTimeouts& timeouts)
+        : m_connection(std::move(connection)), m_timeouts(timeouts) {}
+
+    std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
+                                              const std::string& objectPath,
+                                              const char* const* acceptTypes) override {
+        std::vector<std::wstring> types;
+        for (const char* const* type = acceptTypes; type && *type; ++type)
+            types.push_back(Wide(*type));
+        std::vector<const wchar_t*> typePointers;
+        for (const std::wstring& type : types)
+            typePointers.push_back(type.c_str());
+        typePointers.push_back(nullptr);
+
+        CRequestState* state = CRequestState::Create();
+        if (!state->Valid()) {
+            state->Release();
+            return nullptr;
+        }
+        // The second reference belongs to the handle, given back when WinINet closes it.
+        state->AddRef();
+        const DWORD flags =
+            INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_KEEP_CONNECTION;
+        HINTERNET request = ::HttpOpenRequestW(
+            m_connection.get(), Wide(verb).c_str(), Wide(HttpRequestPath(objectPath)).c_str(),
+            L"HTTP/1.1", nullptr, typePointers.data(), flags, reinterpret_cast<DWORD_PTR>(state));
+        if (!request) {
+            state->Release();
+            state->Release();
+            return nullptr;
+        }
+        return std::make_unique<CWinInetRequest>(m_connection, request, state, verb == "HEAD",
+                                                 m_timeouts);
+    }
+
+private:
+    CSharedInternetHandle m_connection;
+    HttpTimeouts m_timeouts;
+};
+
+class CWinInetSession : public CHttpSession {
+public:
+    CWinInetSession(HINTERNET session, const HttpTimeouts& timeouts)
+        : m_session(session, InternetHandleCloser()), m_timeouts(timeouts) {}
+
+    std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort) override {
+        if (nPort <= 0 || nPort > 65535)
+            return nullptr;
+        HINTERNET connection = ::InternetConnectW(m_session.get(), Wide(host).c_str(),
+                                                  static_cast<INTERNET_PORT>(nPort), nullptr,
+                                                  nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        if (!connection)
+            return nullptr;
+        CSharedInternetHandle session = m_session;
+        CSharedInternetHandle shared(
+            connection, [session](HINTERNET handle) { ::InternetCloseHandle(handle); });
+        return std::make_unique<CWinInetConnection>(std::move(shared), m_timeouts);
+    }
+
+private:
+    CSharedInternetHandle m_session;
+    HttpTimeouts m_timeouts;
+};
+
+} // namespace
+
+std::unique_ptr<CHttpSession> OpenHttpSession(const std::string& agent,
+                                              const HttpTimeouts& timeouts) {
+    CInternetHandle session(::InternetOpenW(Wide(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
+                                            nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    if (!session)
+        return nullptr;
+    if (::InternetSetStatusCallbackW(session.get(), StatusCallback) ==
+        INTERNET_INVALID_STATUS_CALLBACK)
+        return nullptr;
+    // Connections and requests take these over from the session.
+    SetTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.nConnectMs);
+    SetTimeout(session.get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts.nReceiveMs);
+    SetTimeout(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.nReceiveMs);
+    return std::make_unique<CWinInetSession>(session.release(), timeouts);
+}
+
+} // namespace plat
