@@ -316,6 +316,8 @@ bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& r
         Stall();
         return false;
     }
+    if (response.bDropBeforeHeaders)
+        return false;
     std::string out =
         "HTTP/1.1 " + std::to_string(response.nStatus) + " " + response.strReason + "\r\n";
     for (const auto& header : response.headers)

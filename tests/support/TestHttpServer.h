@@ -35,6 +35,7 @@ struct HttpScriptedResponse {
     std::size_t nDropAfter = std::string::npos;  // close the connection after this many bytes
     std::size_t nStallAfter = std::string::npos; // stop sending after this many body bytes
     bool bStallBeforeHeaders = false;            // never answer
+    bool bDropBeforeHeaders = false;             // close the connection without answering
     bool bClose = false;                         // close the connection after the response
 };
 
