@@ -53,7 +53,8 @@ int CSyncEngine::InitSyncEngine(const CSyncConfig* pConfig) {
 }
 
 void CSyncEngine::ClearDownFileItemList() {
-    WriteLog(g_pMyLog, 1, "CSyncEngine::ClearDownFileItemList> Delete Master Down File List, Cnt = %d",
+    WriteLog(g_pMyLog, 1,
+             "CSyncEngine::ClearDownFileItemList> Delete Master Down File List, Cnt = %d",
              static_cast<int>(m_DownFileItemList.size()));
     m_DownFileItemList.clear();
 }
@@ -78,8 +79,9 @@ int CSyncEngine::StartWorkerThread(std::function<void()> body) {
 int CSyncEngine::GetFileListFileFromFile(DownFileItemList& list) {
     const std::string path =
         plat::JoinPath(m_pConfig->m_strLocalBaseDir, m_pConfig->m_strListFileName);
-    return ReadListFile(path, m_pConfig->m_strLocalBaseDir,
-                        [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); }, list);
+    return ReadListFile(
+        path, m_pConfig->m_strLocalBaseDir,
+        [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); }, list);
 }
 
 bool CSyncEngine::StopSyncThread() {

@@ -31,7 +31,8 @@ int CSyncEngine::IsFileToDownload(const DownFileItem& item) {
         return 1;
     }
     if (item.m_nFileClass == kFileClassSys) {
-        WriteLog(g_pMyLog, 2, "CCobaltSyncThread::IsFileToDownload> Local System File(%s) Already Exist",
+        WriteLog(g_pMyLog, 2,
+                 "CCobaltSyncThread::IsFileToDownload> Local System File(%s) Already Exist",
                  item.m_strTargetFile.c_str());
         return 0;
     }

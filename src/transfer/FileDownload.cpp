@@ -61,11 +61,7 @@ void CSyncEngine::CreateTargetFolder(const std::string& strPath) {
     plat::FileStatus status;
     if (plat::GetFileStatus(folder, status) && status.bFolder)
         return;
-    for (std::size_t i = 0; i < folder.size(); ++i) {
-        if (plat::IsPathSep(folder[i]) && i > 0)
-            plat::CreateFolder(folder.substr(0, i)); // drives and existing folders just fail
-    }
-    plat::CreateFolder(folder);
+    plat::CreateFolderChain(folder);
 }
 
 int CSyncEngine::ClearReadOnlyPropertyOfLocalFile(const DownFileItem& item) {
@@ -107,7 +103,8 @@ int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nEx
         const std::size_t nWritten = std::fwrite(buf, 1, nRead, fp);
         nReceived += static_cast<std::int64_t>(nRead);
         if (nWritten < nRead) {
-            WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadOneFileFromPeer> fwrite() Fail, RetVal = %d",
+            WriteLog(g_pMyLog, 1,
+                     "CSyncEngine::DownloadOneFileFromPeer> fwrite() Fail, RetVal = %d",
                      static_cast<int>(nWritten));
             return -3;
         }
@@ -153,7 +150,8 @@ int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nInde
         local.Reset(plat::OpenFile(item.m_strTargetFile, "wb"));
         if (local.get() == nullptr) {
             const int nError = plat::LastErrorCode();
-            WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Local File Open(%s) Fail",
+            WriteLog(g_pMyLog, 4,
+                     "CSyncEngine::DownloadOneFileFromServer> Local File Open(%s) Fail",
                      item.m_strTargetFile.c_str());
             plat::SetLastErrorCode(nError);
             CMyLog::LogLastErrorText();
@@ -168,7 +166,8 @@ int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nInde
             return r;
         if (!local.Close()) {
             const int nError = plat::LastErrorCode();
-            WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Local File Close(%s) Fail",
+            WriteLog(g_pMyLog, 4,
+                     "CSyncEngine::DownloadOneFileFromServer> Local File Close(%s) Fail",
                      item.m_strTargetFile.c_str());
             plat::SetLastErrorCode(nError);
             CMyLog::LogLastErrorText();

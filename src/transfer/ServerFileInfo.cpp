@@ -60,8 +60,8 @@ int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string
         request->Send();
         int nStatus = 0;
         if (!request->QueryStatusCode(nStatus)) {
-            WriteLog(g_pMyLog, 4, "CSyncEngine::GetServerFileInfo> QueryInfoStatusCode() Return = %d",
-                     0);
+            WriteLog(g_pMyLog, 4,
+                     "CSyncEngine::GetServerFileInfo> QueryInfoStatusCode() Return = %d", 0);
             return -2;
         }
         if (nStatus != 200) {

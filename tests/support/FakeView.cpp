@@ -19,12 +19,18 @@ void FakeView::SetStepText(const std::string& text) {
     m_bBlocked = false;
 }
 
-void FakeView::SetTotalText(const std::string& text) { Record("total:" + text); }
-void FakeView::SetFileNameText(const std::string& text) { Record("file:" + text); }
+void FakeView::SetTotalText(const std::string& text) {
+    Record("total:" + text);
+}
+void FakeView::SetFileNameText(const std::string& text) {
+    Record("file:" + text);
+}
 void FakeView::SetTotalRange(int nLow, int nHigh) {
     Record("totalrange:" + std::to_string(nLow) + "-" + std::to_string(nHigh));
 }
-void FakeView::SetTotalPos(int nPos) { Record("totalpos:" + std::to_string(nPos)); }
+void FakeView::SetTotalPos(int nPos) {
+    Record("totalpos:" + std::to_string(nPos));
+}
 void FakeView::SetFileRange(int nLow, int nHigh) {
     Record("filerange:" + std::to_string(nLow) + "-" + std::to_string(nHigh));
 }
@@ -48,8 +54,7 @@ void FakeView::AddStatusRow(int nKind, const std::string& text) {
         m_rows.emplace_back(nKind, text);
 }
 
-int FakeView::ShowMessageBox(const std::string& text, const std::string& caption,
-                             unsigned nType) {
+int FakeView::ShowMessageBox(const std::string& text, const std::string& caption, unsigned nType) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_calls.push_back("box:" + caption);
     m_boxes.push_back({text, caption, nType});

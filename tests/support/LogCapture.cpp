@@ -18,7 +18,9 @@ LogCapture::LogCapture()
     g_pMyLog = m_pLog.get();
 }
 
-LogCapture::~LogCapture() { g_pMyLog = m_pSaved; }
+LogCapture::~LogCapture() {
+    g_pMyLog = m_pSaved;
+}
 
 std::vector<std::string> LogCapture::LevelsAndMessages() const {
     std::istringstream text(plat::AnsiToUtf8(ReadFileBytes(m_pLog->GetLogPath())));

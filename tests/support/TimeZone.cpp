@@ -30,6 +30,8 @@ ScopedTimeZone::ScopedTimeZone(const char* tz) {
     SetTz(tz);
 }
 
-ScopedTimeZone::~ScopedTimeZone() { SetTz(m_bHad ? m_strOld.c_str() : nullptr); }
+ScopedTimeZone::~ScopedTimeZone() {
+    SetTz(m_bHad ? m_strOld.c_str() : nullptr);
+}
 
 } // namespace kstest

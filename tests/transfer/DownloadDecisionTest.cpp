@@ -42,9 +42,7 @@ protected:
         ASSERT_TRUE(kstest::WriteFileBytes(dir / name, bytes));
         ASSERT_TRUE(plat::SetFileModifyTime(dir / name, kServerTime + offset));
     }
-    std::vector<std::string> DecisionLines() const {
-        return log.Matching("IsFileToDownload>");
-    }
+    std::vector<std::string> DecisionLines() const { return log.Matching("IsFileToDownload>"); }
 };
 
 TEST_F(DownloadDecisionTest, TimeToleranceIsStrictlyGreater) {

@@ -65,8 +65,7 @@ protected:
         path = plat::JoinPath(path, relative.substr(start));
         ASSERT_TRUE(kstest::WriteFileBytes(path, bytes));
     }
-    DownFileItem Item(const std::string& serverFile, const std::string& target,
-                      std::size_t size) {
+    DownFileItem Item(const std::string& serverFile, const std::string& target, std::size_t size) {
         DownFileItem item;
         item.m_strServerFile = serverFile;
         item.m_strTargetFile = target;
@@ -200,8 +199,9 @@ TEST_F(FileDownloadTest, StopRequestEndsAfterTheCurrentBlock) {
     EXPECT_GT(written.size(), 0u);
     EXPECT_LE(written.size(), 4096u);
     EXPECT_EQ(written, body.substr(0, written.size()));
-    EXPECT_THAT(log.Matching("m_nRequestStopFlag"),
-                ElementsAre("DEBUG CSyncEngine::DownloadOneFileFromServer> m_nRequestStopFlag = 1"));
+    EXPECT_THAT(
+        log.Matching("m_nRequestStopFlag"),
+        ElementsAre("DEBUG CSyncEngine::DownloadOneFileFromServer> m_nRequestStopFlag = 1"));
     EXPECT_TRUE(plat::RemoveFile(target));
 }
 

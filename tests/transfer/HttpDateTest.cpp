@@ -1,7 +1,7 @@
+#include "transfer/HttpDate.h"
 #include "engine/SyncEngine.h"
 #include "platform/LocalTime.h"
 #include "support/TimeZone.h"
-#include "transfer/HttpDate.h"
 
 #include <gtest/gtest.h>
 

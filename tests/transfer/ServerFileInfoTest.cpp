@@ -138,7 +138,8 @@ TEST_F(ServerFileInfoTest, TransportErrorIsLogged) {
     EXPECT_EQ(engine.GetServerFileInfo("lumen/prod/a.dll", time, size), -9);
     const std::vector<std::string> lines = log.LevelsAndMessages();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_THAT(lines[0], HasSubstr("ERROR CCobaltSyncThread::GetServerFileInfo>> Exception Msg = "));
+    EXPECT_THAT(lines[0],
+                HasSubstr("ERROR CCobaltSyncThread::GetServerFileInfo>> Exception Msg = "));
     EXPECT_GT(lines[0].size(), std::string("ERROR CCobaltSyncThread::GetServerFileInfo>> "
                                            "Exception Msg = ")
                                    .size());

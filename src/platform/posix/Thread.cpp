@@ -80,7 +80,9 @@ bool CWorkerThread::Join() {
     return true;
 }
 
-void CWorkerThread::Terminate() { Detach(); }
+void CWorkerThread::Terminate() {
+    Detach();
+}
 
 void CWorkerThread::Detach() {
     if (m_pImpl->thread.joinable()) {
@@ -89,8 +91,12 @@ void CWorkerThread::Detach() {
     }
 }
 
-void SleepServingSentMessages(int nMs) { SleepMs(nMs); }
+void SleepServingSentMessages(int nMs) {
+    SleepMs(nMs);
+}
 
-void SleepMs(int nMs) { std::this_thread::sleep_for(std::chrono::milliseconds(nMs)); }
+void SleepMs(int nMs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
+}
 
 } // namespace plat

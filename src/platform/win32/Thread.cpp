@@ -40,7 +40,8 @@ CWorkerThread::~CWorkerThread() {
 
 bool CWorkerThread::Create(std::function<void()> body) {
     auto* pBody = new std::function<void()>(std::move(body));
-    const uintptr_t h = ::_beginthreadex(nullptr, 0, &ThreadEntry, pBody, CREATE_SUSPENDED, nullptr);
+    const uintptr_t h =
+        ::_beginthreadex(nullptr, 0, &ThreadEntry, pBody, CREATE_SUSPENDED, nullptr);
     if (h == 0) {
         delete pBody;
         return false;
@@ -92,6 +93,8 @@ void SleepServingSentMessages(int nMs) {
     }
 }
 
-void SleepMs(int nMs) { ::Sleep(static_cast<DWORD>(nMs)); }
+void SleepMs(int nMs) {
+    ::Sleep(static_cast<DWORD>(nMs));
+}
 
 } // namespace plat
