@@ -35,6 +35,33 @@ public:
     // Runs body on the engine's worker thread (one per engine). 0 started, 1 the thread could
     // not be created, 2 the engine already has one.
     int StartWorkerThread(std::function<void()> body);
+    // Starts the run (SyncThreadMain) on the worker thread; the same results.
+    int StartSyncThread();
+
+    // The run's steps, in the order SyncThreadMain takes them.
+    // Version, folders and address as status rows; fills g_strWindowsDir, g_strSystemDir.
+    // 0, or -1 no Windows folder, -2 no system folder.
+    int GetAndDisplaySystemInfo();
+    int SetListFileItem();
+    // Downloads and reads the list file. 0, or -1 download failed, -2 reading failed.
+    int DownloadAndMergeListFile();
+    // 1 every item handled, 0 at least one failed, -2 a transport error ended the loop.
+    int DownloadFilesInListFromServer();
+    int HandleExecuteTypeFiles();
+    // 0, or -1 a registry file could not be handed over.
+    int HandleRegistryTypeFiles();
+    int ProcessRegistryFile(const DownFileItem& item);
+    // 0, or -1 a component could not be handed over, -2 regsvr32.exe is missing.
+    int HandleRegisterTypeFilesByRegSvr32();
+    int ProcessRegisterFileByRegSvr32(const DownFileItem& item);
+    int HandleDeleteTypeFiles();
+    // 0, or -1 a font could not be installed.
+    int HandleFontTypeFiles();
+    // 0, or -2 the copy into the fonts folder failed, -3 the system refused the font.
+    int ProcessFontFile(const DownFileItem& item);
+
+    // Builds a status row in m_strStatusMsg and adds it.
+    void AddFormattedRow(int nKind, const std::string& text);
 
     // Reads the local list file into list (appending). 0, or -1 when it cannot be opened.
     int GetFileListFileFromFile(DownFileItemList& list);
@@ -86,12 +113,23 @@ private:
     bool StopSyncThread();
     int ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
                     std::int64_t& nReceived);
+    bool SyncOneItem(DownFileItem& item, int n, int nCount);
+    bool FetchItemServerInfo(DownFileItem& item);
+    void HandleFailedDownload(DownFileItem& item, int r);
+    // Deletes a local file; a failure is logged as "<pszWho>> DeleteFile(...) Error" at nLevel
+    // with the system's text (not when the file was missing and bQuietWhenMissing is set).
+    bool DeleteLocalFile(const std::string& path, const char* pszWho, int nLevel,
+                         bool bQuietWhenMissing);
 
     std::unique_ptr<CSyncConfig> m_pConfigCopy;
     // Set by whichever of the owner (giving the engine up) and the worker (leaving it) comes
     // second to decide who frees an engine whose worker outlived the stop wait.
     std::atomic<int> m_nReleaseFlag{0};
 };
+
+// The run sequence of the worker thread. 0 after a completed run, 1 after a list-file
+// failure, -1 when the system information failed.
+int SyncThreadMain(CSyncEngine* pEngine);
 
 // Deletes an engine: stops a running worker first (bounded wait; Windows then ends it by
 // force as a last resort, POSIX leaves it to run on and it frees the engine when it ends).

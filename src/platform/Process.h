@@ -18,10 +18,11 @@ bool SetCurrentFolder(const std::string& path);
 int StartHidden(const std::string& file, const std::string& parameters,
                 const std::string& workFolder);
 
-// Starts a command line (program path, blank, arguments) hidden, without waiting for it, in
-// the current folder (Windows: WinExec; POSIX: through wine). Returns 32 or more when the
-// program was started, else an error code below 32.
-int ExecHidden(const std::string& commandLine);
+// Starts a command line (program path, blank, arguments) hidden, without waiting for it,
+// with workFolder as the program's current folder (the caller's own stays as it is). Windows:
+// CreateProcess as WinExec does it; POSIX: through wine. Returns 32 or more when the program
+// was started, else an error code below 32.
+int ExecHidden(const std::string& commandLine, const std::string& workFolder);
 
 // The Wine path of an absolute POSIX path ("/home/a b/x.reg" is "Z:\home\a b\x.reg"); other
 // text is returned as it is.

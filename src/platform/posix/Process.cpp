@@ -101,12 +101,12 @@ int StartHidden(const std::string& file, const std::string& parameters,
     return SpawnWine(args, workFolder) ? kStarted : kErrNotStarted;
 }
 
-int ExecHidden(const std::string& commandLine) {
+int ExecHidden(const std::string& commandLine, const std::string& workFolder) {
     std::vector<std::string> args = SplitBlanks(commandLine);
     if (args.empty())
         return kErrNotStarted;
     args[0] = ToWinePath(args[0]);
-    return SpawnWine(args, std::string()) ? kStarted : kErrNotStarted;
+    return SpawnWine(args, workFolder) ? kStarted : kErrNotStarted;
 }
 
 } // namespace plat

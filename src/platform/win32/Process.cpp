@@ -38,7 +38,7 @@ int StartHidden(const std::string& file, const std::string& parameters,
     return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 
-int ExecHidden(const std::string& commandLine) {
+int ExecHidden(const std::string& commandLine, const std::string& workFolder) {
     // WinExec takes the ANSI code page; CreateProcessW takes any name and answers alike.
     std::wstring line = Wide(commandLine);
     STARTUPINFOW si{};
@@ -46,8 +46,9 @@ int ExecHidden(const std::string& commandLine) {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                          &pi)) {
+    const std::wstring folder = Wide(workFolder);
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
         const DWORD err = ::GetLastError();
         return err != 0 && err < 32 ? static_cast<int>(err) : ERROR_FILE_NOT_FOUND;
     }
