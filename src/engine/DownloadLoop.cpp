@@ -114,6 +114,8 @@ bool CSyncEngine::SyncOneItem(DownFileItem& item, int n, int nCount) {
     const int r = DownloadOneFileFromServer(item, n, nCount);
     if (r >= 0) {
         item.m_nSyncOkFlag = 1;
+        ++m_nDownloadedFiles;
+        m_nDownloadedBytes += AtoiValue(item.m_strFileSize);
         return true;
     }
     HandleFailedDownload(item, r);

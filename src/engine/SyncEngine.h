@@ -105,6 +105,9 @@ public:
     std::unique_ptr<plat::CHttpConnection> m_pConnection;
     const CSyncConfig* m_pConfig = nullptr; // the engine's own copy, from InitSyncEngine
     plat::HttpTimeouts m_httpTimeouts;      // used by InitSyncEngine
+    // What the download loop fetched in this run (the list file not counted).
+    int m_nDownloadedFiles = 0;
+    std::int64_t m_nDownloadedBytes = 0;
 
 private:
     friend void DeleteSyncEngine(CSyncEngine* pEngine);
