@@ -3,8 +3,19 @@
 namespace kstest {
 
 void FakeView::Record(const std::string& call) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.push_back(call);
+        hook = m_hook;
+    }
+    if (hook)
+        hook(call);
+}
+
+void FakeView::SetCallHook(std::function<void(const std::string&)> hook) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_calls.push_back(call);
+    m_hook = std::move(hook);
 }
 
 void FakeView::SetStepText(const std::string& text) {
@@ -36,9 +47,11 @@ void FakeView::SetFileRange(int nLow, int nHigh) {
 }
 
 void FakeView::SetFilePos(int nPos) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_calls.push_back("filepos:" + std::to_string(nPos));
-    m_filePositions.push_back(nPos);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_filePositions.push_back(nPos);
+    }
+    Record("filepos:" + std::to_string(nPos));
 }
 
 void FakeView::ClearStatusList() {

@@ -48,6 +48,9 @@ public:
     void SetMessageBoxAnswer(int nAnswer);
     // Expansion of special-directory keys (default: none).
     void SetExpander(std::function<void(DownFileItem&)> expander);
+    // Called with every call's text (as Calls records it) after it is recorded, outside the
+    // view's lock; it may throw to act as a failing window.
+    void SetCallHook(std::function<void(const std::string&)> hook);
     // Makes the next step-text call wait until ReleaseBlock (or the object goes away).
     void BlockNextStepText();
     void ReleaseBlock();
@@ -66,6 +69,7 @@ private:
     bool m_bHidden = false;
     int m_nAnswer = 0;
     std::function<void(DownFileItem&)> m_expander;
+    std::function<void(const std::string&)> m_hook;
     bool m_bBlockNext = false;
     bool m_bBlocked = false;
     bool m_bReleased = false;
