@@ -22,22 +22,6 @@ const SpecialKey kSpecialKeys[] = {
     {"_PROGRAM_FILES", plat::SpecialFolder::ProgramFiles},
 };
 
-// folder + separator + name; the name as the file system spells it when such an entry
-// exists (POSIX file systems are case-sensitive, a Wine prefix writes "syswow64").
-// Sets bExists to whether the entry exists.
-std::string ChildPath(const std::string& folder, const char* name, bool& bExists) {
-    const std::string path = folder + plat::kPathSep + name;
-    std::vector<plat::FoundFile> found;
-    bExists = plat::FindFiles(path, found);
-    if (!bExists)
-        return path;
-    for (const plat::FoundFile& file : found) {
-        if (file.strName == name)
-            return file.strPath;
-    }
-    return found[0].strPath;
-}
-
 } // namespace
 
 void CSpecialDirMap::LoadSpecialDirMap(const FolderSource& source) {
@@ -49,15 +33,15 @@ void CSpecialDirMap::LoadSpecialDirMap(const FolderSource& source) {
     std::string windows;
     GetSpecialDir("_WINDOWS", windows);
     bool bExists = false;
-    const std::string sysWow64 = ChildPath(windows, "SysWOW64", bExists);
-    m_entries.emplace_back("_SYSTEM_32BIT",
-                           bExists ? sysWow64 : ChildPath(windows, "System32", bExists));
+    const std::string sysWow64 = plat::ResolveChildName(windows, "SysWOW64", bExists);
+    m_entries.emplace_back(
+        "_SYSTEM_32BIT", bExists ? sysWow64 : plat::ResolveChildName(windows, "System32", bExists));
 
     const std::string drive = plat::DriveRootOf(windows);
     std::string programFiles32;
     if (!drive.empty()) {
-        const std::string x86 = ChildPath(drive, "Program Files (x86)", bExists);
-        programFiles32 = bExists ? x86 : ChildPath(drive, "Program Files", bExists);
+        const std::string x86 = plat::ResolveChildName(drive, "Program Files (x86)", bExists);
+        programFiles32 = bExists ? x86 : plat::ResolveChildName(drive, "Program Files", bExists);
     }
     m_entries.emplace_back("_PROGRAM_FILES_32BIT", programFiles32);
 

@@ -30,10 +30,6 @@ std::string FormatDate(const plat::LocalTime& t) {
     return buf;
 }
 
-bool IsDrivePrefix(const std::string& path, std::size_t len) {
-    return len == 2 && path[1] == ':';
-}
-
 } // namespace
 
 CMyLog::CMyLog(int nMaxSizeMB, const std::string& strDir, const std::string& strPrefix,
@@ -62,15 +58,11 @@ void CMyLog::SetLogLevel(int nLevel) {
     m_nMinLevel = nLevel;
 }
 
-// Creates every folder on the path, from the outermost down. The root and a bare drive
-// ("C:") are not folders to create.
+// Creates every folder on the path, from the outermost down.
 void CMyLog::CreateLogDirectories() const {
-    for (std::size_t i = 1; i < m_strLogPath.size(); ++i) {
-        if (!plat::IsPathSep(m_strLogPath[i]) || plat::IsPathSep(m_strLogPath[i - 1]) ||
-            IsDrivePrefix(m_strLogPath, i))
-            continue;
-        plat::CreateFolder(m_strLogPath.substr(0, i));
-    }
+    const std::size_t sep = plat::LastSepPos(m_strLogPath);
+    if (sep != std::string::npos && sep > 0)
+        plat::CreateFolderChain(m_strLogPath.substr(0, sep));
 }
 
 void CMyLog::OpenLogFile() {

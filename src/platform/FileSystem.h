@@ -87,6 +87,15 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 // kErrPathNotFound when the folder is missing.
 bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found);
 
+// Creates path and every missing folder above it, from the outermost down; the root and a bare
+// drive ("C:") are not created. True when path is a folder at the end.
+bool CreateFolderChain(const std::string& path);
+
+// folder + separator + name, with the name spelled as the file system spells an existing
+// entry of that name (names compare without case on Windows; a Wine prefix on POSIX writes
+// "syswow64" and "Fonts"). bExists tells whether such an entry exists.
+std::string ResolveChildName(const std::string& folder, const std::string& name, bool& bExists);
+
 // Current working folder, or an empty string when the system cannot tell it.
 std::string GetCurrentFolder();
 

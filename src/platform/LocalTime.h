@@ -16,6 +16,9 @@ struct LocalTime {
     int nMilli = 0;
 };
 
+// Times are those of 1970-01-01 00:00:00 UTC to 3000-12-31 23:59:59 UTC on both platforms (the
+// range of the Windows C runtime); conversions outside it fail.
+
 // The current local time with milliseconds.
 LocalTime GetLocalNow();
 

@@ -1,4 +1,4 @@
-// The running process.
+// The running process and the programs it starts.
 #pragma once
 
 #include <string>
@@ -7,5 +7,25 @@ namespace plat {
 
 // Full path of the running executable (UTF-8), or an empty string when the system cannot tell.
 std::string GetModulePath();
+
+// Makes path the process's current folder; false on failure (LastErrorCode).
+bool SetCurrentFolder(const std::string& path);
+
+// Starts file with parameters in workFolder, hidden, without waiting for it (Windows:
+// ShellExecute with "open"; POSIX: the Windows program is run through wine, and the
+// parameters' absolute POSIX paths are given as Wine paths). Returns a value greater than 32
+// when the program was started, else an error code of 32 or less (LastErrorCode tells more).
+int StartHidden(const std::string& file, const std::string& parameters,
+                const std::string& workFolder);
+
+// Starts a command line (program path, blank, arguments) hidden, without waiting for it,
+// with workFolder as the program's current folder (the caller's own stays as it is). Windows:
+// CreateProcess as WinExec does it; POSIX: through wine. Returns 32 or more when the program
+// was started, else an error code below 32.
+int ExecHidden(const std::string& commandLine, const std::string& workFolder);
+
+// The Wine path of an absolute POSIX path ("/home/a b/x.reg" is "Z:\home\a b\x.reg"); other
+// text is returned as it is.
+std::string ToWinePath(const std::string& path);
 
 } // namespace plat

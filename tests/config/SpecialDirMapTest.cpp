@@ -5,6 +5,7 @@
 #include "platform/Path.h"
 #include "platform/SpecialFolders.h"
 #include "platform/Text.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "updatelist/DownFileItem.h"
 
@@ -194,30 +195,7 @@ TEST(SpecialFolders, RealFoldersAreAbsoluteWithoutTrailingSeparator) {
 }
 
 #ifndef _WIN32
-// Sets an environment variable for one test and restores it afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        const char* old = std::getenv(name);
-        m_bHad = old != nullptr;
-        if (m_bHad)
-            m_old = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_bHad)
-            ::setenv(m_name, m_old.c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_bHad = false;
-};
+using kstest::ScopedEnv;
 
 TEST(SpecialFolders, PosixFoldersFromXdgAndTheWinePrefix) {
     TempDir home;

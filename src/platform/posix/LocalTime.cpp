@@ -7,6 +7,10 @@ namespace plat {
 
 namespace {
 
+// The range the Windows C runtime's 64-bit time functions cover (1970 to the year 3000 UTC);
+// both platforms refuse times outside it.
+constexpr std::int64_t kMaxTime = 32535215999LL;
+
 void FromTm(const std::tm& tm, LocalTime& local) {
     local.nYear = tm.tm_year + 1900;
     local.nMonth = tm.tm_mon + 1;
@@ -30,6 +34,8 @@ LocalTime GetLocalNow() {
 }
 
 bool LocalTimeFromEpoch(std::int64_t t, LocalTime& local) {
+    if (t < 0 || t > kMaxTime)
+        return false;
     const auto tt = static_cast<std::time_t>(t);
     std::tm tm{};
     if (::localtime_r(&tt, &tm) == nullptr)
@@ -49,7 +55,7 @@ bool EpochFromLocalTime(const LocalTime& local, std::int64_t& t) {
     tm.tm_sec = local.nSecond;
     tm.tm_isdst = -1;
     const std::time_t tt = std::mktime(&tm);
-    if (tt == static_cast<std::time_t>(-1) && !(tm.tm_year == 69 && tm.tm_mon == 11))
+    if (tt < 0 || tt > kMaxTime)
         return false;
     t = static_cast<std::int64_t>(tt);
     return true;

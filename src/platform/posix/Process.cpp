@@ -1,9 +1,66 @@
-// POSIX view of the running process.
+// POSIX view of the running process; Windows programs are started through wine.
 #include "platform/Process.h"
 
+#include "platform/FileSystem.h"
+#include "platform/posix/ErrnoMap.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace plat {
+
+namespace {
+
+constexpr int kStarted = 33;      // the smallest "started" answer of ShellExecute
+constexpr int kErrNotStarted = 2; // ERROR_FILE_NOT_FOUND, as both Windows calls give it
+
+// Splits a command line at blanks (no quoting: the command lines of this program have none).
+std::vector<std::string> SplitBlanks(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : text) {
+        if (c == ' ') {
+            if (!word.empty())
+                words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty())
+        words.push_back(word);
+    return words;
+}
+
+// Starts argv through wine with its output discarded; true when it was started.
+bool SpawnWine(std::vector<std::string> args, const std::string& workFolder) {
+    args.insert(args.begin(), "wine");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (!workFolder.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workFolder.c_str());
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, "wine", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        SetLastErrorCode(WindowsErrorFromErrno(rc, "wine"));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 std::string GetModulePath() {
     std::string buf(512, '\0');
@@ -15,6 +72,41 @@ std::string GetModulePath() {
             return buf.substr(0, static_cast<std::size_t>(n));
         buf.resize(buf.size() * 2);
     }
+}
+
+bool SetCurrentFolder(const std::string& path) {
+    if (::chdir(path.c_str()) != 0) {
+        SetLastErrorCode(WindowsErrorFromErrno(errno, path));
+        return false;
+    }
+    return true;
+}
+
+std::string ToWinePath(const std::string& path) {
+    if (path.empty() || path[0] != '/')
+        return path;
+    std::string wine = "Z:" + path;
+    for (char& c : wine) {
+        if (c == '/')
+            c = '\\';
+    }
+    return wine;
+}
+
+int StartHidden(const std::string& file, const std::string& parameters,
+                const std::string& workFolder) {
+    std::vector<std::string> args{file};
+    for (const std::string& word : SplitBlanks(parameters))
+        args.push_back(ToWinePath(word));
+    return SpawnWine(args, workFolder) ? kStarted : kErrNotStarted;
+}
+
+int ExecHidden(const std::string& commandLine, const std::string& workFolder) {
+    std::vector<std::string> args = SplitBlanks(commandLine);
+    if (args.empty())
+        return kErrNotStarted;
+    args[0] = ToWinePath(args[0]);
+    return SpawnWine(args, workFolder) ? kStarted : kErrNotStarted;
 }
 
 } // namespace plat

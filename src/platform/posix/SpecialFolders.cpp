@@ -81,7 +81,11 @@ std::string WineDriveC() {
 
 std::string InWinePrefix(const char* relative) {
     const std::string driveC = WineDriveC();
-    return driveC.empty() ? std::string() : JoinPath(driveC, relative);
+    if (driveC.empty()) {
+        SetLastErrorCode(kErrPathNotFound);
+        return driveC;
+    }
+    return JoinPath(driveC, relative);
 }
 
 } // namespace

@@ -1,0 +1,156 @@
+// Bringing every file of the list up to date.
+#include "engine/SyncEngine.h"
+
+#include "diag/MyLog.h"
+#include "platform/FileSystem.h"
+#include "transfer/Transfer.h"
+#include "updatelist/StringUtil.h"
+
+#include <cstdio>
+
+namespace {
+
+// The text of a failed download's error row, by the result code.
+std::string DownloadFailureText(const std::string& serverFile, int r) {
+    static const char* const reasons[] = {
+        "다운로드 서버와 연결 실패",
+        "해당 파일이 없음",
+        "로컬 파일 열기 실패(파일 읽기 모드 속성 확인)",
+        "파일내용의 일부만 다운로드됨",
+        "파일 수정 시간 정보 변경 실패",
+        "통신 에러 발생",
+        "사용자의 중지 요청",
+    };
+    const int index = -r - 1;
+    const char* reason = index >= 0 && index < 7 ? reasons[index] : "알 수 없는 오류";
+    return serverFile + " 파일 다운로드 실패(" + std::to_string(r) + ") : " + reason;
+}
+
+std::string DisplayName(const std::string& serverFile) {
+    const std::size_t slash = serverFile.rfind('/');
+    return slash == std::string::npos ? serverFile : serverFile.substr(slash + 1);
+}
+
+} // namespace
+
+void CSyncEngine::AddFormattedRow(int nKind, const std::string& text) {
+    m_strStatusMsg = text;
+    View().AddStatusRow(nKind, m_strStatusMsg);
+}
+
+// Asks the server for an item's time and size; true when they are known afterwards.
+bool CSyncEngine::FetchItemServerInfo(DownFileItem& item) {
+    const std::string url =
+        ReplaceAll(m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile, "\\", "/");
+    WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", url.c_str());
+    std::string strTime;
+    int nSize = 0;
+    const int r = GetServerFileInfo(url, strTime, nSize);
+    if (r == 0) {
+        item.m_strFileSize = std::to_string(nSize);
+        item.m_strModifyTime = strTime;
+        WriteLog(g_pMyLog, 1,
+                 "CSyncEngine::DownloadOneFileFromServer> Server File ModifyTime = %s, FileSize = "
+                 "%s",
+                 item.m_strModifyTime.c_str(), item.m_strFileSize.c_str());
+        return true;
+    }
+    WriteLog(g_pMyLog, 4,
+             "CSyncEngine::DownloadOneFileFromServer> GetServerFileInfo() Fail, RetVal = %d", r);
+    AddFormattedRow(kStatusError, item.m_strServerFile + " 파일 버전 정보 추출 실패(에러코드 : " +
+                                      std::to_string(r) + ")");
+    return false;
+}
+
+// Reports a failed download and deletes what it left.
+void CSyncEngine::HandleFailedDownload(DownFileItem& item, int r) {
+    item.m_nSyncOkFlag = 0;
+    WriteLog(g_pMyLog, 1,
+             "CSyncEngine::DownloadFilesInListFromServer> DownloadOneFileFromServer() Fail, "
+             "RetVal = %d",
+             r);
+    AddFormattedRow(kStatusError, DownloadFailureText(item.m_strServerFile, r));
+    WriteLog(g_pMyLog, 3, "CSyncEngine::DownloadFilesInListFromServer> Delete Local Flle = %s",
+             item.m_strTargetFile.c_str());
+    DeleteLocalFile(item.m_strTargetFile, "CSyncEngine::DownloadFilesInListFromServer", 4, true);
+}
+
+bool CSyncEngine::DeleteLocalFile(const std::string& path, const char* pszWho, int nLevel,
+                                  bool bQuietWhenMissing) {
+    if (plat::RemoveFile(path))
+        return true;
+    const int nError = plat::LastErrorCode();
+    if (bQuietWhenMissing && nError == plat::kErrFileNotFound)
+        return false;
+    WriteLog(g_pMyLog, nLevel, "%s> DeleteFile(%s) Error, ErrCode = %d", pszWho, path.c_str(),
+             nError);
+    plat::SetLastErrorCode(nError);
+    CMyLog::LogLastErrorText();
+    return false;
+}
+
+// Brings one item up to date; false when it failed.
+bool CSyncEngine::SyncOneItem(DownFileItem& item, int n, int nCount) {
+    View().SetTotalPos(n);
+    bool bInfoKnown = true;
+    if (nCount != 0) {
+        char total[64];
+        std::snprintf(total, sizeof total, "%d / %d  (%3.1lf%%)", n, nCount, n * 100.0 / nCount);
+        View().SetTotalText(total);
+    }
+    if (item.m_strFileSize.empty() || item.m_strModifyTime.empty())
+        bInfoKnown = FetchItemServerInfo(item);
+    std::string size;
+    FormatWithCommas(item.m_strFileSize, size);
+    View().SetFileNameText(DisplayName(item.m_strServerFile) + " (크기 : " + size + ")");
+    if (!bInfoKnown) {
+        item.m_nSyncOkFlag = 1; // the local file stays and the later steps still use it
+        return false;
+    }
+    if (IsFileToDownload(item) != 1) {
+        item.m_nSyncOkFlag = 1;
+        return true;
+    }
+    const int r = DownloadOneFileFromServer(item, n, nCount);
+    if (r >= 0) {
+        item.m_nSyncOkFlag = 1;
+        ++m_nDownloadedFiles;
+        m_nDownloadedBytes += AtoiValue(item.m_strFileSize);
+        return true;
+    }
+    HandleFailedDownload(item, r);
+    return false;
+}
+
+int CSyncEngine::DownloadFilesInListFromServer() {
+    WriteLog(g_pMyLog, 1,
+             "CSyncEngine::DownloadFilesInListFromServer> Start Download From Server(%s, %d)",
+             m_pConfig->m_strServerIp.c_str(), m_pConfig->m_nServerPort);
+    View().SetFileNameText("");
+    View().SetStepText("서버로부터 파일 다운로드 중...");
+    const int nCount = static_cast<int>(m_DownFileItemList.size());
+    View().SetTotalRange(0, nCount);
+    WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d",
+             nCount);
+    int nResult = 1;
+    try {
+        int n = 0;
+        for (const auto& item : m_DownFileItemList) {
+            if (!SyncOneItem(*item, ++n, nCount))
+                nResult = 0;
+            if (m_nRequestStopFlag != 0) {
+                WriteLog(g_pMyLog, 1,
+                         "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                         m_nRequestStopFlag.load());
+                break;
+            }
+        }
+    } catch (const plat::CHttpError& error) {
+        const std::string text = HttpErrorText(error);
+        WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Error : %s",
+                 text.c_str());
+        AddFormattedRow(kStatusError, "프로그램 장애 : " + text);
+        return -2;
+    }
+    return nResult;
+}

@@ -1,0 +1,134 @@
+#include "engine/SyncEngine.h"
+
+#include "diag/MyLog.h"
+#include "platform/Path.h"
+#include "updatelist/ListFile.h"
+
+#include <cstdint>
+#include <ctime>
+
+namespace {
+
+const char* const kAgentName = "Vento";
+
+// Where output goes once the owner has given up an engine whose worker runs on.
+CNullSyncView g_nullView;
+
+} // namespace
+
+CSyncEngine::CSyncEngine() = default;
+
+CSyncEngine::~CSyncEngine() {
+    WriteLog(g_pMyLog, 1,
+             "CCobaltSyncEngine::~CCobaltSyncEngine> Call ClearDownFileItemList Function");
+    ClearDownFileItemList();
+    WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::~CCobaltSyncEngine> Delete m_pCobaltSyncThread");
+    m_pSyncThread.reset();
+    m_pConnection.reset();
+    m_pSession.reset();
+}
+
+CSyncView& CSyncEngine::View() const {
+    CSyncView* view = m_pDlg.load();
+    return view != nullptr ? *view : g_nullView;
+}
+
+int CSyncEngine::InitSyncEngine(const CSyncConfig* pConfig) {
+    m_pConfigCopy = std::make_unique<CSyncConfig>(*pConfig);
+    m_pConfig = m_pConfigCopy.get();
+    m_pSession = plat::OpenHttpSession(kAgentName, m_httpTimeouts);
+    if (m_pSession != nullptr) {
+        // The port is a 16-bit number where it reaches the HTTP layer.
+        const auto port = static_cast<std::uint16_t>(m_pConfig->m_nServerPort);
+        m_pConnection = m_pSession->Connect(m_pConfig->m_strServerIp, port);
+    }
+    if (m_pConnection == nullptr) {
+        WriteLog(g_pMyLog, 1,
+                 "CCobaltSyncEngine::DownloadListFileFromServer> GetHttpConnection(%s, %d) "
+                 "returns NULL",
+                 m_pConfig->m_strServerIp.c_str(), m_pConfig->m_nServerPort);
+        return -1;
+    }
+    return 0;
+}
+
+void CSyncEngine::ClearDownFileItemList() {
+    WriteLog(g_pMyLog, 1,
+             "CSyncEngine::ClearDownFileItemList> Delete Master Down File List, Cnt = %d",
+             static_cast<int>(m_DownFileItemList.size()));
+    m_DownFileItemList.clear();
+}
+
+int CSyncEngine::StartWorkerThread(std::function<void()> body) {
+    if (m_pSyncThread != nullptr)
+        return 2;
+    auto thread = std::make_unique<plat::CWorkerThread>();
+    const bool bCreated = thread->Create([this, body = std::move(body)] {
+        body();
+        // The owner gave the engine up while this thread still ran: free it here.
+        if (m_nReleaseFlag.exchange(1) == 1)
+            delete this;
+    });
+    if (!bCreated)
+        return 1;
+    m_pSyncThread = std::move(thread);
+    m_pSyncThread->Resume();
+    return 0;
+}
+
+int CSyncEngine::GetFileListFileFromFile(DownFileItemList& list) {
+    const std::string path =
+        plat::JoinPath(m_pConfig->m_strLocalBaseDir, m_pConfig->m_strListFileName);
+    return ReadListFile(
+        path, m_pConfig->m_strLocalBaseDir,
+        [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); }, list);
+}
+
+bool CSyncEngine::StopSyncThread() {
+    if (m_pSyncThread == nullptr)
+        return true;
+    WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::~CCobaltSyncEngine> m_pCobaltSyncThread is Not NULL");
+    if (m_nNowRunningFlag == 0) {
+        WriteLog(g_pMyLog, 1,
+                 "CCobaltSyncEngine::~CCobaltSyncEngine> m_pCobaltSyncEngine->m_nNowRunningFlag "
+                 "is 0");
+        return true;
+    }
+    WriteLog(g_pMyLog, 2, "CCobaltSyncEngine::~CCobaltSyncEngine> Set m_nRequestStopFlag = 1");
+    m_nRequestStopFlag = 1;
+    // Whole seconds, so the wait lasts 5 to 6 seconds. The worker may be waiting in a call
+    // to a window of this thread; serving those calls lets it reach the end of its run.
+    const std::time_t deadline = std::time(nullptr) + 5;
+    while (m_nNowRunningFlag != 0) {
+        if (std::time(nullptr) > deadline)
+            break;
+        plat::SleepServingSentMessages(50);
+    }
+    return m_nNowRunningFlag == 0;
+}
+
+void DeleteSyncEngine(CSyncEngine* pEngine) {
+    if (pEngine == nullptr)
+        return;
+    if (pEngine->StopSyncThread()) {
+        if (pEngine->m_pSyncThread != nullptr)
+            pEngine->m_pSyncThread->Join(); // its last steps after clearing the running flag
+        delete pEngine;
+        return;
+    }
+#ifdef _WIN32
+    WriteLog(g_pMyLog, 3,
+             "CCobaltSyncEngine::~CCobaltSyncEngine> Terminate CobaltSyncThread Forcely...");
+    pEngine->m_pSyncThread->Terminate();
+    delete pEngine;
+#else
+    // A thread is never killed here: it runs on without a view and frees the engine itself.
+    WriteLog(g_pMyLog, 3,
+             "CCobaltSyncEngine::~CCobaltSyncEngine> Leave CobaltSyncThread Running, It Deletes "
+             "The Engine At Its End...");
+    pEngine->m_pDlg = nullptr;
+    pEngine->m_pSyncThread->Detach();
+    if (pEngine->m_nReleaseFlag.exchange(1) == 1)
+        delete pEngine; // the worker left the engine in the meantime
+#endif
+}

@@ -1,0 +1,144 @@
+// One update run: the connection to the download server, the list of download items, the
+// worker thread, and the operations of a run.
+#pragma once
+
+#include "config/SyncConfig.h"
+#include "platform/HttpClient.h"
+#include "platform/Thread.h"
+#include "ui/SyncView.h"
+#include "updatelist/DownFileItem.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CSyncEngine {
+public:
+    CSyncEngine();
+    // Frees the items, the connection and the session. The worker thread must have ended:
+    // delete an engine through DeleteSyncEngine (or SyncEnginePtr), which stops it first.
+    virtual ~CSyncEngine();
+    CSyncEngine(const CSyncEngine&) = delete;
+    CSyncEngine& operator=(const CSyncEngine&) = delete;
+
+    // Takes the engine's own copy of the settings (a run never sees a half-changed record)
+    // and makes the HTTP session and the connection object for the configured server. 0, or
+    // -1 when no connection object could be made.
+    int InitSyncEngine(const CSyncConfig* pConfig);
+
+    // Frees every item of the list.
+    void ClearDownFileItemList();
+
+    // Runs body on the engine's worker thread (one per engine). 0 started, 1 the thread could
+    // not be created, 2 the engine already has one.
+    int StartWorkerThread(std::function<void()> body);
+    // Starts the run (SyncThreadMain) on the worker thread; the same results.
+    int StartSyncThread();
+
+    // The run's steps, in the order SyncThreadMain takes them.
+    // Version, folders and address as status rows; fills g_strWindowsDir, g_strSystemDir.
+    // 0, or -1 no Windows folder, -2 no system folder.
+    int GetAndDisplaySystemInfo();
+    int SetListFileItem();
+    // Downloads and reads the list file. 0, or -1 download failed, -2 reading failed.
+    int DownloadAndMergeListFile();
+    // 1 every item handled, 0 at least one failed, -2 a transport error ended the loop.
+    int DownloadFilesInListFromServer();
+    int HandleExecuteTypeFiles();
+    // 0, or -1 a registry file could not be handed over.
+    int HandleRegistryTypeFiles();
+    int ProcessRegistryFile(const DownFileItem& item);
+    // 0, or -1 a component could not be handed over, -2 regsvr32.exe is missing.
+    int HandleRegisterTypeFilesByRegSvr32();
+    int ProcessRegisterFileByRegSvr32(const DownFileItem& item);
+    int HandleDeleteTypeFiles();
+    // 0, or -1 a font could not be installed.
+    int HandleFontTypeFiles();
+    // 0, or -2 the copy into the fonts folder failed, -3 the system refused the font.
+    int ProcessFontFile(const DownFileItem& item);
+
+    // Builds a status row in m_strStatusMsg and adds it.
+    void AddFormattedRow(int nKind, const std::string& text);
+
+    // Reads the local list file into list (appending). 0, or -1 when it cannot be opened.
+    int GetFileListFileFromFile(DownFileItemList& list);
+
+    // Server file information by HEAD: the time as 14 digits of local time and the size.
+    // 0, or -1 no request, -2 status unreadable, -3 no Last-Modified, -4 no Content-Length,
+    // -5 status not 200, -9 transport error.
+    int GetServerFileInfo(const std::string& strObjectPath, std::string& strModifyTime,
+                          int& nFileSize);
+    // The same for an item below the download base; fills its time and size on success.
+    int GetItemServerFileInfo(DownFileItem& item);
+    // Non-ASCII bytes of a path as %XX escapes (the UTF-8 form of each character).
+    static std::string EncodeUrl(const std::string& strText);
+    // An HTTP date as seconds since 1970 in the local-time sense, with the +9 hour shift.
+    static std::int64_t ParseHttpDate(const std::string& strText);
+
+    // 1 when the item's file must be downloaded, else 0.
+    int IsFileToDownload(const DownFileItem& item);
+
+    // Fetches the item with GET into its target path and gives it the server's time.
+    // 0, or -1 no request, -2 status, -3 local file, -4 size, -5 time, -6 transport error,
+    // -7 stopped.
+    int DownloadOneFileFromServer(const DownFileItem& item, int nIndex, int nCount);
+    // Creates the folders of a file path that are missing.
+    void CreateTargetFolder(const std::string& strPath);
+    int ClearReadOnlyPropertyOfLocalFile(const DownFileItem& item);
+    // 0, or -1 when the local file's status cannot be read.
+    int SetDownFileModifyDate(const DownFileItem& item);
+
+    // The view, or a view that shows nothing when none is set.
+    CSyncView& View() const;
+
+    std::atomic<int> m_nNowRunningFlag{0};  // 1 while the worker runs its sequence
+    std::atomic<int> m_nRequestStopFlag{0}; // set by Stop and by deletion; never reset
+    char m_szLocalIpAddr[16] = {};
+    std::atomic<CSyncView*> m_pDlg{nullptr}; // the owning window; not owned
+    std::unique_ptr<plat::CWorkerThread> m_pSyncThread;
+    DownFileItemList m_DownFileItemList;
+    std::string m_strStatusMsg;
+    std::unique_ptr<plat::CHttpSession> m_pSession;
+    std::unique_ptr<plat::CHttpConnection> m_pConnection;
+    const CSyncConfig* m_pConfig = nullptr; // the engine's own copy, from InitSyncEngine
+    plat::HttpTimeouts m_httpTimeouts;      // used by InitSyncEngine
+    // What the download loop fetched in this run (the list file not counted).
+    int m_nDownloadedFiles = 0;
+    std::int64_t m_nDownloadedBytes = 0;
+
+private:
+    friend void DeleteSyncEngine(CSyncEngine* pEngine);
+    // Stops the worker: asks it to stop and waits 5 to 6 seconds for it. True when it has
+    // ended (or never ran).
+    bool StopSyncThread();
+    int ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
+                    std::int64_t& nReceived);
+    bool SyncOneItem(DownFileItem& item, int n, int nCount);
+    bool FetchItemServerInfo(DownFileItem& item);
+    void HandleFailedDownload(DownFileItem& item, int r);
+    // Deletes a local file; a failure is logged as "<pszWho>> DeleteFile(...) Error" at nLevel
+    // with the system's text (not when the file was missing and bQuietWhenMissing is set).
+    bool DeleteLocalFile(const std::string& path, const char* pszWho, int nLevel,
+                         bool bQuietWhenMissing);
+
+    std::unique_ptr<CSyncConfig> m_pConfigCopy;
+    // Set by whichever of the owner (giving the engine up) and the worker (leaving it) comes
+    // second to decide who frees an engine whose worker outlived the stop wait.
+    std::atomic<int> m_nReleaseFlag{0};
+};
+
+// The run sequence of the worker thread. 0 after a completed run, 1 after a list-file
+// failure, -1 when the system information failed.
+int SyncThreadMain(CSyncEngine* pEngine);
+
+// Deletes an engine: stops a running worker first (bounded wait; Windows then ends it by
+// force as a last resort, POSIX leaves it to run on and it frees the engine when it ends).
+void DeleteSyncEngine(CSyncEngine* pEngine);
+
+struct CSyncEngineDeleter {
+    void operator()(CSyncEngine* pEngine) const { DeleteSyncEngine(pEngine); }
+};
+using SyncEnginePtr = std::unique_ptr<CSyncEngine, CSyncEngineDeleter>;

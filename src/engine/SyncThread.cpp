@@ -1,0 +1,148 @@
+// The worker thread and the sequence of one run.
+#include "engine/SyncEngine.h"
+
+#include "app/ProgramDir.h"
+#include "diag/MyLog.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+
+int CSyncEngine::StartSyncThread() {
+    return StartWorkerThread([this] { SyncThreadMain(this); });
+}
+
+int CSyncEngine::SetListFileItem() {
+    g_ListFileItem.m_strServerFile = m_pConfig->m_strListFileName;
+    g_ListFileItem.m_strTargetFile =
+        plat::JoinPath(m_pConfig->m_strLocalBaseDir, m_pConfig->m_strListFileName);
+    g_ListFileItem.m_strLocalFile = m_pConfig->m_strListFileName;
+    g_ListFileItem.m_nFileType = kFileTypeFile;
+    g_ListFileItem.m_strFileType = "FILE";
+    g_ListFileItem.m_nFileClass = kFileClassApp;
+    g_ListFileItem.m_strFileClass = "APP";
+    return 0;
+}
+
+int CSyncEngine::DownloadAndMergeListFile() {
+    WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadAndMergeListFile> Start Download List File....");
+    ClearDownFileItemList();
+    View().SetStepText("서버로부터 리스트 파일 다운로드 중...");
+    int r = DownloadOneFileFromServer(g_ListFileItem, 1, 1);
+    if (r < 0) {
+        WriteLog(g_pMyLog, 1,
+                 "CCobaltSyncEngine::DownloadAndMergeListFileFromServer> Fail To Get List File, "
+                 "RetVal = %d",
+                 r);
+        return -1;
+    }
+    View().SetStepText("리스트 파일 내용 정리중...");
+    r = GetFileListFileFromFile(m_DownFileItemList);
+    if (r < 0) {
+        WriteLog(g_pMyLog, 1,
+                 "CCobaltSyncEngine::DownloadAndMergeListFileFromServer> Fail To Get Master File "
+                 "List, RetVal = %d",
+                 r);
+        return -2;
+    }
+    return 0;
+}
+
+namespace {
+
+// Ends a run that could not fetch the list file's information.
+int EndWithoutListInfo(CSyncEngine& engine, int r) {
+    engine.AddFormattedRow(kStatusError, "다운로드 대상 리스트 파일 정보 추출 실패(에러코드 : " +
+                                             std::to_string(r) + ")");
+    const std::string message =
+        std::string("리스트 파일 정보를 가져오는 도중에 오류가 발생했습니다.\n") +
+        "더이상 진행하지 못하고 종료합니다.\n" +
+        "긴급 상황인 경우, 아래의 메뉴를 선택하여 프로그램을 기동하십시요.\n" +
+        "메뉴 경로 : 프로그램->" + g_pszMenuFolder + "->" + g_szAppDisplayName +
+        " - 다운로드 장애시";
+    engine.View().ShowMessageBox(message, "오류", kMbOk | kMbIconError);
+    WriteLog(g_pMyLog, 1, "SyncThreadMain> Exit Thread Main Function By Failure...");
+    engine.View().PostSyncDone(kSyncDoneNoList);
+    engine.m_nNowRunningFlag = 0;
+    return 1;
+}
+
+// Ends a run that could not download or read the list file.
+int EndWithoutList(CSyncEngine& engine, int r) {
+    engine.AddFormattedRow(kStatusError, "다운로드 대상 리스트 파일 다운로드 실패(에러코드 : " +
+                                             std::to_string(r) + ")");
+    engine.View().ShowMessageBox(
+        "리스트 파일을 가져오는 도중에 오류가 발생했습니다.\r\n잠시후에 재시도 하여 주십시요.",
+        "오류", kMbOk | kMbIconError);
+    engine.View().SetStepText("");
+    engine.View().PostSyncDone(kSyncDoneNoList);
+    WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Failure.");
+    engine.m_nNowRunningFlag = 0;
+    return 1;
+}
+
+// The post-install steps in their order; false when one that counts failed.
+bool RunPostInstallSteps(CSyncEngine& engine) {
+    bool bSuccess = true;
+    engine.HandleExecuteTypeFiles();
+    engine.HandleRegistryTypeFiles();
+    if (engine.HandleRegisterTypeFilesByRegSvr32() < 0)
+        bSuccess = false;
+    engine.HandleDeleteTypeFiles();
+    if (engine.HandleFontTypeFiles() < 0)
+        bSuccess = false;
+    return bSuccess;
+}
+
+// The outcome after a run whose steps went through, asking the user after failures.
+int DecideOutcome(CSyncEngine& engine, bool bAllSequenceSuccess) {
+    if (bAllSequenceSuccess) {
+        WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Hide CobaltSync Dialog");
+        engine.View().HideWindow();
+        engine.View().AddStatusRow(kStatusNormal, "프로그램 다운로드 완료");
+        return kSyncDoneComplete;
+    }
+    engine.View().AddStatusRow(kStatusError, "일부 프로그램 파일 다운로드 실패");
+    const std::string message =
+        std::string("모든 다운로드 과정을 완료했지만,\n\n") +
+        "일부 다운로드에 실패한 파일들이 있습니다.\n\n" + "계속 진행하시겠습니까?\n\n" +
+        "계속 진행하실 경우 시스템이 정상적으로 동작하지 않을수도 있습니다.";
+    const int answer = engine.View().ShowMessageBox(message, "오류 확인",
+                                                    kMbYesNo | kMbIconQuestion | kMbDefButton2);
+    if (answer == kIdYes) {
+        engine.View().HideWindow();
+        return kSyncDoneComplete;
+    }
+    return kSyncDoneDeclined;
+}
+
+} // namespace
+
+int SyncThreadMain(CSyncEngine* pEngine) {
+    CSyncEngine& engine = *pEngine;
+    WriteLog(g_pMyLog, 1, "SyncThreadMain> Start Thread Main Function, Set m_nNowRunningFlag = 1");
+    engine.m_nNowRunningFlag = 1;
+    engine.View().ClearStatusList();
+    if (engine.GetAndDisplaySystemInfo() < 0) {
+        engine.m_nNowRunningFlag = 0;
+        return -1;
+    }
+    engine.SetListFileItem();
+    int r = engine.GetItemServerFileInfo(g_ListFileItem);
+    if (r < 0)
+        return EndWithoutListInfo(engine, r);
+    r = engine.DownloadAndMergeListFile();
+    if (r < 0)
+        return EndWithoutList(engine, r);
+
+    bool bAllSequenceSuccess = engine.DownloadFilesInListFromServer() >= 1;
+    if (!RunPostInstallSteps(engine))
+        bAllSequenceSuccess = false;
+    engine.View().SetStepText("");
+    WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Register Download Info Complete....");
+    WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> nAllSequenceSuccessFlag = %d",
+             bAllSequenceSuccess ? 1 : 0);
+    const int nOutcome = DecideOutcome(engine, bAllSequenceSuccess);
+    WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Normal....");
+    engine.View().PostSyncDone(nOutcome);
+    engine.m_nNowRunningFlag = 0;
+    return 0;
+}

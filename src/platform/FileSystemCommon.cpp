@@ -1,0 +1,33 @@
+// File-system helpers built on the platform calls, the same on both sides.
+#include "platform/FileSystem.h"
+
+#include "platform/Path.h"
+
+namespace plat {
+
+bool CreateFolderChain(const std::string& path) {
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        const bool bDrive = i == 2 && path[1] == ':';
+        if (IsPathSep(path[i]) && !IsPathSep(path[i - 1]) && !bDrive)
+            CreateFolder(path.substr(0, i)); // existing folders simply fail
+    }
+    if (!path.empty())
+        CreateFolder(path);
+    FileStatus status;
+    return GetFileStatus(path, status) && status.bFolder;
+}
+
+std::string ResolveChildName(const std::string& folder, const std::string& name, bool& bExists) {
+    const std::string path = folder + kPathSep + name;
+    std::vector<FoundFile> found;
+    bExists = name.find_first_of("*?") == std::string::npos && FindFiles(path, found);
+    if (!bExists)
+        return path;
+    for (const FoundFile& file : found) {
+        if (file.strName == name)
+            return file.strPath;
+    }
+    return found[0].strPath;
+}
+
+} // namespace plat
