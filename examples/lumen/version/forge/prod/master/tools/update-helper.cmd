@@ -1,0 +1,2 @@
+@echo off
+echo Lumen Forge update helper
