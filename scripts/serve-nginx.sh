@@ -5,10 +5,12 @@
 #   serve-nginx.sh start <root> <work-dir>   starts nginx; prints the port; <work-dir>/port
 #   serve-nginx.sh stop <work-dir>           stops it
 # When nginx is not installed, start writes <work-dir>/unavailable and exits 0.
+# access.log lines: connection number, request number on it, method, "URI", status, bytes.
 set -euo pipefail
 cmd=${1:-}
 case "$cmd" in
 start)
+    mkdir -p "$2"
     root=$(cd "$2" && pwd)
     work=$3
     mkdir -p "$work/tmp"
@@ -28,7 +30,8 @@ pid $work/nginx.pid;
 error_log $work/error.log;
 events { worker_connections 512; }
 http {
-    access_log $work/access.log;
+    log_format ks '\$connection \$connection_requests \$request_method "\$request_uri" \$status \$body_bytes_sent';
+    access_log $work/access.log ks;
     keepalive_requests 1000000;
     keepalive_timeout 120s;
     sendfile on;
