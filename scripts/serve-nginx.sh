@@ -5,6 +5,7 @@
 #   serve-nginx.sh start <root> <work-dir>   starts nginx; prints the port; <work-dir>/port
 #   serve-nginx.sh stop <work-dir>           stops it
 # When nginx is not installed, start writes <work-dir>/unavailable and exits 0.
+# KS_NGINX_AUTOINDEX=1 adds directory listings (for mirroring tools).
 # access.log lines: connection number, request number on it, method, "URI", status, bytes.
 set -euo pipefail
 cmd=${1:-}
@@ -44,7 +45,7 @@ http {
     server {
         listen 127.0.0.1:$port;
         root $root;
-        location / { }
+        location / { ${KS_NGINX_AUTOINDEX:+autoindex on;} }
     }
 }
 CONF

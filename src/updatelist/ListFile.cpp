@@ -10,17 +10,28 @@ std::vector<std::string> SplitListPieces(const std::string& bytes) {
     std::vector<std::string> pieces;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        std::string piece;
-        while (pos < bytes.size() && piece.size() < kListPieceMax) {
-            if (bytes[pos] == '\r' && pos + 1 < bytes.size() && bytes[pos + 1] == '\n') {
-                piece += '\n';
-                pos += 2;
+        // Up to kListPieceMax bytes of the line; a CR LF counts as one byte, as text mode reads it.
+        std::size_t end = pos;
+        std::size_t counted = 0;
+        bool bLineEnd = false;
+        while (end < bytes.size() && counted < kListPieceMax) {
+            if (bytes[end] == '\n') {
+                bLineEnd = true;
                 break;
             }
-            piece += bytes[pos++];
-            if (piece.back() == '\n')
+            if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') {
+                bLineEnd = true;
                 break;
+            }
+            ++end;
+            ++counted;
         }
+        std::string piece = bytes.substr(pos, end - pos);
+        if (bLineEnd) {
+            piece += '\n';
+            end += bytes[end] == '\r' ? 2 : 1;
+        }
+        pos = end;
         const std::size_t nul = piece.find('\0');
         if (nul != std::string::npos)
             piece.resize(nul);

@@ -2,6 +2,9 @@
 
 void SplitString(std::vector<std::string>& fields, const std::string& separators,
                  const std::string& text) {
+    bool bIsSeparator[256] = {};
+    for (const char c : separators)
+        bIsSeparator[static_cast<unsigned char>(c)] = true;
     bool bInQuotes = false;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -14,7 +17,7 @@ void SplitString(std::vector<std::string>& fields, const std::string& separators
                 start = i + 1;
                 bInQuotes = false;
             }
-        } else if (c == '"' || separators.find(c) != std::string::npos) {
+        } else if (c == '"' || bIsSeparator[static_cast<unsigned char>(c)]) {
             if (i > start)
                 fields.push_back(text.substr(start, i - start));
             start = i + 1;

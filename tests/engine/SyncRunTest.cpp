@@ -367,6 +367,35 @@ TEST_F(SyncRunTest, ServerThatVanishesMidRun) {
     EXPECT_THAT(view.Outcomes(), ElementsAre(kSyncDoneDeclined));
 }
 
+TEST_F(SyncRunTest, ThousandsOfItemsDuplicatesAndABlockedFolder) {
+    const std::string time = FormatModifyTime(kServerTime);
+    std::string list;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string name = "many/f" + std::to_string(i) + ".bin";
+        Serve(name, std::to_string(i));
+        list += name + "," + name + ",APP,FILE," + time + "," +
+                std::to_string(std::to_string(i).size()) + "\n";
+    }
+    const std::string seventh = "many/f7.bin,many/f7.bin,APP,FILE," + time + ",1\n";
+    list += seventh + seventh; // the same line twice more: current by then
+    Serve("blocked/x.bin", "x");
+    list += "blocked/x.bin\n";
+    ServeList(list);
+    ASSERT_TRUE(kstest::WriteFileBytes(Local("blocked"), "a file where the folder should be"));
+    kstest::FakeView view;
+    view.SetMessageBoxAnswer(kIdYes);
+    Run(view);
+    EXPECT_EQ(m_nLastItems, 1503);
+    EXPECT_EQ(m_nLastDownloads, 1500);
+    EXPECT_EQ(kstest::ReadFileBytes(Local("many/f1499.bin")), "1499");
+    EXPECT_THAT(view.Rows(), Contains(Row(kStatusError, "blocked/x.bin 파일 다운로드 실패(-3) : "
+                                                        "로컬 파일 열기 실패(파일 읽기 모드 속성 "
+                                                        "확인)")));
+    EXPECT_EQ(kstest::ReadFileBytes(Local("blocked")), "a file where the folder should be");
+    EXPECT_THAT(view.Outcomes(), ElementsAre(kSyncDoneComplete));
+    EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
 TEST(SyncRunSystem, MissingWindowsFolderEndsTheRunWithoutAnOutcome) {
 #ifdef _WIN32
     GTEST_SKIP() << "a Windows machine always names its Windows folder";

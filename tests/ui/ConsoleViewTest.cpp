@@ -45,7 +45,9 @@ TEST_F(ConsoleViewTest, PlainLinesWhenNotATerminal) {
     view.SetTotalRange(0, 8);
     view.SetTotalPos(3);
     view.SetTotalText("3 / 8  (37.5%)");
+    view.SetFileNameText("checked.dll (크기 : 10)"); // checked only: no line
     view.SetFileNameText("ctl.dll (크기 : 1,234)");
+    view.SetFileRange(0, 100); // a download begins
     view.SetFilePos(50);
     view.AddStatusRow(kStatusNormal, "프로그램 다운로드 완료");
     view.AddStatusRow(kStatusError, "a.dll 파일 다운로드 실패(-2) : 해당 파일이 없음");
@@ -59,6 +61,7 @@ TEST_F(ConsoleViewTest, PlainLinesWhenNotATerminal) {
                                    "         프로그램 다운로드 완료\n(.|\n)*"));
     EXPECT_THAT(text, HasSubstr("  [오류] a.dll 파일 다운로드 실패(-2) : 해당 파일이 없음\n"));
     EXPECT_THAT(text, Not(HasSubstr("no row")));
+    EXPECT_THAT(text, Not(HasSubstr("checked.dll")));
     EXPECT_EQ(view.GetErrorRowCount(), 1);
 }
 
@@ -74,8 +77,9 @@ TEST_F(ConsoleViewTest, BarsRedrawnInPlaceOnATerminal) {
     EXPECT_THAT(text, HasSubstr("전체 [###############---------------]  50%"));
     EXPECT_THAT(text, HasSubstr("파일 [##############################] 100%"));
     // A row erases the two bar lines, is printed, and the bars come back below it.
-    EXPECT_THAT(text, MatchesRegex("(.|\n)*\r\033\\[K\033\\[1A\r\033\\[K[0-9-]{10} [0-9:]{8} +row above "
-                                   "the bars\n전체 (.|\n)*"));
+    EXPECT_THAT(text,
+                MatchesRegex("(.|\n)*\r\033\\[K\033\\[1A\r\033\\[K[0-9-]{10} [0-9:]{8} +row above "
+                             "the bars\n전체 (.|\n)*"));
     EXPECT_EQ(text.substr(text.size() - 12), "\r\033[K\033[1A\r\033[K");
 }
 
@@ -94,7 +98,9 @@ TEST_F(ConsoleViewTest, PromptsTakeTheDefaultWhenNobodyAnswers) {
     EXPECT_EQ(view.ShowMessageBox("ok?", "", kMbYesNo), kIdYes);
     EXPECT_EQ(view.ShowMessageBox("잠시후에 재시도 하여 주십시요.\r\n", "오류", kMbOk), kIdOk);
     const std::string text = Output();
-    EXPECT_THAT(text, HasSubstr("[오류 확인]\n계속 진행하시겠습니까?\n예(y) / 아니요(n) [n]: n (기본값)\n"));
+    EXPECT_THAT(
+        text,
+        HasSubstr("[오류 확인]\n계속 진행하시겠습니까?\n예(y) / 아니요(n) [n]: n (기본값)\n"));
     EXPECT_THAT(text, HasSubstr("[알림]\nok?\n"));
     EXPECT_THAT(text, HasSubstr("[오류]\n잠시후에 재시도 하여 주십시요.\n확인 [Enter]: \n"));
 }

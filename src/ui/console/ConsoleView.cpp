@@ -85,8 +85,6 @@ void CConsoleView::SetFileNameText(const std::string& text) {
     if (text == m_strFile)
         return;
     m_strFile = text;
-    if (!m_bTerminal && !text.empty())
-        PrintLine("   " + m_strTotal + (m_strTotal.empty() ? "" : "  ") + text);
     DrawBars();
 }
 
@@ -104,10 +102,14 @@ void CConsoleView::SetTotalPos(int nPos) {
     DrawBars();
 }
 
+// A file range is set when a download begins: plain output names the file then, so that a
+// run lists what it fetched rather than every file it checked.
 void CConsoleView::SetFileRange(int nLow, int nHigh) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_nFileLow = nLow & 0xFFFF;
     m_nFileHigh = nHigh & 0xFFFF;
+    if (!m_bTerminal && !m_strFile.empty())
+        PrintLine("   " + m_strTotal + (m_strTotal.empty() ? "" : "  ") + m_strFile);
     DrawBars();
 }
 

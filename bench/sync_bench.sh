@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sync benchmark: KestrelSync against wget, rclone and lftp on a generated tree of 2,000 files
+# (about 150 MB) served by nginx on 127.0.0.1. See bench/sync_bench.py for what is measured.
+#   bench/sync_bench.sh [work-dir]
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cd "$repo"
+bash scripts/setup.sh
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+missing=()
+for p in wget rclone lftp time; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    $SUDO apt-get install -y "${missing[@]}" || echo "could not install: ${missing[*]} (those peers are left out)"
+fi
+cmake --preset native-release >/dev/null
+cmake --build --preset native-release --target KestrelSync
+exec python3 bench/sync_bench.py "$repo" "${1:-/tmp/kestrelsync-bench}"
