@@ -66,6 +66,11 @@ bool RemoveFolder(const std::string& path);
 // Renames or moves a file or folder. Fails with kErrAlreadyExists when `to` exists.
 bool RenameFile(const std::string& from, const std::string& to);
 
+// Moves a complete file over `to` in one step, replacing it (the file that was there stays
+// whole until the move succeeds). Fails with kErrAccessDenied when `to` is read-only and with
+// kErrSharingViolation when it is a running executable on Windows.
+bool ReplaceFileWith(const std::string& from, const std::string& to);
+
 // Copies a file, replacing `to` when it exists; the copy keeps the source's modification time
 // and read-only attribute. Fails with kErrAccessDenied when `to` is read-only and with
 // kErrSharingViolation when `to` is a running executable.

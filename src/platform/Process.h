@@ -24,6 +24,24 @@ int StartHidden(const std::string& file, const std::string& parameters,
 // was started, else an error code below 32.
 int ExecHidden(const std::string& commandLine, const std::string& workFolder);
 
+// The major version of the running Windows (6 and more: Vista or later), or 0 when the system
+// does not tell it. POSIX has no Windows version: 0.
+int GetOsMajorVersion();
+
+// Starts program with one argument and returns at once. Elevated: Windows asks the shell to
+// run it as administrator (verb "runas"); a declined prompt is a failure. Direct: Windows
+// creates the process with the command line "<program> <argument>" (unquoted), a new
+// console and the window title "KestrelSync". POSIX starts the program itself in both
+// cases. False on failure (LastErrorCode).
+bool StartElevated(const std::string& program, const std::string& argument);
+bool StartDirect(const std::string& program, const std::string& argument);
+
+// Starts the command line of an application, shown normally, without waiting. Windows:
+// CreateProcess (the program part is not quoted: the system finds it as it does). POSIX: the
+// text up to the last blank names the program, started through wine when it is a Windows
+// program. Writes the process id; false on failure (LastErrorCode).
+bool StartApplication(const std::string& commandLine, int& nProcessId);
+
 // The Wine path of an absolute POSIX path ("/home/a b/x.reg" is "Z:\home\a b\x.reg"); other
 // text is returned as it is.
 std::string ToWinePath(const std::string& path);

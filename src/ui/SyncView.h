@@ -4,6 +4,8 @@
 // Every call may come from the engine's worker thread.
 #pragma once
 
+#include "platform/MessageBox.h"
+
 #include <string>
 
 class DownFileItem;
@@ -82,7 +84,3 @@ public:
     void PostSyncDone(int) override {}
     void ExpandSpecialDirPath(DownFileItem&) override {}
 };
-
-// The button a message box of this type answers with when nobody chooses: the second
-// button for kMbDefButton2, else the first.
-int DefaultMessageBoxAnswer(unsigned nType);

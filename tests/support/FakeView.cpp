@@ -71,7 +71,7 @@ int FakeView::ShowMessageBox(const std::string& text, const std::string& caption
     std::lock_guard<std::mutex> lock(m_mutex);
     m_calls.push_back("box:" + caption);
     m_boxes.push_back({text, caption, nType});
-    return m_nAnswer != 0 ? m_nAnswer : DefaultMessageBoxAnswer(nType);
+    return m_nAnswer != 0 ? m_nAnswer : plat::DefaultMessageBoxAnswer(nType);
 }
 
 void FakeView::HideWindow() {

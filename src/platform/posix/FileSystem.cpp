@@ -257,6 +257,16 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return true;
 }
 
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+    if (!Exists(from))
+        return FailErrno(from);
+    if (Exists(to) && !CheckWritable(to))
+        return false;
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return FailErrno(to);
+    return true;
+}
+
 bool CopyFileOver(const std::string& from, const std::string& to) {
     Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)

@@ -5,6 +5,7 @@
 #include "platform/posix/ErrnoMap.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -60,7 +61,80 @@ bool SpawnWine(std::vector<std::string> args, const std::string& workFolder) {
     return true;
 }
 
+// Starts argv[0] with argv, output and errors inherited; the child runs on its own.
+bool Spawn(const std::vector<std::string>& args, int* pPid = nullptr) {
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (std::string& arg : copy)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (rc != 0) {
+        SetLastErrorCode(WindowsErrorFromErrno(rc, args[0]));
+        return false;
+    }
+    if (pPid != nullptr)
+        *pPid = static_cast<int>(pid);
+    return true;
+}
+
+// A Windows program (a file that begins with "MZ") runs through wine.
+bool IsWindowsProgram(const std::string& path) {
+    std::FILE* fp = OpenFile(path, "rb");
+    if (fp == nullptr)
+        return false;
+    char magic[2] = {};
+    const bool bPe = std::fread(magic, 1, 2, fp) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    std::fclose(fp);
+    return bPe;
+}
+
+bool StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                  int* pPid) {
+    if (!IsWindowsProgram(program) && ::access(program.c_str(), X_OK) != 0) {
+        SetLastErrorCode(WindowsErrorFromErrno(errno, program));
+        return false;
+    }
+    std::vector<std::string> args;
+    if (IsWindowsProgram(program))
+        args = {"wine", program};
+    else
+        args = {program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    return Spawn(args, pPid);
+}
+
 } // namespace
+
+int GetOsMajorVersion() {
+    return 0;
+}
+
+bool StartElevated(const std::string& program, const std::string& argument) {
+    return StartProgram(program, {argument}, nullptr);
+}
+
+bool StartDirect(const std::string& program, const std::string& argument) {
+    return StartProgram(program, {argument}, nullptr);
+}
+
+bool StartApplication(const std::string& commandLine, int& nProcessId) {
+    // "<program> <arguments>": the program is the text before the last blank.
+    const std::size_t blank = commandLine.rfind(' ');
+    const std::string program =
+        blank == std::string::npos ? commandLine : commandLine.substr(0, blank);
+    const std::string rest =
+        blank == std::string::npos ? std::string() : commandLine.substr(blank + 1);
+    std::vector<std::string> arguments;
+    if (!rest.empty())
+        arguments.push_back(rest);
+    int pid = 0;
+    if (!StartProgram(program, arguments, &pid))
+        return false;
+    nProcessId = pid;
+    return true;
+}
 
 std::string GetModulePath() {
     std::string buf(512, '\0');

@@ -102,6 +102,14 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) != 0;
 }
 
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+    const std::wstring wideTo = Wide(to);
+    if (RefuseReadOnly(wideTo))
+        return false;
+    return ::MoveFileExW(Wide(from).c_str(), wideTo.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool CopyFileOver(const std::string& from, const std::string& to) {
     const std::wstring wideTo = Wide(to);
     const std::wstring wideFrom = Wide(from);

@@ -58,3 +58,78 @@ int ExecHidden(const std::string& commandLine, const std::string& workFolder) {
 }
 
 } // namespace plat
+
+namespace plat {
+
+int GetOsMajorVersion() {
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) {
+        OSVERSIONINFOW basic{};
+        basic.dwOSVersionInfoSize = sizeof basic;
+        if (!::GetVersionExW(&basic))
+            return 0;
+        return static_cast<int>(basic.dwMajorVersion);
+    }
+    return static_cast<int>(info.dwMajorVersion);
+}
+
+bool StartElevated(const std::string& program, const std::string& argument) {
+    const std::wstring file = Wide(program);
+    const std::wstring parameters = Wide(argument);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info))
+        return false;
+    if (info.hProcess != nullptr)
+        ::CloseHandle(info.hProcess);
+    return true;
+}
+
+namespace {
+
+// CreateProcess with the program named separately, so that a program path with blanks can
+// never be taken for a shorter program ("C:\Program.exe"); the command line stays as given.
+bool Create(const std::string& program, const std::string& commandLine, const wchar_t* title,
+            int* pPid) {
+    const std::wstring application = Wide(program);
+    std::wstring line = Wide(commandLine);
+    STARTUPINFOW si{};
+    ::GetStartupInfoW(&si);
+    si.lpTitle = const_cast<wchar_t*>(title);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(application.c_str(), &line[0], nullptr, nullptr, FALSE,
+                          CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi))
+        return false;
+    if (pPid != nullptr)
+        *pPid = static_cast<int>(pi.dwProcessId);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+} // namespace
+
+bool StartDirect(const std::string& program, const std::string& argument) {
+    return Create(program, program + " " + argument, L"KestrelSync", nullptr);
+}
+
+bool StartApplication(const std::string& commandLine, int& nProcessId) {
+    const std::size_t blank = commandLine.rfind(' ');
+    const std::string program =
+        blank == std::string::npos ? commandLine : commandLine.substr(0, blank);
+    int pid = 0;
+    if (!Create(program, commandLine, nullptr, &pid))
+        return false;
+    nProcessId = pid;
+    return true;
+}
+
+} // namespace plat

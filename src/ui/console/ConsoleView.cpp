@@ -137,7 +137,7 @@ int CConsoleView::ShowMessageBox(const std::string& text, const std::string& cap
                                  unsigned nType) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const bool bYesNo = (nType & 0xF) == kMbYesNo;
-    const int nDefault = DefaultMessageBoxAnswer(nType);
+    const int nDefault = plat::DefaultMessageBoxAnswer(nType);
     PrintLine("");
     PrintLine("[" + (caption.empty() ? std::string("알림") : caption) + "]");
     PrintLine(TrimLine(text));
