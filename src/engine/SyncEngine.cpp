@@ -65,6 +65,7 @@ int CSyncEngine::StartWorkerThread(std::function<void()> body) {
     auto thread = std::make_unique<plat::CWorkerThread>();
     const bool bCreated = thread->Create([this, body = std::move(body)] {
         body();
+        m_nThreadEndedFlag = 1;
         // The owner gave the engine up while this thread still ran: free it here.
         if (m_nReleaseFlag.exchange(1) == 1)
             delete this;

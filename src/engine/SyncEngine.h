@@ -96,6 +96,7 @@ public:
 
     std::atomic<int> m_nNowRunningFlag{0};  // 1 while the worker runs its sequence
     std::atomic<int> m_nRequestStopFlag{0}; // set by Stop and by deletion; never reset
+    std::atomic<int> m_nThreadEndedFlag{0}; // set when the worker's body has returned
     char m_szLocalIpAddr[16] = {};
     std::atomic<CSyncView*> m_pDlg{nullptr}; // the owning window; not owned
     std::unique_ptr<plat::CWorkerThread> m_pSyncThread;

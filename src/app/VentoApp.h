@@ -1,0 +1,45 @@
+// The process: start-up, the hand-over to a run copy, the main dialog, and shutdown with the
+// application's shortcuts.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// 1 when ExitInstance writes the shortcuts; 0 in a process that only handed over to a copy.
+extern int g_bCreateLinksOnExit;
+
+class CVentoApp {
+public:
+    // Runs the main dialog modally until it ends (the platform's window).
+    using DialogRunner = std::function<void(CVentoApp& app, const std::string& argument)>;
+
+    explicit CVentoApp(DialogRunner runDialog);
+
+    // The start-up of a process with its command-line argument (the text after the program
+    // path). Always false: there is no message loop beyond the dialog's.
+    bool InitInstance(const std::string& argument);
+    // Shutdown: the shortcuts (unless the process handed over), then the log. Returns the
+    // process's exit code.
+    int ExitInstance();
+
+    // Copies "KestrelSync.exe" to the run copy for argument ("KestrelSyncRun1.exe" for "1",
+    // else "KestrelSyncRun2.exe") and starts it with argument. 0 when this process is to end
+    // (the copy was started, or the user was told why not), -1 when "KestrelSync.exe" does
+    // not exist (nothing shown).
+    int RunFromCopy(const std::string& argument);
+
+    // The three shortcuts: desktop and Programs menu to the updater, and the emergency one to
+    // the application. Always 0.
+    int CreateAppLinks();
+    // One shortcut in a Programs-menu subfolder (pszFolder) or on the desktop (null). 0, or -1
+    // when the subfolder can neither be created nor exists.
+    int CreateCobaltAppEnvLink(const char* pszFolder, const std::string& name,
+                               const std::string& target, const char* pszArguments);
+
+    // "Can't Execute Version Management Program, ErrCode = %d" after a failed start.
+    int LaunchElevated(const std::string& path, const std::string& argument);
+    int LaunchDirect(const std::string& path, const std::string& argument);
+
+private:
+    DialogRunner m_runDialog;
+};

@@ -1,0 +1,62 @@
+// The self-update check that Start runs in a copy started with "1".
+#include "ui/VentoDlg.h"
+
+#include "app/ProgramDir.h"
+#include "diag/MyLog.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "transfer/Transfer.h"
+
+std::string SelfUpdateTempPath() {
+    return plat::JoinPath(g_szProgramDir, std::string(g_pszUpdaterExe) + ".download");
+}
+
+void CVentoDlg::SetupSelfFileItem() {
+    g_SelfFileItem.m_strServerFile = g_pszUpdaterExe;
+    g_SelfFileItem.m_strTargetFile = plat::JoinPath(g_szProgramDir, g_pszUpdaterExe);
+    g_SelfFileItem.m_strLocalFile = g_pszUpdaterExe;
+    g_SelfFileItem.m_nFileType = kFileTypeFile;
+    g_SelfFileItem.m_strFileType = "FILE";
+    g_SelfFileItem.m_nFileClass = kFileClassApp;
+    g_SelfFileItem.m_strFileClass = "APP";
+}
+
+// The new updater is downloaded beside the old one and moved over it only when it is
+// complete, so that a failed download never leaves a broken "KestrelSync.exe".
+int CVentoDlg::IsSelfFileUpdated() {
+    if (m_pSyncEngine != nullptr) {
+        WriteLog(g_pMyLog, 1, "CVentoDlg::IsSelfFileUpdated> Delete Previous Vento Engine");
+        m_pSyncEngine.reset();
+    }
+    WriteLog(g_pMyLog, 1, "CVentoDlg::IsSelfFileUpdated> Create Vento Engine");
+    m_pSyncEngine.reset(new CSyncEngine);
+    m_pSyncEngine->m_pDlg = this;
+    if (m_pSyncEngine->InitSyncEngine(m_pConfig.get()) < 0)
+        return -2;
+    CSyncEngine& engine = *m_pSyncEngine;
+    int r = engine.GetItemServerFileInfo(g_SelfFileItem);
+    if (r != 0) {
+        WriteLog(g_pMyLog, 1,
+                 "CSyncEngine::IsSelfFileUpdated> GetServerFileInfo() Fail, RetVal = %d", r);
+        return -2;
+    }
+    WriteLog(g_pMyLog, 1,
+             "CSyncEngine::IsSelfFileUpdated> Server File ModifyTime = %s, FileSize = %s",
+             g_SelfFileItem.m_strModifyTime.c_str(), g_SelfFileItem.m_strFileSize.c_str());
+    if (engine.IsFileToDownload(g_SelfFileItem) != 1)
+        return 0;
+    DownFileItem download = g_SelfFileItem;
+    download.m_strTargetFile = SelfUpdateTempPath();
+    r = engine.DownloadOneFileFromServer(download, 1, 1);
+    if (r == 0 && !plat::ReplaceFileWith(download.m_strTargetFile, g_SelfFileItem.m_strTargetFile))
+        r = -3; // the old updater stays in place, whole
+    if (r == 0) {
+        WriteLog(g_pMyLog, 1, "CSyncEngine::IsSelfFileUpdated> Download OK, File = %s",
+                 g_SelfFileItem.m_strTargetFile.c_str());
+        return 1;
+    }
+    plat::RemoveFile(download.m_strTargetFile);
+    WriteLog(g_pMyLog, 4,
+             "CSyncEngine::IsSelfFileUpdated> DownloadOneFileFromServer() Fail, RetVal = %d", r);
+    return -2;
+}

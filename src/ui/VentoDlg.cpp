@@ -1,0 +1,148 @@
+#include "ui/VentoDlg.h"
+
+#include "app/ProgramDir.h"
+#include "app/VentoApp.h"
+#include "diag/MyLog.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Process.h"
+
+CVentoDlg::CVentoDlg(CVentoApp* pApp, std::string strArgument)
+    : m_pApp(pApp), m_strArgument(std::move(strArgument)) {}
+
+CVentoDlg::~CVentoDlg() {
+    EndRun();
+}
+
+void CVentoDlg::InitDialogState() {
+    ResetControls();
+    m_mapSpecialDir.LoadSpecialDirMap();
+    m_pSyncEngine.reset();
+    const std::string path = ConfigFilePath(g_szProgramDir);
+    m_pConfig = std::make_unique<CSyncConfig>(path);
+    UpdateLinkNames();
+    if (!IsFileExist(path))
+        OnButtonConfig();
+    m_strStatusText = "Program Argument = " + m_strArgument;
+    AddStatusRow(kStatusNormal, m_strStatusText);
+    if (m_strArgument == "2")
+        PostDialogMessage(kWmSyncStart);
+}
+
+void CVentoDlg::ResetControls() {
+    SetFileNameText("");
+    SetStepText("");
+    SetTotalText("");
+    EnableButton(kIdcStart, true);
+    EnableButton(kIdcStop, true);
+    SetTotalRange(0, 100);
+    SetTotalPos(0);
+    SetFileRange(0, 100);
+    SetFilePos(0);
+    ClearStatusList();
+}
+
+bool CVentoDlg::CreateEngine() {
+    if (m_pSyncEngine != nullptr) {
+        WriteLog(g_pMyLog, 1, "CVentoDlg::OnButtonStart> Delete Previous Vento Engine");
+        m_pSyncEngine.reset();
+    }
+    WriteLog(g_pMyLog, 1, "CVentoDlg::OnButtonStart> Create Vento Engine");
+    m_pSyncEngine.reset(new CSyncEngine);
+    m_pSyncEngine->m_pDlg = this;
+    const int r = m_pSyncEngine->InitSyncEngine(m_pConfig.get());
+    if (r < 0) {
+        WriteLog(g_pMyLog, 1, "CVentoDlg::OnButtonStart> Can't Init Sync Engine, RetVal = %d", r);
+        m_pSyncEngine.reset();
+        return false;
+    }
+    return true;
+}
+
+void CVentoDlg::OnButtonStart() {
+    if (m_pConfig->CheckConfig() != 1) {
+        ShowMessageBox("환경 정보가 올바르지 않습니다. 확인하여 주세요...", "", kMbOk);
+        return;
+    }
+    if (m_strArgument == "1") {
+        SetupSelfFileItem();
+        if (IsSelfFileUpdated() == 1) {
+            WriteLog(g_pMyLog, 1,
+                     "CVentoDlg::OnButtonStart> Vento Program is Updated, So Start New Program");
+            if (m_pApp != nullptr)
+                m_pApp->RunFromCopy("2");
+            PostDialogMessage(kWmClose);
+            return;
+        }
+    }
+    if (CreateEngine())
+        m_pSyncEngine->StartSyncThread();
+}
+
+void CVentoDlg::OnButtonStop() {
+    if (m_pSyncEngine != nullptr) {
+        WriteLog(g_pMyLog, 1, "CVentoDlg::OnButtonStop> Set m_pSyncEngine->m_nRequestStopFlag = 1");
+        m_pSyncEngine->m_nRequestStopFlag = 1;
+    }
+    EnableButton(kIdcStart, true);
+    EnableButton(kIdcStop, false);
+}
+
+void CVentoDlg::OnButtonConfig() {
+    CConfigFields fields;
+    fields.m_strDownloadBaseUrl = m_pConfig->m_strDownloadBaseUrl;
+    fields.m_strServerIp = m_pConfig->m_strServerIp;
+    fields.m_strListFileName = m_pConfig->m_strListFileName;
+    fields.m_strServerPort = std::to_string(m_pConfig->m_nServerPort);
+    fields.m_strLinkAppendName = m_pConfig->m_strLinkAppendName;
+    fields.m_strLocalBaseDir = m_pConfig->m_strLocalBaseDir;
+    if (!RunConfigDialog(fields))
+        return;
+    // A running engine has its own copy of the settings; these take effect at the next run.
+    m_pConfig->m_nServerPort = AtoiValue(fields.m_strServerPort);
+    m_pConfig->m_strServerIp = fields.m_strServerIp;
+    m_pConfig->m_strDownloadBaseUrl = fields.m_strDownloadBaseUrl;
+    m_pConfig->m_strListFileName = fields.m_strListFileName;
+    m_pConfig->m_strLinkAppendName = fields.m_strLinkAppendName;
+    m_pConfig->SaveConfig();
+    UpdateLinkNames();
+}
+
+void CVentoDlg::OnSyncDone(int nOutcome) {
+    const std::string commandLine = plat::JoinPath(g_szProgramDir, g_pszTargetExe) + " ";
+    if (nOutcome != kSyncDoneComplete) {
+        EnableButton(kIdcStart, true);
+        EnableButton(kIdcStop, false);
+        EnableButton(kIdcClose, true);
+        return;
+    }
+    m_mapSpecialDir.ClearSpecialDirMap();
+    int nProcessId = 0;
+    if (plat::StartApplication(commandLine, nProcessId)) {
+        WriteLog(g_pMyLog, 2, "CVentoCtrl::CopyAndRun> Agent Start, PID = %d", nProcessId);
+    } else {
+        WriteLog(g_pMyLog, 4,
+                 "CVentoCtrl::CopyAndRun> CreateProcess() Fail, RetVal = %d, ErrCode = %d", 0,
+                 plat::LastErrorCode());
+        CMyLog::LogLastErrorText();
+    }
+    PostDialogMessage(kWmClose);
+}
+
+void CVentoDlg::EndRun() {
+    if (IsRunInProgress())
+        m_pSyncEngine.reset(); // stops the worker within the engine's bound
+}
+
+bool CVentoDlg::IsRunInProgress() const {
+    return m_pSyncEngine != nullptr && m_pSyncEngine->m_pSyncThread != nullptr &&
+           m_pSyncEngine->m_nThreadEndedFlag == 0;
+}
+
+void CVentoDlg::UpdateLinkNames() {
+    ::UpdateLinkNames(*m_pConfig);
+}
+
+void CVentoDlg::ExpandSpecialDirPath(DownFileItem& item) {
+    m_mapSpecialDir.ExpandSpecialDirPath(item);
+}
