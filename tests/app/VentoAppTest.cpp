@@ -1,0 +1,146 @@
+// Start-up: the copy to the run copies and their start, and the shortcuts written at exit.
+#include "app/VentoApp.h"
+#include "app/ProgramDir.h"
+#include "config/SyncConfig.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Process.h"
+#include "platform/ProfileFile.h"
+#include "platform/ShellLink.h"
+#include "platform/SpecialFolders.h"
+#include "platform/Thread.h"
+#include "support/LogCapture.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+using kstest::TempDir;
+using ::testing::ElementsAre;
+
+std::string FakeAppPath() {
+    const std::string module = plat::GetModulePath();
+#ifdef _WIN32
+    const char* name = "ks_fakeapp.exe";
+#else
+    const char* name = "ks_fakeapp";
+#endif
+    return plat::JoinPath(module.substr(0, plat::LastSepPos(module)), name);
+}
+
+std::string WaitForFile(const std::string& path) {
+    for (int i = 0; i < 600; ++i) {
+        const std::string text = kstest::ReadFileBytes(path);
+        if (!text.empty())
+            return text;
+        plat::SleepMs(50);
+    }
+    return std::string();
+}
+
+class VentoAppTest : public ::testing::Test {
+protected:
+    kstest::LogCapture log;
+    TempDir program;
+    std::string savedProgramDir = g_szProgramDir;
+    CVentoApp app{nullptr};
+
+    VentoAppTest() { g_szProgramDir = program.Path(); }
+    ~VentoAppTest() override { g_szProgramDir = savedProgramDir; }
+    std::string Local(const std::string& name) const { return program / name; }
+};
+
+TEST_F(VentoAppTest, CopiesAndStartsTheRunCopy) {
+    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("KestrelSync.exe")));
+    EXPECT_EQ(app.RunFromCopy("1"), 0);
+    EXPECT_EQ(WaitForFile(Local("KestrelSyncRun1.exe.started")), "started [1]\n");
+    for (const char* argument : {"2", "1 ", "x"}) {
+        plat::RemoveFile(Local("KestrelSyncRun2.exe.started"));
+        EXPECT_EQ(app.RunFromCopy(argument), 0);
+        EXPECT_EQ(WaitForFile(Local("KestrelSyncRun2.exe.started")),
+                  std::string("started [") + argument + "]\n");
+    }
+    EXPECT_TRUE(log.Messages().empty()); // nothing of this is logged
+}
+
+TEST_F(VentoAppTest, MissingUpdaterLeavesTheWorkHere) {
+    EXPECT_EQ(app.RunFromCopy("1"), -1);
+    EXPECT_FALSE(kstest::Exists(Local("KestrelSyncRun1.exe")));
+}
+
+TEST_F(VentoAppTest, RunCopyStillRunningCannotBeReplaced) {
+    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("KestrelSync.exe")));
+    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("KestrelSyncRun1.exe")));
+    int pid = 0;
+    ASSERT_TRUE(plat::StartApplication(Local("KestrelSyncRun1.exe") + " wait", pid));
+    ASSERT_EQ(WaitForFile(Local("KestrelSyncRun1.exe.started")), "started [wait]\n");
+    plat::RemoveFile(Local("KestrelSyncRun1.exe.started"));
+    // The busy copy cannot be replaced: the user is told and this process ends (0).
+    EXPECT_EQ(app.RunFromCopy("1"), 0);
+    plat::SleepMs(300);
+    EXPECT_FALSE(kstest::Exists(Local("KestrelSyncRun1.exe.started"))); // nothing started
+}
+
+// ---- shortcuts -------------------------------------------------------------------------------
+
+class AppLinksTest : public VentoAppTest {
+protected:
+    TempDir home;
+    std::unique_ptr<kstest::ScopedEnv> envs[3];
+    std::string suffix = "test" + std::to_string(std::rand() % 100000);
+
+    AppLinksTest() {
+#ifndef _WIN32
+        envs[0] = std::make_unique<kstest::ScopedEnv>("HOME", home.Path());
+        envs[1] = std::make_unique<kstest::ScopedEnv>("XDG_DATA_HOME", "");
+        envs[2] = std::make_unique<kstest::ScopedEnv>("XDG_CONFIG_HOME", "");
+#endif
+        CreateWorkDirectories();
+        plat::WriteProfileString(ConfigFilePath(program.Path()), "VENTO", "LINK_APPEND_NAME",
+                                 suffix);
+    }
+    ~AppLinksTest() override {
+        for (const std::string& link : Links())
+            plat::RemoveFile(link);
+    }
+    std::vector<std::string> Links() const {
+        const std::string ext = plat::ShortcutExtension();
+        const std::string menu =
+            plat::JoinPath(plat::GetSpecialFolder(plat::SpecialFolder::Programs), "Arbor Lumen");
+        return {plat::JoinPath(plat::GetSpecialFolder(plat::SpecialFolder::Desktop),
+                               "Lumen Forge " + suffix + ext),
+                plat::JoinPath(menu, "Lumen Forge " + suffix + ext),
+                plat::JoinPath(menu, "Lumen Forge - 다운로드 장애시 " + suffix + ext)};
+    }
+};
+
+TEST_F(AppLinksTest, ThreeShortcutsWithTheirTargets) {
+    CSyncConfig config(ConfigFilePath(program.Path()));
+    UpdateLinkNames(config);
+    EXPECT_EQ(app.CreateAppLinks(), 0);
+    const std::vector<std::string> links = Links();
+    EXPECT_EQ(plat::ReadShortcutTarget(links[0]), Local("KestrelSync.exe"));
+    EXPECT_EQ(plat::ReadShortcutTarget(links[1]), Local("KestrelSync.exe"));
+    EXPECT_EQ(plat::ReadShortcutTarget(links[2]), Local("Lumen@Forge.exe"));
+    EXPECT_THAT(log.LevelsAndMessages(),
+                ElementsAre("ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공",
+                            "ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공",
+                            "ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공"));
+}
+
+TEST_F(AppLinksTest, NamesComeFromTheSettingsWhenTheDialogNeverRan) {
+    g_szAppDisplayName.clear();
+    g_szEmergencyLinkName.clear();
+    EXPECT_EQ(app.CreateAppLinks(), 0);
+    for (const std::string& link : Links())
+        EXPECT_TRUE(kstest::Exists(link)) << link;
+    EXPECT_FALSE(kstest::Exists(plat::JoinPath(plat::GetSpecialFolder(plat::SpecialFolder::Desktop),
+                                               plat::ShortcutExtension())));
+}
+
+} // namespace

@@ -1,0 +1,318 @@
+// The main dialog's behaviour: initialisation, Start with and without the self-update check,
+// Stop, the settings dialog and the end of a run, with a recording window.
+#include "app/ProgramDir.h"
+#include "app/VentoApp.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Process.h"
+#include "platform/ProfileFile.h"
+#include "platform/Text.h"
+#include "support/FakeDlg.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "support/TestHttpServer.h"
+#include "support/TestMachine.h"
+#include "transfer/HttpDate.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kstest::FakeDlg;
+using kstest::HttpRequestSeen;
+using kstest::HttpScriptedResponse;
+using kstest::TempDir;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+// The stand-in program built beside the tests.
+std::string FakeAppPath() {
+    const std::string module = plat::GetModulePath();
+#ifdef _WIN32
+    const char* name = "ks_fakeapp.exe";
+#else
+    const char* name = "ks_fakeapp";
+#endif
+    return plat::JoinPath(module.substr(0, plat::LastSepPos(module)), name);
+}
+
+std::string WaitForFile(const std::string& path) {
+    for (int i = 0; i < 600; ++i) {
+        const std::string text = kstest::ReadFileBytes(path);
+        if (!text.empty())
+            return text;
+        plat::SleepMs(50);
+    }
+    return std::string();
+}
+
+class VentoDlgTest : public ::testing::Test {
+protected:
+    kstest::LogCapture log;
+    kstest::TestMachine machine;
+    TempDir program;
+    TempDir served;
+    kstest::TestHttpServer server;
+    std::string savedProgramDir = g_szProgramDir;
+
+    VentoDlgTest() {
+        g_szProgramDir = program.Path();
+        CreateWorkDirectories();
+        server.ServeFolder(served.Path());
+    }
+    ~VentoDlgTest() override { g_szProgramDir = savedProgramDir; }
+
+    std::string Ini() const { return ConfigFilePath(program.Path()); }
+    void WriteSettings(const std::string& list = "_listfile.txt") {
+        const std::string ini = Ini();
+        plat::WriteProfileString(ini, "VENTO", "SVR_IP_ADDR", "127.0.0.1");
+        plat::WriteProfileString(ini, "VENTO", "SVR_PORT_NO", std::to_string(server.Port()));
+        plat::WriteProfileString(ini, "VENTO", "DOWNLOAD_BASE_URL", "prod");
+        plat::WriteProfileString(ini, "VENTO", "LIST_FILE_NAME", list);
+    }
+    void Serve(const std::string& name, const std::string& bytes, std::int64_t t = 1765000000) {
+        const std::string folder = plat::JoinPath(served.Path(), "prod");
+        plat::CreateFolderChain(folder);
+        ASSERT_TRUE(kstest::WriteFileBytes(plat::JoinPath(folder, name), bytes));
+        ASSERT_TRUE(plat::SetFileModifyTime(plat::JoinPath(folder, name), t));
+    }
+    std::string Local(const std::string& name) const { return program / name; }
+};
+
+TEST_F(VentoDlgTest, FirstStartOpensTheSettingsWithTheDefaults) {
+    FakeDlg dialog(nullptr, "");
+    dialog.InitDialogState();
+    const std::vector<CConfigFields> shown = dialog.ConfigDialogs();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].m_strServerPort, "80");
+    EXPECT_EQ(shown[0].m_strServerIp, "127.0.0.1");
+    EXPECT_EQ(shown[0].m_strDownloadBaseUrl, "lumen/version/forge/prod/master");
+    EXPECT_EQ(shown[0].m_strListFileName, "_listfile.txt");
+    EXPECT_EQ(shown[0].m_strLinkAppendName, "");
+    EXPECT_EQ(shown[0].m_strLocalBaseDir, program.Path());
+    EXPECT_FALSE(kstest::Exists(Ini())); // Cancel writes nothing
+    EXPECT_THAT(dialog.view.Rows(),
+                ElementsAre(std::make_pair(kStatusNormal, std::string("Program Argument = "))));
+    EXPECT_THAT(dialog.Posted(), IsEmpty());
+    EXPECT_THAT(dialog.Buttons(), ElementsAre("start+", "stop+"));
+    EXPECT_THAT(log.Messages(), Contains(HasSubstr("CVentoDlg::LoadSpecialDirMap> _FONTS = [")));
+}
+
+TEST_F(VentoDlgTest, AcceptedSettingsAreWrittenAsTyped) {
+    FakeDlg dialog(nullptr, "");
+    dialog.onConfig = [](CConfigFields& fields) {
+        fields.m_strServerPort = "abc";
+        fields.m_strServerIp = "10.1.2.3";
+        fields.m_strLinkAppendName = "2";
+        fields.m_strLocalBaseDir = "ignored";
+        return true;
+    };
+    dialog.InitDialogState();
+    EXPECT_EQ(plat::ReadProfileString(Ini(), "VENTO", "SVR_PORT_NO", "", 128), "0");
+    EXPECT_EQ(plat::ReadProfileString(Ini(), "VENTO", "SVR_IP_ADDR", "", 128), "10.1.2.3");
+    EXPECT_EQ(plat::ReadProfileString(Ini(), "VENTO", "TIME_CHECK_SPAN", "", 128), "5");
+    EXPECT_EQ(dialog.GetConfig()->m_strLocalBaseDir, program.Path());
+    EXPECT_EQ(g_szAppDisplayName, "Lumen Forge 2");
+    EXPECT_EQ(g_szEmergencyLinkName, "Lumen Forge - 다운로드 장애시 2");
+    // The port 0 refuses every start.
+    dialog.OnButtonStart();
+    ASSERT_EQ(dialog.view.MessageBoxes().size(), 1u);
+    EXPECT_EQ(dialog.view.MessageBoxes()[0].strText,
+              "환경 정보가 올바르지 않습니다. 확인하여 주세요...");
+    EXPECT_EQ(dialog.view.MessageBoxes()[0].nType, kMbOk);
+    EXPECT_EQ(dialog.GetSyncEngine(), nullptr);
+}
+
+TEST_F(VentoDlgTest, OnlyTheArgument2StartsByItself) {
+    WriteSettings();
+    for (const char* argument : {"2", "2 ", "02", "1", "test", ""}) {
+        FakeDlg dialog(nullptr, argument);
+        dialog.InitDialogState();
+        EXPECT_THAT(dialog.ConfigDialogs(), IsEmpty());
+        EXPECT_EQ(dialog.Posted(), std::string(argument) == "2" ? std::vector<int>{kWmSyncStart}
+                                                                : std::vector<int>{})
+            << argument;
+        EXPECT_THAT(
+            dialog.view.Rows(),
+            Contains(std::make_pair(kStatusNormal, std::string("Program Argument = ") + argument)));
+    }
+}
+
+TEST_F(VentoDlgTest, StopWithoutARun) {
+    WriteSettings();
+    FakeDlg dialog(nullptr, "");
+    dialog.InitDialogState();
+    dialog.OnButtonStop();
+    EXPECT_THAT(dialog.Buttons(), ElementsAre("start+", "stop+", "start+", "stop-"));
+    EXPECT_THAT(log.Messages(), Not(Contains(HasSubstr("OnButtonStop"))));
+}
+
+TEST_F(VentoDlgTest, RunThenStartTheApplicationAndClose) {
+    WriteSettings();
+    Serve("_listfile.txt", "a.txt\n");
+    Serve("a.txt", "hello");
+    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("Lumen@Forge.exe")));
+    FakeDlg dialog(nullptr, "");
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    ASSERT_EQ(dialog.WaitForSyncDone(), kSyncDoneComplete);
+    EXPECT_EQ(kstest::ReadFileBytes(Local("a.txt")), "hello");
+    dialog.OnSyncDone(kSyncDoneComplete);
+    EXPECT_THAT(dialog.Posted(), ElementsAre(kWmClose));
+    EXPECT_EQ(WaitForFile(Local("Lumen@Forge.exe.started")), "started\n");
+    const std::vector<std::string> messages = log.Messages();
+    EXPECT_THAT(messages, Contains("CVentoDlg::OnButtonStart> Create Vento Engine"));
+    EXPECT_THAT(messages, Contains("CVentoExeApp::ClearSpecialDirMap> Map Count = 9"));
+    EXPECT_THAT(messages, Contains(HasSubstr("CVentoCtrl::CopyAndRun> Agent Start, PID = ")));
+}
+
+TEST_F(VentoDlgTest, FailedRunGivesTheButtonsBack) {
+    WriteSettings();
+    FakeDlg dialog(nullptr, "");
+    dialog.InitDialogState();
+    dialog.OnButtonStart(); // no list file on the server
+    ASSERT_EQ(dialog.WaitForSyncDone(), kSyncDoneNoList);
+    dialog.OnSyncDone(kSyncDoneNoList);
+    EXPECT_THAT(dialog.Buttons(), ElementsAre("start+", "stop+", "start+", "stop-", "close+"));
+    EXPECT_THAT(dialog.Posted(), IsEmpty());
+}
+
+TEST_F(VentoDlgTest, TargetThatCannotStartStillCloses) {
+    WriteSettings();
+    FakeDlg dialog(nullptr, "");
+    dialog.InitDialogState();
+    dialog.OnSyncDone(kSyncDoneComplete); // there is no Lumen@Forge.exe
+    EXPECT_THAT(dialog.Posted(), ElementsAre(kWmClose));
+    EXPECT_THAT(log.LevelsAndMessages(),
+                Contains(HasSubstr("ERROR CVentoCtrl::CopyAndRun> CreateProcess() Fail, RetVal = "
+                                   "0, ErrCode = ")));
+}
+
+TEST_F(VentoDlgTest, StartReplacesARunningEngine) {
+    WriteSettings();
+    std::string list;
+    for (int i = 0; i < 200; ++i) {
+        Serve("f" + std::to_string(i), std::string(1000, 'x'));
+        list += "f" + std::to_string(i) + "\n";
+    }
+    Serve("_listfile.txt", list);
+    FakeDlg dialog(nullptr, "");
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    dialog.OnButtonStart();
+    EXPECT_THAT(log.Messages(), Contains("CVentoDlg::OnButtonStart> Delete Previous Vento Engine"));
+    dialog.WaitForSyncDone();
+}
+
+// ---- the self-update check of a copy started with "1" ---------------------------------------
+
+class SelfUpdateTest : public VentoDlgTest {
+protected:
+    CVentoApp app{nullptr};
+
+    SelfUpdateTest() {
+        WriteSettings();
+        Serve("_listfile.txt", "");
+    }
+    // The local updater with the time the server's would be judged by.
+    void LocalUpdater(const std::string& bytes, std::int64_t serverTime) {
+        ASSERT_TRUE(kstest::WriteFileBytes(Local("KestrelSync.exe"), bytes));
+        std::int64_t t = 0;
+        ASSERT_TRUE(ModifyTimeToEpoch(
+            FormatModifyTime(CSyncEngine::ParseHttpDate(kstest::HttpDate(serverTime))), t));
+        ASSERT_TRUE(plat::SetFileModifyTime(Local("KestrelSync.exe"), t));
+    }
+};
+
+TEST_F(SelfUpdateTest, CurrentUpdaterIsKept) {
+    Serve("KestrelSync.exe", "updater v1");
+    LocalUpdater("updater v1", 1765000000);
+    FakeDlg dialog(&app, "1");
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    EXPECT_EQ(dialog.WaitForSyncDone(), kSyncDoneComplete); // the ordinary run followed
+    EXPECT_THAT(dialog.Posted(), IsEmpty());
+    EXPECT_THAT(log.Messages(), Contains(HasSubstr("CSyncEngine::IsSelfFileUpdated> Server File "
+                                                   "ModifyTime = ")));
+    EXPECT_THAT(log.Messages(), Not(Contains(HasSubstr("Download OK"))));
+    EXPECT_FALSE(kstest::Exists(Local("KestrelSyncRun2.exe")));
+}
+
+TEST_F(SelfUpdateTest, NewerUpdaterIsStoredAndTheCopyRelaunches) {
+    Serve("KestrelSync.exe", "updater v2, longer");
+    LocalUpdater("updater v1", 1765000000 - 3600);
+    FakeDlg dialog(&app, "1");
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSync.exe")), "updater v2, longer");
+    EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSyncRun2.exe")), "updater v2, longer");
+    EXPECT_FALSE(kstest::Exists(SelfUpdateTempPath()));
+    EXPECT_THAT(dialog.Posted(), ElementsAre(kWmClose));
+    EXPECT_THAT(log.Messages(), Contains("CSyncEngine::IsSelfFileUpdated> Download OK, File = " +
+                                         Local("KestrelSync.exe")));
+    EXPECT_THAT(log.Messages(), Contains("CVentoDlg::OnButtonStart> Vento Program is Updated, So "
+                                         "Start New Program"));
+}
+
+TEST_F(SelfUpdateTest, MissingLocalUpdaterIsDownloaded) {
+    Serve("KestrelSync.exe", "updater");
+    FakeDlg dialog(&app, "1");
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSync.exe")), "updater");
+}
+
+TEST_F(SelfUpdateTest, NoUpdaterOnTheServerRunsAsUsual) {
+    LocalUpdater("updater v1", 1765000000);
+    FakeDlg dialog(&app, "1");
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    EXPECT_EQ(dialog.WaitForSyncDone(), kSyncDoneComplete);
+    EXPECT_THAT(log.Messages(), Contains("CSyncEngine::IsSelfFileUpdated> GetServerFileInfo() "
+                                         "Fail, RetVal = -5"));
+    EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSync.exe")), "updater v1");
+}
+
+TEST_F(SelfUpdateTest, BrokenDownloadLeavesTheWorkingUpdater) {
+    LocalUpdater("updater v1", 1765000000 - 3600);
+    server.SetHandler([this](const HttpRequestSeen& request) {
+        HttpScriptedResponse response = server.FolderResponse(request);
+        if (request.strTarget.find("KestrelSync.exe") != std::string::npos) {
+            response.nStatus = 200;
+            response.strReason = "OK";
+            response.headers = {{"Last-Modified", kstest::HttpDate(1765000000)}};
+            response.strBody = std::string(100000, 'n');
+            if (request.strMethod == "GET")
+                response.nDropAfter = 50000;
+        }
+        return response;
+    });
+    FakeDlg dialog(&app, "1");
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSync.exe")), "updater v1");
+    EXPECT_FALSE(kstest::Exists(SelfUpdateTempPath()));
+    EXPECT_THAT(log.LevelsAndMessages(),
+                Contains("ERROR CSyncEngine::IsSelfFileUpdated> DownloadOneFileFromServer() Fail, "
+                         "RetVal = -6"));
+    EXPECT_EQ(dialog.WaitForSyncDone(), kSyncDoneComplete); // the ordinary run followed
+}
+
+TEST_F(SelfUpdateTest, OtherArgumentsMakeNoCheck) {
+    Serve("KestrelSync.exe", "updater v2");
+    LocalUpdater("updater v1", 1765000000 - 3600);
+    for (const char* argument : {"2", "", "1 "}) {
+        FakeDlg dialog(&app, argument);
+        dialog.InitDialogState();
+        dialog.OnButtonStart();
+        dialog.WaitForSyncDone();
+        EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSync.exe")), "updater v1") << argument;
+    }
+    EXPECT_THAT(log.Messages(), Not(Contains(HasSubstr("IsSelfFileUpdated"))));
+}
+
+} // namespace
