@@ -5,7 +5,8 @@
 #   serve-nginx.sh start <root> <work-dir>   starts nginx; prints the port; <work-dir>/port
 #   serve-nginx.sh stop <work-dir>           stops it
 # When nginx is not installed, start writes <work-dir>/unavailable and exits 0.
-# KS_NGINX_AUTOINDEX=1 adds directory listings (for mirroring tools).
+# KS_NGINX_AUTOINDEX=1 adds directory listings (for mirroring tools); KS_NGINX_LIMIT_RATE=100k
+# slows every response down (to watch a run).
 # access.log lines: connection number, request number on it, method, "URI", status, bytes.
 set -euo pipefail
 cmd=${1:-}
@@ -45,7 +46,7 @@ http {
     server {
         listen 127.0.0.1:$port;
         root $root;
-        location / { ${KS_NGINX_AUTOINDEX:+autoindex on;} }
+        location / { ${KS_NGINX_AUTOINDEX:+autoindex on;} ${KS_NGINX_LIMIT_RATE:+limit_rate $KS_NGINX_LIMIT_RATE;} }
     }
 }
 CONF
