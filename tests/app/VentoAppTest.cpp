@@ -56,14 +56,18 @@ protected:
 };
 
 TEST_F(VentoAppTest, CopiesAndStartsTheRunCopy) {
-    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("KestrelSync.exe")));
-    EXPECT_EQ(app.RunFromCopy("1"), 0);
-    EXPECT_EQ(WaitForFile(Local("KestrelSyncRun1.exe.started")), "started [1]\n");
-    for (const char* argument : {"2", "1 ", "x"}) {
-        plat::RemoveFile(Local("KestrelSyncRun2.exe.started"));
-        EXPECT_EQ(app.RunFromCopy(argument), 0);
-        EXPECT_EQ(WaitForFile(Local("KestrelSyncRun2.exe.started")),
-                  std::string("started [") + argument + "]\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"1", "KestrelSyncRun1.exe"}, {"2", "KestrelSyncRun2.exe"},
+        {"1 ", "KestrelSyncRun2.exe"}, {"x", "KestrelSyncRun2.exe"}};
+    for (const auto& c : cases) {
+        TempDir folder; // each copy in a folder of its own, free of a copy still running
+        g_szProgramDir = folder.Path();
+        ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), folder / "KestrelSync.exe"));
+        EXPECT_EQ(app.RunFromCopy(c.first), 0);
+        EXPECT_EQ(WaitForFile(folder / (std::string(c.second) + ".started")),
+                  std::string("started [") + c.first + "]\n")
+            << c.first;
+        plat::SleepMs(200); // the copy ends before its folder goes
     }
     EXPECT_TRUE(log.Messages().empty()); // nothing of this is logged
 }
@@ -99,6 +103,7 @@ protected:
         envs[0] = std::make_unique<kstest::ScopedEnv>("HOME", home.Path());
         envs[1] = std::make_unique<kstest::ScopedEnv>("XDG_DATA_HOME", "");
         envs[2] = std::make_unique<kstest::ScopedEnv>("XDG_CONFIG_HOME", "");
+        plat::CreateFolder(home / "Desktop"); // a desktop session has one
 #endif
         CreateWorkDirectories();
         plat::WriteProfileString(ConfigFilePath(program.Path()), "VENTO", "LINK_APPEND_NAME",
