@@ -30,7 +30,7 @@ echo "Serving $demo/server on http://127.0.0.1:$port/"
 app="$demo/app"
 rm -rf "$app"
 mkdir -p "$app/config" "$app/bin"
-cp build/native-release/src/KestrelSync "$app/"
+cp build/native-release/src/KestrelSync "$app/KestrelSync.exe"
 cat >"$app/config/KestrelSync.ini" <<INI
 [VENTO]
 SVR_IP_ADDR=127.0.0.1
@@ -41,17 +41,22 @@ LINK_APPEND_NAME=
 TIME_CHECK_SPAN=5
 INI
 echo "an obsolete library that the list deletes" >"$app/bin/obsolete.dll"
-export WINEPREFIX="$demo/wine" XDG_DATA_HOME="$demo/xdg-data"
+# The demo's own Wine prefix and home (the shortcuts written at the end land there).
+export WINEPREFIX="$demo/wine" HOME="$demo/home" XDG_DATA_HOME="$demo/home/.local/share"
+mkdir -p "$HOME/Desktop"
 scripts/wine-prefix.sh
 
 for run in 1 2; do
     echo
     echo "=== Update run $run ==="
-    (cd "$app" && ./KestrelSync </dev/null) || echo "(run $run ended with status $?)"
+    # The argument "demo" keeps the run in this process (without it the updater hands over to
+    # its run copy and returns at once, as a shortcut start does).
+    (cd "$app" && ./KestrelSync.exe demo </dev/null) || echo "(run $run ended with status $?)"
 done
 timeout 60 wineserver -w 2>/dev/null || true
 
 echo
 echo "Program folder: $app"
 echo "Log: $(ls "$app"/log/*.log)"
+echo "Shortcuts: $(cd "$HOME" && find . -name '*.desktop' | sort | tr '\n' ' ')"
 echo "Requests the server answered: $(wc -l <"$demo/nginx/access.log")"

@@ -17,7 +17,7 @@ start)
     work=$3
     mkdir -p "$work/tmp"
     work=$(cd "$work" && pwd)
-    rm -f "$work/unavailable" "$work/port"
+    rm -f "$work/unavailable" "$work/port" "$work/access.log"
     nginx=$(command -v nginx || echo /usr/sbin/nginx)
     if [ ! -x "$nginx" ]; then
         echo "nginx is not installed" >"$work/unavailable"

@@ -20,16 +20,17 @@ namespace {
 constexpr unsigned kMbOk = 0x0;
 const char* const kSocketInitFailed = "Windows 소켓 초기화에 실패하였습니다.";
 
-void ShowLaunchFailure() {
+} // namespace
+
+CVentoApp::CVentoApp(DialogRunner runDialog)
+    : m_runDialog(std::move(runDialog)), m_showMessageBox(&plat::ShowMessageBox) {}
+
+void CVentoApp::ShowLaunchFailure() {
     char text[128];
     std::snprintf(text, sizeof text, "Can't Execute Version Management Program, ErrCode = %d",
                   plat::LastErrorCode());
-    plat::ShowMessageBox(text, "", kMbOk);
+    m_showMessageBox(text, "", kMbOk);
 }
-
-} // namespace
-
-CVentoApp::CVentoApp(DialogRunner runDialog) : m_runDialog(std::move(runDialog)) {}
 
 bool CVentoApp::InitInstance(const std::string& argument) {
     InitProgramDir();
@@ -43,7 +44,7 @@ bool CVentoApp::InitInstance(const std::string& argument) {
     g_pMyLog->SetLogLevel(1);
     WriteLog(g_pMyLog, 2, "CVentoApp::InitInstance> Vento Start...");
     if (!plat::InitSocketLayer()) {
-        plat::ShowMessageBox(kSocketInitFailed, "", kMbOk);
+        m_showMessageBox(kSocketInitFailed, "", kMbOk);
         return false;
     }
     if (m_runDialog)
@@ -83,7 +84,7 @@ int CVentoApp::RunFromCopy(const std::string& argument) {
         message += std::to_string(nError);
     if (nError == plat::kErrFileNotFound)
         return -1;
-    plat::ShowMessageBox(message, "", kMbOk);
+    m_showMessageBox(message, "", kMbOk);
     return 0;
 }
 

@@ -13,7 +13,16 @@ public:
     // Runs the main dialog modally until it ends (the platform's window).
     using DialogRunner = std::function<void(CVentoApp& app, const std::string& argument)>;
 
+    // Shows a message box that belongs to no window; returns the button chosen.
+    using MessageBoxFn =
+        std::function<int(const std::string& text, const std::string& caption, unsigned nType)>;
+
     explicit CVentoApp(DialogRunner runDialog);
+
+    // Where the start-up's messages go (the system's message box unless replaced).
+    void SetMessageBox(MessageBoxFn showMessageBox) {
+        m_showMessageBox = std::move(showMessageBox);
+    }
 
     // The start-up of a process with its command-line argument (the text after the program
     // path). Always false: there is no message loop beyond the dialog's.
@@ -41,5 +50,8 @@ public:
     int LaunchDirect(const std::string& path, const std::string& argument);
 
 private:
+    void ShowLaunchFailure();
+
     DialogRunner m_runDialog;
+    MessageBoxFn m_showMessageBox;
 };

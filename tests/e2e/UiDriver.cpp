@@ -82,9 +82,9 @@ int PrintRows(HWND dialog) {
     const HWND list = ::GetDlgItem(dialog, kIdcList);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(list, &pid);
-    const HANDLE process = ::OpenProcess(
-        PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
-        FALSE, pid);
+    const HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                             PROCESS_QUERY_INFORMATION,
+                                         FALSE, pid);
     if (process == nullptr)
         return 2;
     const SIZE_T textBytes = 1024 * sizeof(wchar_t);

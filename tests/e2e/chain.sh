@@ -18,6 +18,7 @@ pass() { echo "ok: $*"; }
 
 cleanup() {
     [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    [ -n "${suffix:-}" ] && rm -f "$WINEPREFIX/drive_c/users/$(id -un)/Desktop/Lumen Forge $suffix.lnk"
     timeout 20 wineserver -k 2>/dev/null || true
     bash "$src/scripts/serve-nginx.sh" stop "$work/nginx" || true
     [ -n "${KS_E2E_KEEP:-}" ] || rm -rf "$work"
@@ -52,7 +53,7 @@ make_app() {
     cp "$build/src/KestrelSync.exe" "$app/KestrelSync.exe"
     printf '[VENTO]\r\nSVR_IP_ADDR=127.0.0.1\r\nSVR_PORT_NO=%s\r\nDOWNLOAD_BASE_URL=prod\r\nLIST_FILE_NAME=_listfile.txt\r\nLINK_APPEND_NAME=%s\r\nTIME_CHECK_SPAN=5\r\n' "$port" "$suffix" >"$app/config/KestrelSync.ini"
 }
-log_of() { iconv -f CP949 -t UTF-8 "$1"/log/"$2"_*.log; }
+log_of() { iconv -f CP949 -t UTF-8 "$1"/log/"$2"_*.log | tr -d '\r'; }
 
 # ---- 1. the chain from the shortcut to the started application ----------------------------
 app="$work/Lumen App 1"
@@ -75,6 +76,11 @@ for _ in $(seq 1 100); do [ -s "$app/Lumen@Forge.exe.started" ] && break; sleep 
 [ -s "$app/Lumen@Forge.exe.started" ] || fail "Lumen@Forge.exe was not started"
 [ "$(cat "$app/doc/안내 문서.txt")" = "안내 문서" ] || fail "the Korean document did not arrive"
 pass "files synced and Lumen@Forge.exe started"
+# The process writes the shortcuts and its last line after the dialog has gone.
+for _ in $(seq 1 100); do
+    log_of "$app" KestrelSync_1 | tail -n 1 | grep -q "Delete g_pMyLog.$" && break
+    sleep 0.2
+done
 log=$(log_of "$app" KestrelSync_1)
 for line in "CVentoApp::InitInstance> Vento Start..." "CVentoDlg::OnButtonStart> Create Vento Engine" \
             "CSyncEngine::IsSelfFileUpdated> GetServerFileInfo() Fail, RetVal = -5" \
@@ -84,7 +90,11 @@ done
 echo "$log" | tail -n 1 | grep -q "DEBUG CVentoApp::ExitInstance> Delete g_pMyLog.$" || fail "last log line"
 [ "$(echo "$log" | grep -c 'ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공')" = 3 ] || fail "shortcut log lines"
 pass "the log holds the chain's lines"
-links=$(find "$WINEPREFIX/drive_c/users" -name "*$suffix.lnk" | sort)
+# Wine links the Windows desktop to the user's own desktop folder.
+users="$WINEPREFIX/drive_c/users/$(id -un)"
+menu="$users/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Arbor Lumen"
+links=$(ls "$users/Desktop/Lumen Forge $suffix.lnk" "$menu/Lumen Forge $suffix.lnk" \
+           "$menu/Lumen Forge - 다운로드 장애시 $suffix.lnk" 2>/dev/null)
 [ "$(echo "$links" | grep -c .)" = 3 ] || fail "shortcuts: $links"
 while IFS= read -r link; do
     target=$(driver link-target "$(winepath -w "$link" 2>/dev/null | tr -d '\r')")
@@ -109,6 +119,11 @@ for _ in $(seq 1 300); do [ -s "$app/Lumen@Forge.exe.started" ] && break; sleep 
 [ -e "$app/KestrelSyncRun2.exe" ] || fail "no KestrelSyncRun2.exe"
 cmp -s "$app/KestrelSync.exe" "$tree/KestrelSync.exe" || fail "the updater was not replaced"
 log_of "$app" KestrelSync_1 | grep -qF "CVentoDlg::OnButtonStart> Vento Program is Updated, So Start New Program" || fail "update line"
+for _ in $(seq 1 100); do
+    log_of "$app" KestrelSync_2 | tail -n 1 | grep -q "Delete g_pMyLog.$" && break
+    sleep 0.2
+done
 log_of "$app" KestrelSync_2 | grep -qF "CVentoCtrl::CopyAndRun> Agent Start, PID = " || fail "run of the copy with 2"
+log_of "$app" KestrelSync_2 | grep -qF "CVentoDlg::IsSelfFileUpdated" && fail "the copy with 2 checked for an update"
 pass "self-update, relaunch with 2 and a run that started by itself"
 echo "end-to-end chain: all checks passed"

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 
@@ -61,7 +62,8 @@ protected:
         if (kstest::Exists(Local(work + "/unavailable")))
             GTEST_SKIP() << "nginx is not installed here; scripts/setup.sh installs it";
         static std::atomic<int> counter{0};
-        base = "run" + std::to_string(counter++) + "-" + std::to_string(std::rand());
+        base = "run" + std::to_string(counter++) + "-" +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
         config.m_strServerIp = "127.0.0.1";
         config.m_nServerPort = std::atoi(kstest::ReadFileBytes(Local(work + "/port")).c_str());
         config.m_strDownloadBaseUrl = base + "/prod";

@@ -213,10 +213,15 @@ TEST_F(VentoDlgTest, StartReplacesARunningEngine) {
 class SelfUpdateTest : public VentoDlgTest {
 protected:
     CVentoApp app{nullptr};
+    std::vector<std::string> appMessages;
 
     SelfUpdateTest() {
         WriteSettings();
         Serve("_listfile.txt", "");
+        app.SetMessageBox([this](const std::string& text, const std::string&, unsigned) {
+            appMessages.push_back(text);
+            return 1;
+        });
     }
     // The local updater with the time the server's would be judged by.
     void LocalUpdater(const std::string& bytes, std::int64_t serverTime) {
@@ -256,6 +261,9 @@ TEST_F(SelfUpdateTest, NewerUpdaterIsStoredAndTheCopyRelaunches) {
                                          Local("KestrelSync.exe")));
     EXPECT_THAT(log.Messages(), Contains("CVentoDlg::OnButtonStart> Vento Program is Updated, So "
                                          "Start New Program"));
+    // The stored "updater" here is no program: its start fails and the user is told.
+    ASSERT_EQ(appMessages.size(), 1u);
+    EXPECT_THAT(appMessages[0], HasSubstr("Can't Execute Version Management Program, ErrCode = "));
 }
 
 TEST_F(SelfUpdateTest, MissingLocalUpdaterIsDownloaded) {

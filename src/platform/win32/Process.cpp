@@ -79,7 +79,8 @@ bool StartElevated(const std::string& program, const std::string& argument) {
     const std::wstring parameters = Wide(argument);
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error dialog of the shell: the caller tells the user itself.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"runas";
     info.lpFile = file.c_str();
     info.lpParameters = parameters.c_str();

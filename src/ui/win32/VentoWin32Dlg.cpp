@@ -10,7 +10,9 @@
 
 namespace {
 
-HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
+HINSTANCE Instance() {
+    return ::GetModuleHandleW(nullptr);
+}
 
 std::wstring LoadResourceString(UINT id) {
     const wchar_t* text = nullptr;
@@ -33,7 +35,8 @@ INT_PTR CALLBACK ConfigDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG: {
         fields = reinterpret_cast<CConfigFields*>(lParam);
         ::SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
-        ::SetDlgItemTextW(hDlg, IDC_EDIT_BASE_URL, plat::Wide(fields->m_strDownloadBaseUrl).c_str());
+        ::SetDlgItemTextW(hDlg, IDC_EDIT_BASE_URL,
+                          plat::Wide(fields->m_strDownloadBaseUrl).c_str());
         ::SetDlgItemTextW(hDlg, IDC_EDIT_SERVER_IP, plat::Wide(fields->m_strServerIp).c_str());
         ::SetDlgItemTextW(hDlg, IDC_EDIT_LIST_FILE, plat::Wide(fields->m_strListFileName).c_str());
         ::SetDlgItemTextW(hDlg, IDC_EDIT_SERVER_PORT, plat::Wide(fields->m_strServerPort).c_str());
@@ -91,8 +94,7 @@ INT_PTR CVentoWin32Dlg::DoModal() {
                              &CVentoWin32Dlg::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK CVentoWin32Dlg::DialogProc(HWND hWnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+INT_PTR CALLBACK CVentoWin32Dlg::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<CVentoWin32Dlg*>(lParam);
         ::SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
@@ -134,8 +136,8 @@ INT_PTR CVentoWin32Dlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
-            ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), m_hWnd,
-                              &AboutDialogProc, 0);
+            ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), m_hWnd, &AboutDialogProc,
+                              0);
             return TRUE;
         }
         return FALSE;
@@ -210,8 +212,12 @@ void CVentoWin32Dlg::SetText(int nId, const std::string& text) {
     ::SetDlgItemTextW(m_hWnd, nId, plat::Wide(text).c_str());
 }
 
-void CVentoWin32Dlg::SetStepText(const std::string& text) { SetText(IDC_STATIC_STEP, text); }
-void CVentoWin32Dlg::SetTotalText(const std::string& text) { SetText(IDC_STATIC_TOTAL, text); }
+void CVentoWin32Dlg::SetStepText(const std::string& text) {
+    SetText(IDC_STATIC_STEP, text);
+}
+void CVentoWin32Dlg::SetTotalText(const std::string& text) {
+    SetText(IDC_STATIC_TOTAL, text);
+}
 void CVentoWin32Dlg::SetFileNameText(const std::string& text) {
     SetText(IDC_STATIC_FILENAME, text);
 }
@@ -248,8 +254,8 @@ void CVentoWin32Dlg::AddStatusRow(int nKind, const std::string& text) {
     item.iItem = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     item.pszText = stamp;
     item.iImage = nKind == kStatusError ? 1 : 0;
-    const int index = static_cast<int>(
-        ::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    const int index =
+        static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0)
         return;
     std::wstring content = plat::Wide(text);
@@ -265,7 +271,9 @@ int CVentoWin32Dlg::ShowMessageBox(const std::string& text, const std::string& c
     return ::MessageBoxW(m_hWnd, plat::Wide(text).c_str(), plat::Wide(caption).c_str(), nType);
 }
 
-void CVentoWin32Dlg::HideWindow() { ::ShowWindow(m_hWnd, SW_HIDE); }
+void CVentoWin32Dlg::HideWindow() {
+    ::ShowWindow(m_hWnd, SW_HIDE);
+}
 
 void CVentoWin32Dlg::PostSyncDone(int nOutcome) {
     ::PostMessageW(m_hWnd, kWmSyncDone, static_cast<WPARAM>(nOutcome), 0);

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 class CVentoWin32Dlg : public CVentoDlg {
 public:
     CVentoWin32Dlg(CVentoApp* pApp, const std::string& strArgument);
