@@ -17,6 +17,8 @@ cmake --build --preset windows --target KestrelSync ks_uidriver
 
 build="$repo/build/windows"
 work=$(mktemp -d /tmp/ks-shots.XXXXXX)
+# A prefix of its own: one made for the tests without a screen uses Wine's null display driver.
+export WINEPREFIX="$work/wine"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=ko_KR.UTF-8 TZ=KST-9
 cleanup() {
     [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true

@@ -155,6 +155,21 @@ TEST_F(AppLinksTest, ThreeShortcutsWithTheirTargets) {
                             "ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공"));
 }
 
+TEST_F(AppLinksTest, ShortcutThatCannotBeSavedDoesNotStopTheOthers) {
+    CSyncConfig config(ConfigFilePath(program.Path()));
+    UpdateLinkNames(config);
+    const std::vector<std::string> links = Links();
+    ASSERT_TRUE(plat::CreateFolder(links[0])); // a folder where the desktop shortcut goes
+    EXPECT_EQ(app.CreateAppLinks(), 0);
+    plat::RemoveFolder(links[0]);
+    EXPECT_FALSE(plat::ReadShortcutTarget(links[1]).empty());
+    EXPECT_FALSE(plat::ReadShortcutTarget(links[2]).empty());
+    EXPECT_THAT(log.LevelsAndMessages(),
+                ElementsAre("ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 실패",
+                            "ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공",
+                            "ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공"));
+}
+
 TEST_F(AppLinksTest, NamesComeFromTheSettingsWhenTheDialogNeverRan) {
     g_szAppDisplayName.clear();
     g_szEmergencyLinkName.clear();
