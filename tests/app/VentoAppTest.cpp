@@ -23,26 +23,6 @@ namespace {
 using kstest::TempDir;
 using ::testing::ElementsAre;
 
-std::string FakeAppPath() {
-    const std::string module = plat::GetModulePath();
-#ifdef _WIN32
-    const char* name = "ks_fakeapp.exe";
-#else
-    const char* name = "ks_fakeapp";
-#endif
-    return plat::JoinPath(module.substr(0, plat::LastSepPos(module)), name);
-}
-
-std::string WaitForFile(const std::string& path) {
-    for (int i = 0; i < 600; ++i) {
-        const std::string text = kstest::ReadFileBytes(path);
-        if (!text.empty())
-            return text;
-        plat::SleepMs(50);
-    }
-    return std::string();
-}
-
 class VentoAppTest : public ::testing::Test {
 protected:
     kstest::LogCapture log;
@@ -71,11 +51,12 @@ TEST_F(VentoAppTest, CopiesAndStartsTheRunCopy) {
     for (const auto& c : cases) {
         TempDir folder; // each copy in a folder of its own, free of a copy still running
         g_szProgramDir = folder.Path();
-        ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), folder / "KestrelSync.exe"));
+        ASSERT_TRUE(plat::CopyFileOver(kstest::FakeAppPath(), folder / "KestrelSync.exe"));
         EXPECT_EQ(app.RunFromCopy(c.first), 0);
         // The copy receives the argument (a trailing blank may not survive its command line).
-        EXPECT_EQ(WaitForFile(folder / (std::string(c.second) + ".started")).substr(0, 10),
-                  std::string("started [") + c.first[0])
+        EXPECT_EQ(
+            kstest::WaitForFileText(folder / (std::string(c.second) + ".started")).substr(0, 10),
+            std::string("started [") + c.first[0])
             << c.first;
         plat::SleepMs(200); // the copy ends before its folder goes
     }
@@ -90,11 +71,11 @@ TEST_F(VentoAppTest, MissingUpdaterLeavesTheWorkHere) {
 }
 
 TEST_F(VentoAppTest, RunCopyStillRunningCannotBeReplaced) {
-    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("KestrelSync.exe")));
-    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("KestrelSyncRun1.exe")));
+    ASSERT_TRUE(plat::CopyFileOver(kstest::FakeAppPath(), Local("KestrelSync.exe")));
+    ASSERT_TRUE(plat::CopyFileOver(kstest::FakeAppPath(), Local("KestrelSyncRun1.exe")));
     int pid = 0;
     ASSERT_TRUE(plat::StartApplication(Local("KestrelSyncRun1.exe") + " wait", pid));
-    ASSERT_EQ(WaitForFile(Local("KestrelSyncRun1.exe.started")), "started [wait]\n");
+    ASSERT_EQ(kstest::WaitForFileText(Local("KestrelSyncRun1.exe.started")), "started [wait]\n");
     plat::RemoveFile(Local("KestrelSyncRun1.exe.started"));
     // The busy copy cannot be replaced: the user is told and this process ends (0).
     EXPECT_EQ(app.RunFromCopy("1"), 0);

@@ -35,20 +35,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-#ifdef _WIN32
-// Waits (bounded) until a file exists and returns its contents.
-std::string WaitForFile(const std::string& path) {
-    for (int i = 0; i < 600; ++i) {
-        if (kstest::Exists(path)) {
-            plat::SleepMs(100); // let the writer finish
-            return kstest::ReadFileBytes(path);
-        }
-        plat::SleepMs(50);
-    }
-    return std::string();
-}
-#endif
-
 class PostInstallTest : public ::testing::Test {
 protected:
     kstest::LogCapture log;
@@ -329,7 +315,7 @@ TEST_F(PostInstallTest, ComponentIsRegisteredFromItsOwnFolder) {
     const std::string cwd = plat::GetCurrentFolder();
     EXPECT_EQ(engine.HandleRegisterTypeFilesByRegSvr32(), 0);
     EXPECT_EQ(plat::GetCurrentFolder(), cwd);
-    EXPECT_EQ(WaitForFile(app / "com\\registered.txt"), app / "com");
+    EXPECT_EQ(kstest::WaitForFileText(app / "com\\registered.txt"), app / "com");
     EXPECT_THAT(log.Messages(),
                 Contains(HasSubstr("CSyncEngine::ProcessRegisterFileByRegSvr32> File(" +
                                    item.m_strTargetFile + ") is registered.")));

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -101,6 +102,30 @@ std::string TestExecutableName() {
     const std::string path = plat::GetModulePath();
     const std::size_t sep = plat::LastSepPos(path);
     return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+} // namespace kstest
+
+namespace kstest {
+
+std::string FakeAppPath() {
+    const std::string module = plat::GetModulePath();
+#ifdef _WIN32
+    const char* name = "ks_fakeapp.exe";
+#else
+    const char* name = "ks_fakeapp";
+#endif
+    return plat::JoinPath(module.substr(0, plat::LastSepPos(module)), name);
+}
+
+std::string WaitForFileText(const std::string& path, int timeoutMs) {
+    for (int waited = 0; waited <= timeoutMs; waited += 50) {
+        const std::string text = ReadFileBytes(path);
+        if (!text.empty())
+            return text;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return std::string();
 }
 
 } // namespace kstest

@@ -41,4 +41,11 @@ bool ResizeFile(const std::string& path, std::uint64_t size);
 // File name of the running test executable, without its folder.
 std::string TestExecutableName();
 
+// The stand-in program built beside the tests (ks_fakeapp), which records how it was started.
+std::string FakeAppPath();
+
+// Waits (up to timeoutMs) until the file exists with some content and returns it; empty when
+// it never does.
+std::string WaitForFileText(const std::string& path, int timeoutMs = 30000);
+
 } // namespace kstest

@@ -29,27 +29,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-// The stand-in program built beside the tests.
-std::string FakeAppPath() {
-    const std::string module = plat::GetModulePath();
-#ifdef _WIN32
-    const char* name = "ks_fakeapp.exe";
-#else
-    const char* name = "ks_fakeapp";
-#endif
-    return plat::JoinPath(module.substr(0, plat::LastSepPos(module)), name);
-}
-
-std::string WaitForFile(const std::string& path) {
-    for (int i = 0; i < 600; ++i) {
-        const std::string text = kstest::ReadFileBytes(path);
-        if (!text.empty())
-            return text;
-        plat::SleepMs(50);
-    }
-    return std::string();
-}
-
 class VentoDlgTest : public ::testing::Test {
 protected:
     kstest::LogCapture log;
@@ -155,7 +134,7 @@ TEST_F(VentoDlgTest, RunThenStartTheApplicationAndClose) {
     WriteSettings();
     Serve("_listfile.txt", "a.txt\n");
     Serve("a.txt", "hello");
-    ASSERT_TRUE(plat::CopyFileOver(FakeAppPath(), Local("Lumen@Forge.exe")));
+    ASSERT_TRUE(plat::CopyFileOver(kstest::FakeAppPath(), Local("Lumen@Forge.exe")));
     FakeDlg dialog(nullptr, "");
     dialog.InitDialogState();
     dialog.OnButtonStart();
@@ -163,7 +142,7 @@ TEST_F(VentoDlgTest, RunThenStartTheApplicationAndClose) {
     EXPECT_EQ(kstest::ReadFileBytes(Local("a.txt")), "hello");
     dialog.OnSyncDone(kSyncDoneComplete);
     EXPECT_THAT(dialog.Posted(), ElementsAre(kWmClose));
-    EXPECT_EQ(WaitForFile(Local("Lumen@Forge.exe.started")), "started\n");
+    EXPECT_EQ(kstest::WaitForFileText(Local("Lumen@Forge.exe.started")), "started\n");
     const std::vector<std::string> messages = log.Messages();
     EXPECT_THAT(messages, Contains("CVentoDlg::OnButtonStart> Create Vento Engine"));
     EXPECT_THAT(messages, Contains("CVentoExeApp::ClearSpecialDirMap> Map Count = 9"));

@@ -1,5 +1,6 @@
 // POSIX files and folders with the Windows error codes and read-only semantics.
 #include "platform/FileSystem.h"
+#include "platform/posix/Fd.h"
 
 #include "platform/Path.h"
 #include "platform/posix/ErrnoMap.h"
@@ -95,26 +96,6 @@ bool CheckWritable(const std::string& path) {
         return Fail(kErrAccessDenied);
     return true;
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 bool CopyContents(int in, int out, const std::string& to) {
     char buf[1 << 16];

@@ -1,6 +1,7 @@
 // POSIX shortcuts: freedesktop desktop entries whose Exec line starts the target, a Windows
 // program through wine.
 #include "platform/ShellLink.h"
+#include "platform/posix/Fd.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -21,26 +22,6 @@ constexpr int kNotSaved = -3;
 constexpr mode_t kLauncherMode = 0755; // desktops start only launchers that are executable
 constexpr char kGroupHeader[] = "[Desktop Entry]";
 constexpr char kWine[] = "wine";
-
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 // A temporary file that is deleted unless it was moved into place.
 class TempFile {
