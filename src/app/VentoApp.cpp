@@ -4,12 +4,12 @@
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
 #include "platform/MessageBox.h"
 #include "platform/Network.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
 #include "platform/ShellLink.h"
-#include "platform/SpecialFolders.h"
 
 #include <cstdio>
 

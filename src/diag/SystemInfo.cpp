@@ -5,7 +5,7 @@
 #include "diag/MyLog.h"
 #include "diag/SockUtil.h"
 #include "platform/FileSystem.h"
-#include "platform/SpecialFolders.h"
+#include "platform/KnownFolders.h"
 
 int CSyncEngine::GetAndDisplaySystemInfo() {
     const std::string windows = plat::GetWindowsFolder();

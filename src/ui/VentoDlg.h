@@ -5,7 +5,7 @@
 // boxes and the settings dialog.
 #pragma once
 
-#include "config/SpecialDirMap.h"
+#include "config/DirKeyMap.h"
 #include "config/SyncConfig.h"
 #include "engine/SyncEngine.h"
 #include "ui/SyncView.h"
@@ -93,7 +93,7 @@ private:
     std::string m_strArgument;
     SyncEnginePtr m_pSyncEngine;
     std::unique_ptr<CSyncConfig> m_pConfig;
-    CSpecialDirMap m_mapSpecialDir;
+    CDirKeyMap m_mapSpecialDir;
 };
 
 // "<program folder>/KestrelSync.exe.download": where a self-update is written before it

@@ -1,8 +1,8 @@
 #include "support/TestMachine.h"
 
 #include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
 #include "platform/Path.h"
-#include "platform/SpecialFolders.h"
 
 namespace kstest {
 

@@ -1,7 +1,7 @@
 // Reading whole list files: pieces, comments, line ends, encodings and the log line of a
 // missing file.
 #include "updatelist/ListFile.h"
-#include "config/SpecialDirMap.h"
+#include "config/DirKeyMap.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -78,7 +78,7 @@ TEST_F(ListFileTest, NulByteEndsTheLine) {
 
 TEST_F(ListFileTest, SpecialFoldersExpandBeforeTheBaseFolderApplies) {
     TempDir fonts;
-    CSpecialDirMap map;
+    CDirKeyMap map;
     map.LoadSpecialDirMap([&fonts](plat::SpecialFolder f) {
         return f == plat::SpecialFolder::Fonts ? fonts.Path() : std::string();
     });

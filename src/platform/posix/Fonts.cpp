@@ -3,8 +3,8 @@
 #include "platform/Fonts.h"
 
 #include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
 #include "platform/Path.h"
-#include "platform/SpecialFolders.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,4 +1,4 @@
-#include "config/SpecialDirMap.h"
+#include "config/DirKeyMap.h"
 
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
@@ -24,7 +24,7 @@ const SpecialKey kSpecialKeys[] = {
 
 } // namespace
 
-void CSpecialDirMap::LoadSpecialDirMap(const FolderSource& source) {
+void CDirKeyMap::LoadSpecialDirMap(const FolderSource& source) {
     m_entries.clear();
     for (const SpecialKey& key : kSpecialKeys)
         m_entries.emplace_back(key.pszKey,
@@ -50,7 +50,7 @@ void CSpecialDirMap::LoadSpecialDirMap(const FolderSource& source) {
                  entry.second.c_str());
 }
 
-bool CSpecialDirMap::GetSpecialDir(const std::string& key, std::string& value) const {
+bool CDirKeyMap::GetSpecialDir(const std::string& key, std::string& value) const {
     for (const auto& entry : m_entries) {
         if (entry.first == key) {
             value = entry.second;
@@ -60,7 +60,7 @@ bool CSpecialDirMap::GetSpecialDir(const std::string& key, std::string& value) c
     return false;
 }
 
-void CSpecialDirMap::ExpandSpecialDirPath(DownFileItem& item) const {
+void CDirKeyMap::ExpandSpecialDirPath(DownFileItem& item) const {
     std::string& path = item.m_strTargetFile;
     if (path.empty() || path[0] != '_')
         return;
@@ -72,7 +72,7 @@ void CSpecialDirMap::ExpandSpecialDirPath(DownFileItem& item) const {
         path = value + path.substr(sep);
 }
 
-void CSpecialDirMap::ClearSpecialDirMap() {
+void CDirKeyMap::ClearSpecialDirMap() {
     WriteLog(g_pMyLog, 1, "CVentoExeApp::ClearSpecialDirMap> Map Count = %d",
              static_cast<int>(m_entries.size()));
     m_entries.clear();

@@ -1,5 +1,5 @@
 // Win32 special folders from the shell and the system.
-#include "platform/SpecialFolders.h"
+#include "platform/KnownFolders.h"
 #include "platform/win32/WinText.h"
 
 #include <windows.h>

@@ -1,9 +1,9 @@
-#include "config/SpecialDirMap.h"
+#include "config/DirKeyMap.h"
 
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
+#include "platform/KnownFolders.h"
 #include "platform/Path.h"
-#include "platform/SpecialFolders.h"
 #include "platform/Text.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -44,7 +44,7 @@ public:
         folders[plat::SpecialFolder::Programs] = tmp / "Programs";
         folders[plat::SpecialFolder::Startup] = tmp / "Startup";
     }
-    CSpecialDirMap::FolderSource Source() const {
+    CDirKeyMap::FolderSource Source() const {
         return [this](plat::SpecialFolder f) {
             const auto it = folders.find(f);
             return it == folders.end() ? std::string() : it->second;
@@ -52,15 +52,15 @@ public:
     }
 };
 
-std::string Value(const CSpecialDirMap& map, const std::string& key) {
+std::string Value(const CDirKeyMap& map, const std::string& key) {
     std::string value = "<none>";
     map.GetSpecialDir(key, value);
     return value;
 }
 
-TEST(SpecialDirMap, NineKeysWithTheMachinesFolders) {
+TEST(DirKeyMap, NineKeysWithTheMachinesFolders) {
     FakeMachine machine;
-    CSpecialDirMap map;
+    CDirKeyMap map;
     map.LoadSpecialDirMap(machine.Source());
     EXPECT_EQ(map.GetCount(), 9u);
     EXPECT_EQ(Value(map, "_FONTS"), machine.folders[plat::SpecialFolder::Fonts]);
@@ -71,9 +71,9 @@ TEST(SpecialDirMap, NineKeysWithTheMachinesFolders) {
     EXPECT_EQ(Value(map, "_nokey"), "<none>");
 }
 
-TEST(SpecialDirMap, ThirtyTwoBitFoldersFollowWhatExists) {
+TEST(DirKeyMap, ThirtyTwoBitFoldersFollowWhatExists) {
     FakeMachine machine;
-    CSpecialDirMap map;
+    CDirKeyMap map;
     map.LoadSpecialDirMap(machine.Source());
     EXPECT_EQ(Value(map, "_SYSTEM_32BIT"), plat::JoinPath(machine.windows, "System32"));
 
@@ -95,18 +95,18 @@ TEST(SpecialDirMap, ThirtyTwoBitFoldersFollowWhatExists) {
 }
 
 #ifndef _WIN32
-TEST(SpecialDirMap, WinePrefixSpellingIsKept) {
+TEST(DirKeyMap, WinePrefixSpellingIsKept) {
     // A Wine prefix names the folder "syswow64"; the map names the folder that exists.
     FakeMachine machine;
     ASSERT_TRUE(plat::CreateFolder(plat::JoinPath(machine.windows, "syswow64")));
-    CSpecialDirMap map;
+    CDirKeyMap map;
     map.LoadSpecialDirMap(machine.Source());
     EXPECT_EQ(Value(map, "_SYSTEM_32BIT"), plat::JoinPath(machine.windows, "syswow64"));
 }
 #endif
 
-TEST(SpecialDirMap, EmptyWindowsFolder) {
-    CSpecialDirMap map;
+TEST(DirKeyMap, EmptyWindowsFolder) {
+    CDirKeyMap map;
     map.LoadSpecialDirMap([](plat::SpecialFolder) { return std::string(); });
     EXPECT_EQ(Value(map, "_FONTS"), "");
     EXPECT_EQ(Value(map, "_PROGRAM_FILES_32BIT"), "");
@@ -116,10 +116,10 @@ TEST(SpecialDirMap, EmptyWindowsFolder) {
                                            HasSubstr("syswow64"), HasSubstr("system32")));
 }
 
-TEST(SpecialDirMap, ExpansionMatchesWholeKeysExactly) {
+TEST(DirKeyMap, ExpansionMatchesWholeKeysExactly) {
     FakeMachine machine;
     machine.folders[plat::SpecialFolder::Startup] = "";
-    CSpecialDirMap map;
+    CDirKeyMap map;
     map.LoadSpecialDirMap(machine.Source());
     const std::string sep(1, plat::kPathSep);
     const std::string fonts = machine.folders[plat::SpecialFolder::Fonts];
@@ -147,12 +147,12 @@ TEST(SpecialDirMap, ExpansionMatchesWholeKeysExactly) {
     }
 }
 
-TEST(SpecialDirMap, LoadAndClearAreLogged) {
+TEST(DirKeyMap, LoadAndClearAreLogged) {
     TempDir logDir;
     CMyLog log(10, logDir.Path(), "P");
     g_pMyLog = &log;
     FakeMachine machine;
-    CSpecialDirMap map;
+    CDirKeyMap map;
     map.LoadSpecialDirMap(machine.Source());
     map.ClearSpecialDirMap();
     g_pMyLog = nullptr;
@@ -172,8 +172,8 @@ TEST(SpecialDirMap, LoadAndClearAreLogged) {
     EXPECT_THAT(last, HasSubstr("DEBUG CVentoExeApp::ClearSpecialDirMap> Map Count = 9"));
 }
 
-TEST(SpecialFolders, RealFoldersAreAbsoluteWithoutTrailingSeparator) {
-    CSpecialDirMap map;
+TEST(KnownFolders, RealFoldersAreAbsoluteWithoutTrailingSeparator) {
+    CDirKeyMap map;
     map.LoadSpecialDirMap();
     for (const char* key : kKeys) {
         const std::string value = Value(map, key);
@@ -197,7 +197,7 @@ TEST(SpecialFolders, RealFoldersAreAbsoluteWithoutTrailingSeparator) {
 #ifndef _WIN32
 using kstest::ScopedEnv;
 
-TEST(SpecialFolders, PosixFoldersFromXdgAndTheWinePrefix) {
+TEST(KnownFolders, PosixFoldersFromXdgAndTheWinePrefix) {
     TempDir home;
     ScopedEnv envHome("HOME", home.Path());
     ScopedEnv dataHome("XDG_DATA_HOME", "");

@@ -1,6 +1,6 @@
 // POSIX special folders: XDG folders of the user, and the folders of the Wine prefix for the
 // Windows ones.
-#include "platform/SpecialFolders.h"
+#include "platform/KnownFolders.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Path.h"

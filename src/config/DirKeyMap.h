@@ -2,7 +2,7 @@
 // and the folders of this machine they stand for.
 #pragma once
 
-#include "platform/SpecialFolders.h"
+#include "platform/KnownFolders.h"
 
 #include <functional>
 #include <string>
@@ -11,7 +11,7 @@
 
 class DownFileItem;
 
-class CSpecialDirMap {
+class CDirKeyMap {
 public:
     // Where the seven system-named folders come from; tests give their own.
     using FolderSource = std::function<std::string(plat::SpecialFolder)>;
