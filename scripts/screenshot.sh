@@ -26,13 +26,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-done
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-sleep 1
+. scripts/virtual-screen.sh
+start_virtual_screen 800x600x24
 bash scripts/wine-prefix.sh
 driver() { timeout 120 wine "$build/tests/ks_uidriver.exe" "$@" 2>/dev/null | tr -d '\r'; }
 shot() { xwd -root -silent | convert xwd:- "$out/$1"; echo "wrote $out/$1"; }

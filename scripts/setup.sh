@@ -11,14 +11,14 @@ packages=(cmake make g++ libgtest-dev libgmock-dev libcurl4-openssl-dev g++-ming
           wine wine64 locales nginx python3 fonts-nanum xvfb)
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" == *"install ok installed"* ]] || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
     $SUDO apt-get update
     $SUDO apt-get install -y "${missing[@]}"
 fi
 
-if ! locale -a 2>/dev/null | grep -qi '^ko_KR\.utf-\?8$'; then
+if ! grep -qi '^ko_KR\.utf-\?8$' <<<"$(locale -a 2>/dev/null)"; then
     $SUDO sed -i 's/^# *\(ko_KR\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
     grep -q '^ko_KR.UTF-8 UTF-8' /etc/locale.gen || echo 'ko_KR.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
     $SUDO locale-gen

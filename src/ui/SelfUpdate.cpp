@@ -5,7 +5,6 @@
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
-#include "transfer/Transfer.h"
 
 std::string SelfUpdateTempPath() {
     return plat::JoinPath(g_szProgramDir, std::string(g_pszUpdaterExe) + ".download");

@@ -25,14 +25,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A virtual screen.
-for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-sleep 1
+. "$src/scripts"/virtual-screen.sh
+start_virtual_screen 1024x768x24
 
 timeout 300 wineboot -i >/dev/null 2>&1 || fail "wineboot"
 driver() { timeout 120 wine "$build/tests/ks_uidriver.exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -53,6 +47,8 @@ make_app() {
     cp "$build/src/KestrelSync.exe" "$app/KestrelSync.exe"
     printf '[VENTO]\r\nSVR_IP_ADDR=127.0.0.1\r\nSVR_PORT_NO=%s\r\nDOWNLOAD_BASE_URL=prod\r\nLIST_FILE_NAME=_listfile.txt\r\nLINK_APPEND_NAME=%s\r\nTIME_CHECK_SPAN=5\r\n' "$port" "$suffix" >"$app/config/KestrelSync.ini"
 }
+# Checks read whole texts (grep -q on a pipe may stop reading early, which pipefail counts as
+# a failure of the writer).
 log_of() { iconv -f CP949 -t UTF-8 "$1"/log/"$2"_*.log | tr -d '\r'; }
 
 # ---- 1. the chain from the shortcut to the started application ----------------------------
@@ -64,7 +60,7 @@ pass "KestrelSyncRun1.exe shows the dialog"
 [ -e "$app/KestrelSyncRun1.exe" ] || fail "no KestrelSyncRun1.exe"
 ls "$app"/log/KestrelSync_2*.log >/dev/null 2>&1 && fail "the first process wrote a log"
 rows=$(driver rows "$hwnd")
-echo "$rows" | grep -q $'^0\t.*\tProgram Argument = 1$' || fail "argument row: $rows"
+grep -q $'^0\t.*\tProgram Argument = 1$' <<<"$rows" || fail "argument row: $rows"
 [ "$(driver text "$hwnd" 1002)" = "시작(&S)" ] || fail "Start text"
 [ "$(driver text "$hwnd" 1006)" = "" ] || fail "step text not cleared"
 [ "$(driver enabled "$hwnd" 1003)" = 1 ] || fail "Stop not enabled at start"
@@ -78,16 +74,16 @@ for _ in $(seq 1 100); do [ -s "$app/Lumen@Forge.exe.started" ] && break; sleep 
 pass "files synced and Lumen@Forge.exe started"
 # The process writes the shortcuts and its last line after the dialog has gone.
 for _ in $(seq 1 100); do
-    log_of "$app" KestrelSync_1 | tail -n 1 | grep -q "Delete g_pMyLog.$" && break
+    grep -q "Delete g_pMyLog.$" <<<"$(log_of "$app" KestrelSync_1 | tail -n 1)" && break
     sleep 0.2
 done
 log=$(log_of "$app" KestrelSync_1)
 for line in "CVentoApp::InitInstance> Vento Start..." "CVentoDlg::OnButtonStart> Create Vento Engine" \
             "CSyncEngine::IsSelfFileUpdated> GetServerFileInfo() Fail, RetVal = -5" \
             "CobaltSyncThreadMain> nAllSequenceSuccessFlag = 1" "CVentoCtrl::CopyAndRun> Agent Start, PID = "; do
-    echo "$log" | grep -qF "$line" || fail "log line missing: $line"
+    grep -qF "$line" <<<"$log" || fail "log line missing: $line"
 done
-echo "$log" | tail -n 1 | grep -q "DEBUG CVentoApp::ExitInstance> Delete g_pMyLog.$" || fail "last log line"
+grep -q "DEBUG CVentoApp::ExitInstance> Delete g_pMyLog.$" <<<"$(tail -n 1 <<<"$log")" || fail "last log line"
 [ "$(echo "$log" | grep -c 'ERROR CVentoApp::CreateCobaltAppEnvLink> 바탕화면에 링크 생성 성공')" = 3 ] || fail "shortcut log lines"
 pass "the log holds the chain's lines"
 # Wine links the Windows desktop to the user's own desktop folder.
@@ -99,11 +95,11 @@ links=$(ls "$users/Desktop/Lumen Forge $suffix.lnk" "$menu/Lumen Forge $suffix.l
 while IFS= read -r link; do
     target=$(driver link-target "$(winepath -w "$link" 2>/dev/null | tr -d '\r')")
     case "$link" in
-        *"다운로드 장애시 $suffix.lnk") echo "$target" | grep -q 'Lumen@Forge.exe$' || fail "emergency target $target" ;;
-        *) echo "$target" | grep -q 'KestrelSync.exe$' || fail "updater target $target" ;;
+        *"다운로드 장애시 $suffix.lnk") grep -q 'Lumen@Forge.exe$' <<<"$target" || fail "emergency target $target" ;;
+        *) grep -q 'KestrelSync.exe$' <<<"$target" || fail "updater target $target" ;;
     esac
 done <<<"$links"
-echo "$links" | grep -q "/Arbor Lumen/Lumen Forge - 다운로드 장애시 $suffix.lnk" || fail "emergency shortcut"
+grep -q "/Arbor Lumen/Lumen Forge - 다운로드 장애시 $suffix.lnk" <<<"$links" || fail "emergency shortcut"
 pass "three shortcuts with their names and targets"
 
 # ---- 2. a newer updater on the server: relaunch with "2" ----------------------------------
@@ -118,12 +114,12 @@ for _ in $(seq 1 300); do [ -s "$app/Lumen@Forge.exe.started" ] && break; sleep 
 [ -s "$app/Lumen@Forge.exe.started" ] || fail "the relaunched copy did not complete the run"
 [ -e "$app/KestrelSyncRun2.exe" ] || fail "no KestrelSyncRun2.exe"
 cmp -s "$app/KestrelSync.exe" "$tree/KestrelSync.exe" || fail "the updater was not replaced"
-log_of "$app" KestrelSync_1 | grep -qF "CVentoDlg::OnButtonStart> Vento Program is Updated, So Start New Program" || fail "update line"
+grep -qF "CVentoDlg::OnButtonStart> Vento Program is Updated, So Start New Program" <<<"$(log_of "$app" KestrelSync_1)" || fail "update line"
 for _ in $(seq 1 100); do
-    log_of "$app" KestrelSync_2 | tail -n 1 | grep -q "Delete g_pMyLog.$" && break
+    grep -q "Delete g_pMyLog.$" <<<"$(log_of "$app" KestrelSync_2 | tail -n 1)" && break
     sleep 0.2
 done
-log_of "$app" KestrelSync_2 | grep -qF "CVentoCtrl::CopyAndRun> Agent Start, PID = " || fail "run of the copy with 2"
-log_of "$app" KestrelSync_2 | grep -qF "CVentoDlg::IsSelfFileUpdated" && fail "the copy with 2 checked for an update"
+grep -qF "CVentoCtrl::CopyAndRun> Agent Start, PID = " <<<"$(log_of "$app" KestrelSync_2)" || fail "run of the copy with 2"
+grep -qF "CVentoDlg::IsSelfFileUpdated" <<<"$(log_of "$app" KestrelSync_2)" && fail "the copy with 2 checked for an update"
 pass "self-update, relaunch with 2 and a run that started by itself"
 echo "end-to-end chain: all checks passed"
