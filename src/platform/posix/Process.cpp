@@ -3,6 +3,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/posix/ErrnoMap.h"
+#include "platform/posix/WindowsProgram.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -79,25 +80,16 @@ bool Spawn(const std::vector<std::string>& args, int* pPid = nullptr) {
     return true;
 }
 
-// A Windows program (a file that begins with "MZ") runs through wine.
-bool IsWindowsProgram(const std::string& path) {
-    std::FILE* fp = OpenFile(path, "rb");
-    if (fp == nullptr)
-        return false;
-    char magic[2] = {};
-    const bool bPe = std::fread(magic, 1, 2, fp) == 2 && magic[0] == 'M' && magic[1] == 'Z';
-    std::fclose(fp);
-    return bPe;
-}
-
 bool StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                   int* pPid) {
-    if (!IsWindowsProgram(program) && ::access(program.c_str(), X_OK) != 0) {
+    // A Windows program runs through wine.
+    const bool bWindows = IsWindowsProgram(program);
+    if (!bWindows && ::access(program.c_str(), X_OK) != 0) {
         SetLastErrorCode(WindowsErrorFromErrno(errno, program));
         return false;
     }
     std::vector<std::string> args;
-    if (IsWindowsProgram(program))
+    if (bWindows)
         args = {"wine", program};
     else
         args = {program};

@@ -2,6 +2,7 @@
 // program through wine.
 #include "platform/ShellLink.h"
 #include "platform/posix/Fd.h"
+#include "platform/posix/WindowsProgram.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -42,14 +43,6 @@ private:
 bool FailErrno(const std::string& path) {
     SetLastErrorCode(WindowsErrorFromErrno(errno, path));
     return false;
-}
-
-// A Windows program is a file that begins with "MZ".
-bool IsWindowsProgram(const std::string& path) {
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    char magic[2] = {};
-    return fd.get() >= 0 && ::read(fd.get(), magic, sizeof magic) == 2 && magic[0] == 'M' &&
-           magic[1] == 'Z';
 }
 
 // The words of a Windows command-line tail as the Windows C runtime splits it: blanks and tabs
