@@ -91,10 +91,6 @@ struct CurlConnection {
     HttpTimeouts timeouts;
     // The request whose transfer the easy handle carries now, if any.
     CCurlRequest* pActive = nullptr;
-    // The options every request of the connection shares are set once, for this Accept text.
-    bool bConfigured = false;
-    std::string strConfiguredAccept;
-    CCurlList requestHeaders;
 };
 
 class CCurlRequest : public CHttpRequest {
@@ -227,42 +223,14 @@ private:
         m_errorBuffer[0] = '\0';
     }
 
-    // Sets the easy handle up for this request. The options all requests of the connection
-    // share are set on its first request only: setting them anew for each of thousands of
-    // requests costs more than the request itself on a fast server.
     void Configure() {
         CURL* easy = Easy();
-        bool bOk = true;
-        if (!m_connection->bConfigured || m_connection->strConfiguredAccept != m_strAccept) {
-            ::curl_easy_reset(easy);
-            m_connection->requestHeaders.reset(::curl_slist_append(nullptr, m_strAccept.c_str()));
-            m_connection->strConfiguredAccept = m_strAccept;
-            bOk = ConfigureShared(easy);
-            m_connection->bConfigured = bOk;
-        }
+        ::curl_easy_reset(easy);
         const std::string url = m_connection->strBaseUrl + m_strTarget;
-        bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-              ::curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer) == CURLE_OK &&
-              ::curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK &&
-              ::curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK &&
-              ::curl_easy_setopt(easy, CURLOPT_PREREQDATA, this) == CURLE_OK;
-        if (m_strVerb == "HEAD") {
-            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_NOBODY, 1L) == CURLE_OK &&
-                  ::curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr) == CURLE_OK;
-        } else {
-            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
-                  ::curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST,
-                                     m_strVerb == "GET" ? nullptr : m_strVerb.c_str()) == CURLE_OK;
-        }
-        if (!bOk || !m_connection->requestHeaders) {
-            m_connection->bConfigured = false;
-            Fail(CHttpError("The request could not be set up", CURLE_FAILED_INIT));
-        }
-    }
-
-    bool ConfigureShared(CURL* easy) {
+        m_requestHeaders.reset(::curl_slist_append(nullptr, m_strAccept.c_str()));
         const HttpTimeouts& timeouts = m_connection->timeouts;
         bool bOk =
+            ::curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
@@ -271,18 +239,30 @@ private:
             ::curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_USERAGENT, m_connection->strAgent.c_str()) ==
                 CURLE_OK &&
-            ::curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_connection->requestHeaders.get()) ==
-                CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_requestHeaders.get()) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                                static_cast<long>(std::max(timeouts.nConnectMs, 1))) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CCurlRequest::OnHeader) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CCurlRequest::OnBody) == CURLE_OK &&
-            ::curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CCurlRequest::OnPrereq) == CURLE_OK;
+            ::curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CCurlRequest::OnPrereq) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_PREREQDATA, this) == CURLE_OK;
+        if (m_strVerb == "HEAD") {
+            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_NOBODY, 1L) == CURLE_OK;
+        } else {
+            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+            if (m_strVerb != "GET")
+                bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_strVerb.c_str()) ==
+                                 CURLE_OK;
+        }
         // Loopback never goes through a proxy; other hosts take the environment's settings.
         if (m_connection->bLoopback)
             bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
-        return bOk;
+        if (!bOk || !m_requestHeaders)
+            Fail(CHttpError("The request could not be set up", CURLE_FAILED_INIT));
     }
 
     // Runs the transfer until ready() holds or it ends. Raises CHttpError when nothing arrives
@@ -439,6 +419,7 @@ private:
     std::string m_strVerb;
     std::string m_strTarget;
     std::string m_strAccept;
+    CCurlList m_requestHeaders;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
     bool m_bAttached = false;
