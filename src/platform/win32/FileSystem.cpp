@@ -2,6 +2,7 @@
 #include "platform/FileSystem.h"
 
 #include "platform/Path.h"
+#include "platform/win32/ReadOnly.h"
 #include "platform/win32/WinText.h"
 
 #include <windows.h>
@@ -56,15 +57,6 @@ bool IsReadOnlyFile(const std::wstring& path) {
            (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Windows refuses writes into read-only files by itself; Wine running as root does not, so the
-// attribute is checked here as well.
-bool RefuseReadOnly(const std::wstring& path) {
-    if (!IsReadOnlyFile(path))
-        return false;
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return true;
-}
-
 std::string TrimLineEnds(std::string text) {
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
         text.pop_back();
@@ -72,6 +64,13 @@ std::string TrimLineEnds(std::string text) {
 }
 
 } // namespace
+
+bool RefuseReadOnly(const std::wstring& path) {
+    if (!IsReadOnlyFile(path))
+        return false;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+}
 
 bool GetFileStatus(const std::string& path, FileStatus& status) {
     WIN32_FILE_ATTRIBUTE_DATA data{};

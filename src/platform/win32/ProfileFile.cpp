@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "platform/win32/ReadOnly.h"
 #include "platform/win32/WinText.h"
 
 #include <windows.h>
@@ -65,13 +66,8 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 
 bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value) {
-    // Windows refuses to write into a read-only file by itself; Wine running as root does
-    // not, so the attribute is checked here as well.
-    FileStatus status;
-    if (GetFileStatus(path, status) && status.bReadOnly && !status.bFolder) {
-        SetLastErrorCode(kErrAccessDenied);
+    if (RefuseReadOnly(Wide(path)))
         return false;
-    }
     return ::WritePrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
                                         Wide(value).c_str(), Wide(path).c_str()) != 0;
 }

@@ -2,6 +2,7 @@
 #include "platform/ShellLink.h"
 
 #include "platform/FileSystem.h"
+#include "platform/win32/ReadOnly.h"
 #include "platform/win32/WinText.h"
 
 #include <windows.h>
@@ -132,12 +133,8 @@ const char* ShortcutExtension() {
 
 int CreateShortcut(const std::string& linkPath, const std::string& target,
                    const std::string& arguments) {
-    // Windows refuses to save over a read-only file by itself; Wine running as root does not.
-    FileStatus status;
-    if (GetFileStatus(linkPath, status) && status.bReadOnly && !status.bFolder) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
+    if (RefuseReadOnly(Wide(linkPath)))
         return kNotSaved;
-    }
     // The error code is set once the shell object and the apartment are released.
     const Outcome outcome = SaveLink(Wide(linkPath), Wide(target), Wide(arguments));
     if (outcome.nResult != 0)
