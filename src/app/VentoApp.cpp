@@ -17,7 +17,7 @@ int g_bCreateLinksOnExit = 1;
 
 namespace {
 
-constexpr unsigned kMbOk = 0x0;
+using plat::kMbOk;
 const char* const kSocketInitFailed = "Windows 소켓 초기화에 실패하였습니다.";
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "engine/SyncEngine.h"
 
 #include "diag/MyLog.h"
+#include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "updatelist/ListFile.h"
 
@@ -60,8 +61,10 @@ void CSyncEngine::ClearDownFileItemList() {
 }
 
 int CSyncEngine::StartWorkerThread(std::function<void()> body) {
-    if (m_pSyncThread != nullptr)
+    if (m_pSyncThread != nullptr) {
+        WriteLog(g_pMyLog, 3, "CSyncEngine::StartSyncThread> m_pSyncThread is Not NULL");
         return 2;
+    }
     auto thread = std::make_unique<plat::CWorkerThread>();
     const bool bCreated = thread->Create([this, body = std::move(body)] {
         body();
@@ -70,9 +73,13 @@ int CSyncEngine::StartWorkerThread(std::function<void()> body) {
         if (m_nReleaseFlag.exchange(1) == 1)
             delete this;
     });
-    if (!bCreated)
+    if (!bCreated) {
+        WriteLog(g_pMyLog, 4, "CSyncEngine::StartSyncThread> AfxBeginThread() Fail, ErrCode = %d",
+                 plat::LastErrorCode());
         return 1;
+    }
     m_pSyncThread = std::move(thread);
+    WriteLog(g_pMyLog, 2, "CSyncEngine::StartSyncThread> Start m_pSyncThread...");
     m_pSyncThread->Resume();
     return 0;
 }
@@ -93,6 +100,7 @@ bool CSyncEngine::StopSyncThread() {
         WriteLog(g_pMyLog, 1,
                  "CCobaltSyncEngine::~CCobaltSyncEngine> m_pCobaltSyncEngine->m_nNowRunningFlag "
                  "is 0");
+        WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::~CCobaltSyncEngine> Delete m_pCobaltSyncThread");
         return true;
     }
     WriteLog(g_pMyLog, 2, "CCobaltSyncEngine::~CCobaltSyncEngine> Set m_nRequestStopFlag = 1");
@@ -117,19 +125,19 @@ void DeleteSyncEngine(CSyncEngine* pEngine) {
         delete pEngine;
         return;
     }
-#ifdef _WIN32
-    WriteLog(g_pMyLog, 3,
-             "CCobaltSyncEngine::~CCobaltSyncEngine> Terminate CobaltSyncThread Forcely...");
-    pEngine->m_pSyncThread->Terminate();
-    delete pEngine;
-#else
-    // A thread is never killed here: it runs on without a view and frees the engine itself.
-    WriteLog(g_pMyLog, 3,
-             "CCobaltSyncEngine::~CCobaltSyncEngine> Leave CobaltSyncThread Running, It Deletes "
-             "The Engine At Its End...");
-    pEngine->m_pDlg = nullptr;
-    pEngine->m_pSyncThread->Detach();
-    if (pEngine->m_nReleaseFlag.exchange(1) == 1)
-        delete pEngine; // the worker left the engine in the meantime
-#endif
+    if constexpr (plat::kCanTerminateThreads) {
+        WriteLog(g_pMyLog, 3,
+                 "CCobaltSyncEngine::~CCobaltSyncEngine> Terminate CobaltSyncThread Forcely...");
+        pEngine->m_pSyncThread->Terminate();
+        delete pEngine;
+    } else {
+        // The thread runs on without a view and frees the engine itself when it ends.
+        WriteLog(g_pMyLog, 3,
+                 "CCobaltSyncEngine::~CCobaltSyncEngine> Leave CobaltSyncThread Running, It "
+                 "Deletes The Engine At Its End...");
+        pEngine->m_pDlg = nullptr;
+        pEngine->m_pSyncThread->Detach();
+        if (pEngine->m_nReleaseFlag.exchange(1) == 1)
+            delete pEngine; // the worker left the engine in the meantime
+    }
 }

@@ -5,6 +5,7 @@
 #include "config/SyncConfig.h"
 #include "platform/HttpClient.h"
 #include "platform/Thread.h"
+#include "transfer/LocalFile.h"
 #include "ui/SyncView.h"
 #include "updatelist/DownFileItem.h"
 
@@ -87,8 +88,10 @@ public:
     int DownloadOneFileFromServer(const DownFileItem& item, int nIndex, int nCount);
     // Creates the folders of a file path that are missing.
     void CreateTargetFolder(const std::string& strPath);
+    // 0, or -1 when a read-only attribute could not be cleared (LastErrorCode tells why).
     int ClearReadOnlyPropertyOfLocalFile(const DownFileItem& item);
-    // 0, or -1 when the local file's status cannot be read.
+    // 0, or -1 when the local file's status cannot be read, -2 when the time could not be set
+    // (LastErrorCode tells why).
     int SetDownFileModifyDate(const DownFileItem& item);
 
     // The view, or a view that shows nothing when none is set.
@@ -115,8 +118,13 @@ private:
     // Stops the worker: asks it to stop and waits 5 to 6 seconds for it. True when it has
     // ended (or never ran).
     bool StopSyncThread();
+    // The steps of DownloadOneFileFromServer.
+    int OpenDownloadRequest(const std::string& path, std::unique_ptr<plat::CHttpRequest>& request);
+    int PrepareLocalFile(const DownFileItem& item, CLocalFile& local);
     int ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
                     std::int64_t& nReceived);
+    int FinishLocalFile(const DownFileItem& item, CLocalFile& local, int nExpected,
+                        std::int64_t nReceived);
     bool SyncOneItem(DownFileItem& item, int n, int nCount);
     bool FetchItemServerInfo(DownFileItem& item);
     void HandleFailedDownload(DownFileItem& item, int r);

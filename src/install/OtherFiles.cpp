@@ -65,8 +65,7 @@ bool AddInstalledFont(const std::string& fontFile, bool bAfterCopy) {
 int CSyncEngine::ProcessFontFile(const DownFileItem& item) {
     WriteLog(g_pMyLog, 2, "CVentoExeDlg::ProcessFontFile> m_strTargetFile = %s",
              item.m_strTargetFile.c_str());
-    bool bExists = false;
-    const std::string strFontDir = plat::ResolveChildName(g_strWindowsDir, "fonts", bExists);
+    const std::string strFontDir = plat::FontsFolder(g_strWindowsDir);
     WriteLog(g_pMyLog, 2, "CVentoExeDlg::ProcessFontFile> strFontDir = %s", strFontDir.c_str());
     const std::size_t sep = plat::LastSepPos(item.m_strTargetFile);
     const std::string strFontFile =

@@ -5,6 +5,22 @@
 
 namespace plat {
 
+// Message box types and answers: the values of the Windows constants (MB_OK, IDOK, ...), which
+// the Win32 side checks against <windows.h>.
+enum : unsigned {
+    kMbOk = 0x0,
+    kMbYesNo = 0x4,
+    kMbIconError = 0x10,
+    kMbIconQuestion = 0x20,
+    kMbDefButton2 = 0x100,
+};
+enum : int {
+    kIdOk = 1,
+    kIdCancel = 2,
+    kIdYes = 6,
+    kIdNo = 7,
+};
+
 // Shows text with caption and the buttons and icon of type (the Windows MB_ values) and
 // returns the button chosen. Windows: a message box without an owner. POSIX: the text on
 // standard error; the box's default button is the answer.

@@ -6,6 +6,14 @@
 
 namespace plat {
 
+#ifdef _WIN32
+// Windows can end a thread from outside (TerminateThread), a last resort for a stuck worker.
+inline constexpr bool kCanTerminateThreads = true;
+#else
+// POSIX never kills a thread: a stuck worker is left to run on, detached.
+inline constexpr bool kCanTerminateThreads = false;
+#endif
+
 class CWorkerThread {
 public:
     CWorkerThread();

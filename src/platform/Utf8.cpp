@@ -1,5 +1,4 @@
 // Portable UTF-8 helpers shared by both platform sides.
-#include "platform/Path.h"
 #include "platform/Text.h"
 
 namespace plat {
@@ -50,22 +49,6 @@ std::size_t Utf8CharCount(std::string_view text) {
         ++count;
     }
     return count;
-}
-
-std::string JoinPath(std::string_view a, std::string_view b) {
-    std::string path(a);
-    if (!path.empty() && !IsPathSep(path.back()))
-        path += kPathSep;
-    path += b;
-    return path;
-}
-
-std::size_t LastSepPos(std::string_view path) {
-    for (std::size_t i = path.size(); i > 0; --i) {
-        if (IsPathSep(path[i - 1]))
-            return i - 1;
-    }
-    return std::string_view::npos;
 }
 
 } // namespace plat

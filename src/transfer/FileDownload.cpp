@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::size_t kBlockSize = 4096;
 
-// A failure to change a local file's attributes or times: it ends a download like a
-// transport error does.
-class CFileStatusError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 std::string SystemText(int nError) {
     std::string text;
     if (!plat::SystemErrorText(nError, text))
@@ -28,28 +21,22 @@ std::string SystemText(int nError) {
     return text;
 }
 
-// The local file of one download, closed on every way out.
-class LocalFile {
-public:
-    LocalFile() = default;
-    ~LocalFile() { Close(); }
-    LocalFile(const LocalFile&) = delete;
-    LocalFile& operator=(const LocalFile&) = delete;
-    std::FILE* get() const { return m_fp; }
-    void Reset(std::FILE* fp) {
-        Close();
-        m_fp = fp;
-    }
-    // False when buffered bytes could not be written.
-    bool Close() {
-        std::FILE* fp = m_fp;
-        m_fp = nullptr;
-        return fp == nullptr || std::fclose(fp) == 0;
-    }
+// A failure of the file-status layer (attributes, times) ends a download as a transport
+// error does: -6 with the error's text in the log.
+int FileStatusFailure(const std::string& text) {
+    WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> ErrMsg = %s", text.c_str());
+    return -6;
+}
 
-private:
-    std::FILE* m_fp = nullptr;
-};
+// "Local File Open(path) Fail" with the system's text for the error, then -3.
+int LocalFileFailure(const char* pszWhat, const std::string& path) {
+    const int nError = plat::LastErrorCode();
+    WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Local File %s(%s) Fail", pszWhat,
+             path.c_str());
+    plat::SetLastErrorCode(nError);
+    CMyLog::LogLastErrorText();
+    return -3;
+}
 
 } // namespace
 
@@ -72,9 +59,7 @@ int CSyncEngine::ClearReadOnlyPropertyOfLocalFile(const DownFileItem& item) {
              "CSyncEngine::ClearReadOnlyPropertyOfLocalFile> Try To Remove Read Only Property, "
              "File = %s",
              item.m_strTargetFile.c_str());
-    if (!plat::SetReadOnly(item.m_strTargetFile, false))
-        throw CFileStatusError(SystemText(plat::LastErrorCode()));
-    return 0;
+    return plat::SetReadOnly(item.m_strTargetFile, false) ? 0 : -1;
 }
 
 int CSyncEngine::SetDownFileModifyDate(const DownFileItem& item) {
@@ -82,20 +67,57 @@ int CSyncEngine::SetDownFileModifyDate(const DownFileItem& item) {
     if (!plat::GetFileStatus(item.m_strTargetFile, status))
         return -1;
     std::int64_t t = 0;
-    if (!ModifyTimeToEpoch(item.m_strModifyTime, t))
-        throw CFileStatusError("invalid modification time " + item.m_strModifyTime);
+    if (!ModifyTimeToEpoch(item.m_strModifyTime, t)) {
+        plat::SetLastErrorCode(plat::kErrInvalidParameter);
+        return -2;
+    }
     WriteLog(g_pMyLog, 1, "CSyncEngine::SetDownFileModifyDate> Set File(%s) Modify Time = %s",
              item.m_strTargetFile.c_str(), item.m_strModifyTime.c_str());
-    if (!plat::SetFileModifyTime(item.m_strTargetFile, t))
-        throw CFileStatusError(SystemText(plat::LastErrorCode()));
+    return plat::SetFileModifyTime(item.m_strTargetFile, t) ? 0 : -2;
+}
+
+// The GET request with a status of 200. 0, or -1 no request, -2 status. Raises CHttpError.
+int CSyncEngine::OpenDownloadRequest(const std::string& path,
+                                     std::unique_ptr<plat::CHttpRequest>& request) {
+    if (m_pConnection != nullptr)
+        request = m_pConnection->OpenRequest("GET", EncodeUrl(path), kAcceptTypes);
+    if (request == nullptr) {
+        WriteLog(g_pMyLog, 4,
+                 "CCobaltSyncEngine::DownloadOneFileFromServer> OpenRequest() Return NULL");
+        return -1;
+    }
+    request->Send();
+    int nStatus = 0;
+    if (!request->QueryStatusCode(nStatus) || nStatus != 200) {
+        WriteLog(g_pMyLog, 4,
+                 "CCobaltSyncThread::DownloadOneFileFromServer> QueryInfoStatusCode(%s) Return = "
+                 "%d",
+                 path.c_str(), nStatus);
+        return -2;
+    }
     return 0;
 }
 
-// Copies the body into fp in blocks until nExpected bytes arrived or the body ends. 0, -3 a
-// write failed, -7 stop requested. Raises CHttpError.
+// The target's folders, its read-only attribute cleared, the old file deleted and the new one
+// open for writing. 0, or -3 the file could not be opened, -6 the attribute stayed.
+int CSyncEngine::PrepareLocalFile(const DownFileItem& item, CLocalFile& local) {
+    CreateTargetFolder(item.m_strTargetFile);
+    if (ClearReadOnlyPropertyOfLocalFile(item) < 0)
+        return FileStatusFailure(SystemText(plat::LastErrorCode()));
+    plat::RemoveFile(item.m_strTargetFile);
+    local.Reset(plat::OpenFile(item.m_strTargetFile, "wb"));
+    if (local.get() == nullptr)
+        return LocalFileFailure("Open", item.m_strTargetFile);
+    return 0;
+}
+
+// Copies the body into fp in blocks until nExpected bytes arrived or the body ends. The file
+// bar moves when its percentage changes. 0, -3 a write failed, -7 stop requested. Raises
+// CHttpError.
 int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
                              std::int64_t& nReceived) {
     char buf[kBlockSize];
+    int nShown = 0;
     while (nReceived < nExpected) {
         const std::size_t nRead = request.Read(buf, sizeof buf);
         if (nRead == 0)
@@ -108,8 +130,11 @@ int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nEx
                      static_cast<int>(nWritten));
             return -3;
         }
-        if (nExpected != 0)
-            View().SetFilePos(static_cast<int>(nReceived * 100 / nExpected));
+        const int nPos = static_cast<int>(nReceived * 100 / nExpected);
+        if (nPos != nShown) {
+            nShown = nPos;
+            View().SetFilePos(nPos);
+        }
         if (m_nRequestStopFlag != 0) {
             WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadOneFileFromServer> m_nRequestStopFlag = %d",
                      m_nRequestStopFlag.load());
@@ -119,82 +144,59 @@ int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nEx
     return 0;
 }
 
+// The checks after the body: the file closed whole, the size the list gave, the server's time.
+// 0, or -3 close failed, -4 size, -5 time (status unreadable), -6 the time could not be set.
+int CSyncEngine::FinishLocalFile(const DownFileItem& item, CLocalFile& local, int nExpected,
+                                 std::int64_t nReceived) {
+    if (!local.Close())
+        return LocalFileFailure("Close", item.m_strTargetFile);
+    if (nReceived != nExpected) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
+                 "Size = %d",
+                 nExpected, static_cast<int>(nReceived));
+        return -4;
+    }
+    const int nSet = SetDownFileModifyDate(item);
+    if (nSet == -2)
+        return FileStatusFailure(item.m_strModifyTime.size() >= 14
+                                     ? SystemText(plat::LastErrorCode())
+                                     : "invalid modification time " + item.m_strModifyTime);
+    if (nSet < 0) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> SetDownFileModifyDate() Fail, RetVal = "
+                 "%d",
+                 nSet);
+        return -5;
+    }
+    return 0;
+}
+
 int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nIndex*/,
                                            int /*nCount*/) {
     const std::string path = m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
-    const std::string encoded = EncodeUrl(path);
     WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::DownloadOneFileFromServer> File URL = %s",
              path.c_str());
     std::unique_ptr<plat::CHttpRequest> request;
-    LocalFile local;
+    CLocalFile local;
     try {
-        if (m_pConnection != nullptr)
-            request = m_pConnection->OpenRequest("GET", encoded, kAcceptTypes);
-        if (request == nullptr) {
-            WriteLog(g_pMyLog, 4,
-                     "CCobaltSyncEngine::DownloadOneFileFromServer> OpenRequest() Return NULL");
-            return -1;
-        }
-        request->Send();
-        int nStatus = 0;
-        if (!request->QueryStatusCode(nStatus) || nStatus != 200) {
-            WriteLog(g_pMyLog, 4,
-                     "CCobaltSyncThread::DownloadOneFileFromServer> QueryInfoStatusCode(%s) "
-                     "Return = %d",
-                     path.c_str(), nStatus);
-            return -2;
-        }
-        CreateTargetFolder(item.m_strTargetFile);
-        ClearReadOnlyPropertyOfLocalFile(item);
-        plat::RemoveFile(item.m_strTargetFile);
-        local.Reset(plat::OpenFile(item.m_strTargetFile, "wb"));
-        if (local.get() == nullptr) {
-            const int nError = plat::LastErrorCode();
-            WriteLog(g_pMyLog, 4,
-                     "CSyncEngine::DownloadOneFileFromServer> Local File Open(%s) Fail",
-                     item.m_strTargetFile.c_str());
-            plat::SetLastErrorCode(nError);
-            CMyLog::LogLastErrorText();
-            return -3;
-        }
+        int r = OpenDownloadRequest(path, request);
+        if (r == 0)
+            r = PrepareLocalFile(item, local);
+        if (r < 0)
+            return r;
         const int nExpected = AtoiValue(item.m_strFileSize);
         View().SetFileRange(0, 100);
         View().SetFilePos(0);
         std::int64_t nReceived = 0;
-        const int r = ReceiveBody(*request, local.get(), nExpected, nReceived);
+        r = ReceiveBody(*request, local.get(), nExpected, nReceived);
         if (r != 0)
             return r;
-        if (!local.Close()) {
-            const int nError = plat::LastErrorCode();
-            WriteLog(g_pMyLog, 4,
-                     "CSyncEngine::DownloadOneFileFromServer> Local File Close(%s) Fail",
-                     item.m_strTargetFile.c_str());
-            plat::SetLastErrorCode(nError);
-            CMyLog::LogLastErrorText();
-            return -3;
-        }
         request->Close();
-        if (nReceived != nExpected) {
-            WriteLog(g_pMyLog, 4,
-                     "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
-                     "Size = %lld",
-                     nExpected, static_cast<long long>(nReceived));
-            return -4;
-        }
-        const int nSet = SetDownFileModifyDate(item);
-        if (nSet < 0) {
-            WriteLog(g_pMyLog, 4,
-                     "CSyncEngine::DownloadOneFileFromServer> SetDownFileModifyDate() Fail, "
-                     "RetVal = %d",
-                     nSet);
-            return -5;
-        }
-        return 0;
+        return FinishLocalFile(item, local, nExpected, nReceived);
     } catch (const plat::CHttpError& error) {
         WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> ErrMsg = %s",
                  HttpErrorText(error).c_str());
-    } catch (const CFileStatusError& error) {
-        WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> ErrMsg = %s", error.what());
     }
     return -6;
 }

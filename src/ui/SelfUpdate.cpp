@@ -5,6 +5,7 @@
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "transfer/Transfer.h"
 
 std::string SelfUpdateTempPath() {
     return plat::JoinPath(g_szProgramDir, std::string(g_pszUpdaterExe) + ".download");
@@ -32,7 +33,20 @@ int CVentoDlg::IsSelfFileUpdated() {
     m_pSyncEngine->m_pDlg = this;
     if (m_pSyncEngine->InitSyncEngine(m_pConfig.get()) < 0)
         return -2;
-    CSyncEngine& engine = *m_pSyncEngine;
+    try {
+        return CheckSelfFile(*m_pSyncEngine);
+    } catch (const plat::CHttpError& error) {
+        // The single-file operations turn their own errors into codes; this is a last resort.
+        const std::string text = HttpErrorText(error);
+        WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::DownloadFilesInListFromServer> Error : %s",
+                 text.c_str());
+        m_strStatusText = "프로그램 장애 : " + text;
+        AddStatusRow(kStatusError, m_strStatusText);
+        return -2;
+    }
+}
+
+int CVentoDlg::CheckSelfFile(CSyncEngine& engine) {
     int r = engine.GetItemServerFileInfo(g_SelfFileItem);
     if (r != 0) {
         WriteLog(g_pMyLog, 1,

@@ -10,20 +10,16 @@
 
 class DownFileItem;
 
-// Message box types and answers (the values of the Windows constants).
-enum : unsigned {
-    kMbOk = 0x0,
-    kMbYesNo = 0x4,
-    kMbIconError = 0x10,
-    kMbIconQuestion = 0x20,
-    kMbDefButton2 = 0x100,
-};
-enum : int {
-    kIdOk = 1,
-    kIdCancel = 2,
-    kIdYes = 6,
-    kIdNo = 7,
-};
+// The message box constants, as the view's callers name them.
+using plat::kIdCancel;
+using plat::kIdNo;
+using plat::kIdOk;
+using plat::kIdYes;
+using plat::kMbDefButton2;
+using plat::kMbIconError;
+using plat::kMbIconQuestion;
+using plat::kMbOk;
+using plat::kMbYesNo;
 
 // Status-row kinds.
 enum : int {

@@ -88,6 +88,8 @@ protected:
 
 private:
     bool CreateEngine();
+    // The steps of IsSelfFileUpdated after the engine is connected.
+    int CheckSelfFile(CSyncEngine& engine);
 
     CVentoApp* m_pApp;
     std::string m_strArgument;

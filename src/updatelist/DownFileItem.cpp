@@ -82,21 +82,5 @@ void DownFileItem::MakeTargetFilePath(const std::string& strLocalBaseDir) {
 
     std::string path = ReplaceAll(m_strTargetFile, "%SystemDir%", g_strSystemDir);
     path = ReplaceAll(path, "%SystemRoot%", g_strWindowsDir);
-#ifdef _WIN32
-    if (path.size() >= 2 && path[1] == ':') {
-        m_strTargetFile = path;
-        return;
-    }
-    if (!path.empty() && path[0] == '\\') {
-        const std::size_t colon = base.find(':');
-        m_strTargetFile = (colon != std::string::npos ? base.substr(0, colon + 1) : base) + path;
-        return;
-    }
-#else
-    if (!path.empty() && path[0] == '/') {
-        m_strTargetFile = path;
-        return;
-    }
-#endif
-    m_strTargetFile = base + path;
+    m_strTargetFile = plat::ResolveAgainstBase(base, path);
 }

@@ -60,12 +60,17 @@ TEST(SyncEngine, NoConnectionWithoutAServerName) {
 }
 
 TEST(SyncEngine, OneWorkerThreadPerEngine) {
+    kstest::LogCapture log;
     SyncEnginePtr engine(new CSyncEngine);
     std::atomic<int> runs{0};
     EXPECT_EQ(engine->StartWorkerThread([&runs] { ++runs; }), 0);
     EXPECT_EQ(engine->StartWorkerThread([&runs] { ++runs; }), 2);
     engine.reset();
     EXPECT_EQ(runs, 1);
+    const std::vector<std::string> lines = log.LevelsAndMessages();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "INFO  CSyncEngine::StartSyncThread> Start m_pSyncThread...");
+    EXPECT_EQ(lines[1], "WARN  CSyncEngine::StartSyncThread> m_pSyncThread is Not NULL");
 }
 
 TEST(SyncEngineDelete, NeverStartedEngineIsFreedAtOnce) {

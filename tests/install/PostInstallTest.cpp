@@ -154,6 +154,8 @@ TEST_F(FontTest, NewFontIsCopiedAndAdded) {
               fontBytes);
 #endif
     EXPECT_THAT(log.Messages(),
+                Contains("CVentoExeDlg::ProcessFontFile> strFontDir = " + machine.FontsFolder()));
+    EXPECT_THAT(log.Messages(),
                 Contains("CVentoExeDlg::ProcessFontFile> CopyFile(" + installedPath + ") Success"));
     EXPECT_THAT(log.Messages(),
                 Contains(HasSubstr("CVentoExeDlg::ProcessFontFile> AddFontRecource(" + name +

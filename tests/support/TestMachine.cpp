@@ -33,8 +33,12 @@ std::string TestMachine::SystemFolder() const {
 }
 
 std::string TestMachine::FontsFolder() const {
+#ifdef _WIN32
+    return WindowsFolder() + "\\fonts"; // as the program names it; Windows ignores the case
+#else
     bool bExists = false;
     return plat::ResolveChildName(WindowsFolder(), "fonts", bExists);
+#endif
 }
 
 } // namespace kstest

@@ -47,6 +47,11 @@ std::string UserFontsFolder() {
 
 } // namespace
 
+std::string FontsFolder(const std::string& windowsDir) {
+    bool bExists = false;
+    return ResolveChildName(windowsDir, "fonts", bExists);
+}
+
 int AddFontFile(const std::string& fileName) {
     const std::string windows = GetWindowsFolder();
     const std::string fonts = UserFontsFolder();

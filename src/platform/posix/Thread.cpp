@@ -1,6 +1,9 @@
 // POSIX worker thread on std::thread; a thread is never killed.
 #include "platform/Thread.h"
 
+#include "platform/FileSystem.h"
+#include "platform/posix/ErrnoMap.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -58,7 +61,8 @@ bool CWorkerThread::Create(std::function<void()> body) {
             }
             body();
         });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+        SetLastErrorCode(WindowsErrorFromErrno(error.code().value(), std::string()));
         return false;
     }
     return true;

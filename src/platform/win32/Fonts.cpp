@@ -6,6 +6,10 @@
 
 namespace plat {
 
+std::string FontsFolder(const std::string& windowsDir) {
+    return windowsDir + "\\fonts";
+}
+
 int AddFontFile(const std::string& fileName) {
     return ::AddFontResourceW(Wide(fileName).c_str());
 }

@@ -6,6 +6,10 @@
 
 namespace plat {
 
+static_assert(kMbOk == MB_OK && kMbYesNo == MB_YESNO && kMbIconError == MB_ICONERROR &&
+              kMbIconQuestion == MB_ICONQUESTION && kMbDefButton2 == MB_DEFBUTTON2);
+static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL && kIdYes == IDYES && kIdNo == IDNO);
+
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned nType) {
     return ::MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), nType);
 }

@@ -8,6 +8,11 @@
 
 #include <cstdio>
 
+// The portable dialog names controls and messages by these numbers.
+static_assert(kIdcClose == IDOK && kIdcStart == IDC_BUTTON_START && kIdcStop == IDC_BUTTON_STOP);
+static_assert(kWmClose == WM_CLOSE && kWmSyncDone == WM_USER + 101 &&
+              kWmSyncStart == WM_USER + 102);
+
 namespace {
 
 HINSTANCE Instance() {
