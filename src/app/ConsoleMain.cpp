@@ -11,9 +11,11 @@
 namespace {
 
 std::atomic<CConsoleDlg*> g_pDialog{nullptr};
+std::atomic<int> g_nInterrupted{0};
 
 // Ctrl-C asks the run to stop, as the dialog's Stop button does.
 extern "C" void OnInterrupt(int) {
+    g_nInterrupted = 1;
     if (CConsoleDlg* dialog = g_pDialog.load()) {
         if (CSyncEngine* engine = dialog->GetSyncEngine())
             engine->m_nRequestStopFlag = 1;
@@ -34,10 +36,13 @@ void RunConsoleDialog(CVentoApp& app, const std::string& argument) {
 
 } // namespace
 
+// The exit status: 0 a completed run (or the hand-over to the copy that runs it), 1 a run that
+// failed or was stopped, 2 no run at all.
 int main(int argc, char** argv) {
     CVentoApp app(&RunConsoleDialog);
     app.InitInstance(argc > 1 ? argv[1] : "");
     app.ExitInstance();
-    // A process that handed over, or a run that completed, ends well.
-    return g_nOutcome <= 0 ? 0 : g_nOutcome;
+    if (g_nOutcome < 0)
+        return app.HandedOver() ? 0 : 2;
+    return g_nOutcome == kSyncDoneComplete && g_nInterrupted == 0 ? 0 : 1;
 }

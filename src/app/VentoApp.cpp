@@ -19,6 +19,7 @@ namespace {
 
 using plat::kMbOk;
 const char* const kSocketInitFailed = "Windows 소켓 초기화에 실패하였습니다.";
+const char* const kUpdateInProgress = "이미 업데이트가 진행 중입니다.";
 
 } // namespace
 
@@ -32,11 +33,25 @@ void CVentoApp::ShowLaunchFailure() {
     m_showMessageBox(text, "", kMbOk);
 }
 
+void CVentoApp::ShowBusy() {
+    g_bCreateLinksOnExit = 0;
+    m_showMessageBox(kUpdateInProgress, "", kMbOk);
+}
+
 bool CVentoApp::InitInstance(const std::string& argument) {
     InitProgramDir();
     CreateWorkDirectories();
+    if (argument.empty() && plat::IsInstanceLockHeld(g_szProgramDir)) {
+        ShowBusy(); // the running copy's executable is not even copied over
+        return false;
+    }
     if (argument.empty() && RunFromCopy("1") == 0) {
         g_bCreateLinksOnExit = 0;
+        return false;
+    }
+    // Before the log: a second instance writes nothing.
+    if (!m_instanceLock.Acquire(g_szProgramDir, argument == "2" ? kParentWaitMs : 0)) {
+        ShowBusy();
         return false;
     }
     const std::string prefix = argument.empty() ? "KestrelSync" : "KestrelSync_" + argument;
@@ -68,10 +83,9 @@ int CVentoApp::RunFromCopy(const std::string& argument) {
     const std::string destination = plat::JoinPath(g_szProgramDir, destinationName);
     const std::string source = plat::JoinPath(g_szProgramDir, g_pszUpdaterExe);
     if (plat::CopyFileOver(source, destination)) {
-        if (plat::GetOsMajorVersion() > 5)
-            LaunchElevated(destination, argument);
-        else
-            LaunchDirect(destination, argument);
+        const int r = plat::GetOsMajorVersion() > 5 ? LaunchElevated(destination, argument)
+                                                    : LaunchDirect(destination, argument);
+        m_bHandedOver = r == 0;
         return 0;
     }
     const int nError = plat::LastErrorCode();

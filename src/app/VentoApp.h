@@ -2,6 +2,8 @@
 // application's shortcuts.
 #pragma once
 
+#include "platform/InstanceLock.h"
+
 #include <functional>
 #include <string>
 
@@ -25,7 +27,10 @@ public:
     }
 
     // The start-up of a process with its command-line argument (the text after the program
-    // path). Always false: there is no message loop beyond the dialog's.
+    // path). Always false: there is no message loop beyond the dialog's. While another
+    // process runs an update in the program folder, it shows "이미 업데이트가 진행 중입니다."
+    // and ends without touching any file (a copy started with "2" first waits up to 10
+    // seconds for its parent to end).
     bool InitInstance(const std::string& argument);
     // Shutdown: the shortcuts (unless the process handed over), then the log. Returns the
     // process's exit code.
@@ -36,6 +41,8 @@ public:
     // (the copy was started, or the user was told why not), -1 when "KestrelSync.exe" does
     // not exist (nothing shown).
     int RunFromCopy(const std::string& argument);
+    // True once a run copy was started: that process does the work.
+    bool HandedOver() const { return m_bHandedOver; }
 
     // The three shortcuts: desktop and Programs menu to the updater, and the emergency one to
     // the application. Always 0.
@@ -49,9 +56,15 @@ public:
     int LaunchElevated(const std::string& path, const std::string& argument);
     int LaunchDirect(const std::string& path, const std::string& argument);
 
+    // How long a copy started with "2" waits for its parent to give the program folder up.
+    static constexpr int kParentWaitMs = 10000;
+
 private:
     void ShowLaunchFailure();
+    void ShowBusy();
 
     DialogRunner m_runDialog;
     MessageBoxFn m_showMessageBox;
+    plat::CInstanceLock m_instanceLock; // held while this process runs the dialog
+    bool m_bHandedOver = false;
 };

@@ -109,6 +109,8 @@ bool CSyncEngine::SyncOneItem(DownFileItem& item, int n, int nCount) {
     }
     if (IsFileToDownload(item) != 1) {
         item.m_nSyncOkFlag = 1;
+        // What a download that was cut off by the end of its process left.
+        plat::RemoveFile(DownloadTempPath(item.m_strTargetFile));
         return true;
     }
     const int r = DownloadOneFileFromServer(item, n, nCount);

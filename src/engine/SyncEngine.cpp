@@ -37,6 +37,8 @@ CSyncView& CSyncEngine::View() const {
 int CSyncEngine::InitSyncEngine(const CSyncConfig* pConfig) {
     m_pConfigCopy = std::make_unique<CSyncConfig>(*pConfig);
     m_pConfig = m_pConfigCopy.get();
+    // Every wait of the HTTP layer ends soon after Stop.
+    m_httpTimeouts.pStopFlag = &m_nRequestStopFlag;
     m_pSession = plat::OpenHttpSession(kAgentName, m_httpTimeouts);
     if (m_pSession != nullptr) {
         // The port is a 16-bit number where it reaches the HTTP layer.

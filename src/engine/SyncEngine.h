@@ -121,6 +121,7 @@ private:
     // The steps of DownloadOneFileFromServer.
     int OpenDownloadRequest(const std::string& path, std::unique_ptr<plat::CHttpRequest>& request);
     int PrepareLocalFile(const DownFileItem& item, CLocalFile& local);
+    void KeepPartialFile(const DownFileItem& item, CLocalFile& local);
     int ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
                     std::int64_t& nReceived);
     int FinishLocalFile(const DownFileItem& item, CLocalFile& local, int nExpected,

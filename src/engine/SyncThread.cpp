@@ -5,6 +5,9 @@
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "updatelist/ListFile.h"
+
+#include <cstdlib>
 
 int CSyncEngine::StartSyncThread() {
     return StartWorkerThread([this] { SyncThreadMain(this); });
@@ -26,6 +29,15 @@ int CSyncEngine::DownloadAndMergeListFile() {
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadAndMergeListFile> Start Download List File....");
     ClearDownFileItemList();
     View().SetStepText("서버로부터 리스트 파일 다운로드 중...");
+    // A list file no server needs is refused before a byte of it is fetched.
+    const long long nListSize = std::strtoll(g_ListFileItem.m_strFileSize.c_str(), nullptr, 10);
+    if (nListSize > kListFileMaxBytes) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadAndMergeListFile> List File Too Large, Size = %lld, Limit = "
+                 "%lld",
+                 nListSize, static_cast<long long>(kListFileMaxBytes));
+        return -1;
+    }
     int r = DownloadOneFileFromServer(g_ListFileItem, 1, 1);
     if (r < 0) {
         WriteLog(g_pMyLog, 1,

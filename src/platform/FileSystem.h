@@ -86,6 +86,14 @@ bool SetReadOnly(const std::string& path, bool bReadOnly);
 // Opening a read-only file for writing fails with kErrAccessDenied.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// fwrite of size bytes; a short write (a full disk: kErrDiskFull) leaves its reason in
+// LastErrorCode. Returns the number of bytes written.
+std::size_t WriteToFile(std::FILE* fp, const void* data, std::size_t size);
+
+// fclose; false when buffered bytes could not be written (LastErrorCode tells why). The
+// stream is closed either way.
+bool CloseFile(std::FILE* fp);
+
 // Lists the entries of one folder whose names match the wildcard pattern in the last part of
 // `pattern` ("*" any run of characters, "?" one character, case-insensitive), sorted by name,
 // without "." and "..". Fails with kErrFileNotFound when nothing matches and

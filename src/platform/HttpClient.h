@@ -8,10 +8,12 @@
 // as CHttpError carrying a message text; everything else is a return value.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -26,11 +28,23 @@ private:
     int m_nCode;
 };
 
+// The code of the CHttpError raised when the stop flag ended a wait.
+inline constexpr int kHttpErrStopped = -7;
+
 struct HttpTimeouts {
     // A connection that cannot be made within this time fails.
     int nConnectMs = 30000;
     // A response that delivers nothing (head or body) for this long fails.
     int nReceiveMs = 60000;
+    // The head of the final response must be complete this long after the request was sent
+    // (interim 1xx answers are no progress).
+    int nHeadMs = 60000;
+    // A body that arrives slower than nLowSpeedBytes per second for nLowSpeedSeconds fails.
+    int nLowSpeedBytes = 100;
+    int nLowSpeedSeconds = 60;
+    // When set and non-zero, every wait ends within about 100 ms with a CHttpError of code
+    // kHttpErrStopped.
+    const std::atomic<int>* pStopFlag = nullptr;
 };
 
 class CHttpRequest {
@@ -39,6 +53,8 @@ public:
     // Sends the request (no extra headers, no body) and waits for the head of the final
     // response, redirects followed. Raises CHttpError on a transport failure.
     virtual void Send() = 0;
+    // The locations of the redirects followed to reach the final response, in order.
+    virtual std::vector<std::string> Redirects() const = 0;
     // The final response's status code; false when there is none to read.
     virtual bool QueryStatusCode(int& nStatus) = 0;
     // The text of one header of the final response (name without case); false when absent.

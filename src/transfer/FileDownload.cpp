@@ -87,6 +87,7 @@ int CSyncEngine::OpenDownloadRequest(const std::string& path,
         return -1;
     }
     request->Send();
+    LogRedirects(*request, "CSyncEngine::DownloadOneFileFromServer");
     int nStatus = 0;
     if (!request->QueryStatusCode(nStatus) || nStatus != 200) {
         WriteLog(g_pMyLog, 4,
@@ -98,17 +99,42 @@ int CSyncEngine::OpenDownloadRequest(const std::string& path,
     return 0;
 }
 
-// The target's folders, its read-only attribute cleared, the old file deleted and the new one
-// open for writing. 0, or -3 the file could not be opened, -6 the attribute stayed.
+// The target's folders and its read-only attribute cleared, and the download's temporary file
+// beside it open for writing. The target keeps its content until the download is complete.
+// 0, or -3 the target cannot be written (then deleted, as a failed open leaves it) or the
+// temporary file cannot be opened, -6 the attribute stayed.
 int CSyncEngine::PrepareLocalFile(const DownFileItem& item, CLocalFile& local) {
     CreateTargetFolder(item.m_strTargetFile);
     if (ClearReadOnlyPropertyOfLocalFile(item) < 0)
         return FileStatusFailure(SystemText(plat::LastErrorCode()));
-    plat::RemoveFile(item.m_strTargetFile);
-    local.Reset(plat::OpenFile(item.m_strTargetFile, "wb"));
+    plat::FileStatus status;
+    if (plat::GetFileStatus(item.m_strTargetFile, status)) {
+        // Opened without truncation: a folder, a running program or a file without write
+        // access refuses here, before any byte is fetched.
+        std::FILE* probe = status.bFolder ? nullptr : plat::OpenFile(item.m_strTargetFile, "r+b");
+        if (probe == nullptr) {
+            if (status.bFolder)
+                plat::SetLastErrorCode(plat::kErrAccessDenied);
+            const int r = LocalFileFailure("Open", item.m_strTargetFile);
+            plat::RemoveFile(item.m_strTargetFile);
+            return r;
+        }
+        std::fclose(probe);
+    }
+    local.Reset(plat::OpenFile(DownloadTempPath(item.m_strTargetFile), "wb"));
     if (local.get() == nullptr)
         return LocalFileFailure("Open", item.m_strTargetFile);
     return 0;
+}
+
+// After a failure that the download reports: the local file is left as the result codes say
+// (partly written, or written with the wrong size), so the partial file takes the target's
+// place. The caller deletes it.
+void CSyncEngine::KeepPartialFile(const DownFileItem& item, CLocalFile& local) {
+    const std::string temp = DownloadTempPath(item.m_strTargetFile);
+    local.Close();
+    if (!plat::ReplaceFileWith(temp, item.m_strTargetFile))
+        plat::RemoveFile(temp);
 }
 
 // Copies the body into fp in blocks until nExpected bytes arrived or the body ends. The file
@@ -122,12 +148,15 @@ int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nEx
         const std::size_t nRead = request.Read(buf, sizeof buf);
         if (nRead == 0)
             break;
-        const std::size_t nWritten = std::fwrite(buf, 1, nRead, fp);
+        const std::size_t nWritten = plat::WriteToFile(fp, buf, nRead);
         nReceived += static_cast<std::int64_t>(nRead);
         if (nWritten < nRead) {
+            const int nError = plat::LastErrorCode();
             WriteLog(g_pMyLog, 1,
                      "CSyncEngine::DownloadOneFileFromPeer> fwrite() Fail, RetVal = %d",
                      static_cast<int>(nWritten));
+            WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Write Error = %s",
+                     SystemText(nError).c_str());
             return -3;
         }
         const int nPos = static_cast<int>(nReceived * 100 / nExpected);
@@ -144,18 +173,29 @@ int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nEx
     return 0;
 }
 
-// The checks after the body: the file closed whole, the size the list gave, the server's time.
-// 0, or -3 close failed, -4 size, -5 time (status unreadable), -6 the time could not be set.
+// The checks after the body: the file closed whole, the size the list gave, the file in the
+// target's place, the server's time. 0, or -3 close or replace failed, -4 size, -5 time
+// (status unreadable), -6 the time could not be set.
 int CSyncEngine::FinishLocalFile(const DownFileItem& item, CLocalFile& local, int nExpected,
                                  std::int64_t nReceived) {
-    if (!local.Close())
-        return LocalFileFailure("Close", item.m_strTargetFile);
+    const std::string temp = DownloadTempPath(item.m_strTargetFile);
+    if (!local.Close()) {
+        const int r = LocalFileFailure("Close", item.m_strTargetFile);
+        KeepPartialFile(item, local);
+        return r;
+    }
     if (nReceived != nExpected) {
         WriteLog(g_pMyLog, 4,
                  "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
                  "Size = %d",
                  nExpected, static_cast<int>(nReceived));
+        KeepPartialFile(item, local);
         return -4;
+    }
+    if (!plat::ReplaceFileWith(temp, item.m_strTargetFile)) {
+        const int r = LocalFileFailure("Replace", item.m_strTargetFile);
+        plat::RemoveFile(temp);
+        return r;
     }
     const int nSet = SetDownFileModifyDate(item);
     if (nSet == -2)
@@ -179,8 +219,9 @@ int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nInde
              path.c_str());
     std::unique_ptr<plat::CHttpRequest> request;
     CLocalFile local;
+    int r = 0;
     try {
-        int r = OpenDownloadRequest(path, request);
+        r = OpenDownloadRequest(path, request);
         if (r == 0)
             r = PrepareLocalFile(item, local);
         if (r < 0)
@@ -190,13 +231,31 @@ int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nInde
         View().SetFilePos(0);
         std::int64_t nReceived = 0;
         r = ReceiveBody(*request, local.get(), nExpected, nReceived);
-        if (r != 0)
-            return r;
-        request->Close();
-        return FinishLocalFile(item, local, nExpected, nReceived);
+        if (r == 0) {
+            request->Close();
+            return FinishLocalFile(item, local, nExpected, nReceived);
+        }
     } catch (const plat::CHttpError& error) {
-        WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> ErrMsg = %s",
-                 HttpErrorText(error).c_str());
+        if (error.Code() == plat::kHttpErrStopped) {
+            WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadOneFileFromServer> m_nRequestStopFlag = %d",
+                     m_nRequestStopFlag.load());
+            r = -7;
+        } else {
+            WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> ErrMsg = %s",
+                     HttpErrorText(error).c_str());
+            r = -6;
+        }
     }
-    return -6;
+    if (local.get() != nullptr)
+        KeepPartialFile(item, local);
+    return r;
+}
+
+void LogRedirects(const plat::CHttpRequest& request, const char* pszWho) {
+    for (const std::string& location : request.Redirects())
+        WriteLog(g_pMyLog, 2, "%s> Redirected, Location = %s", pszWho, location.c_str());
+}
+
+std::string DownloadTempPath(const std::string& target) {
+    return target + ".ks-download";
 }

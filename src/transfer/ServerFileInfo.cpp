@@ -58,6 +58,7 @@ int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string
         if (request == nullptr)
             return -1;
         request->Send();
+        LogRedirects(*request, "CSyncEngine::GetServerFileInfo");
         int nStatus = 0;
         if (!request->QueryStatusCode(nStatus)) {
             WriteLog(g_pMyLog, 4,

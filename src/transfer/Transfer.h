@@ -14,3 +14,9 @@ inline constexpr std::size_t kHttpErrorTextMax = 511;
 
 // The error's message, cut to kHttpErrorTextMax bytes at a character boundary.
 std::string HttpErrorText(const plat::CHttpError& error);
+
+// Writes one level-2 line per redirect the request followed, with its location.
+void LogRedirects(const plat::CHttpRequest& request, const char* pszWho);
+
+// The temporary file beside target that a download writes until it is complete.
+std::string DownloadTempPath(const std::string& target);

@@ -54,6 +54,16 @@ bool ReadAll(std::FILE* fp, std::string& bytes) {
 
 int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
                  const std::function<void(DownFileItem&)>& expand, DownFileItemList& list) {
+    plat::FileStatus status;
+    if (plat::GetFileStatus(path, status) &&
+        status.nSize > static_cast<std::uint64_t>(kListFileMaxBytes)) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::GetFileListFileFromFile> List File Too Large, Size = %llu, Limit = "
+                 "%lld",
+                 static_cast<unsigned long long>(status.nSize),
+                 static_cast<long long>(kListFileMaxBytes));
+        return -1;
+    }
     std::FILE* fp = plat::OpenFile(path, "rb");
     if (fp == nullptr) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::GetFileListFileFromFile> fopen(%s) Fail, ErrNo = %d",

@@ -3,6 +3,7 @@
 
 #include "updatelist/DownFileItem.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +11,9 @@
 // Longest piece of a line that the reader takes at once; the rest of a longer line is read
 // as a line of its own.
 inline constexpr std::size_t kListPieceMax = 254;
+
+// The largest list file the updater takes (16 MB): a list of 100,000 lines is far below it.
+inline constexpr std::int64_t kListFileMaxBytes = 16 * 1024 * 1024;
 
 // The file's bytes cut into the pieces the reader takes: each piece runs up to and including
 // a line end ("\n"; a "\r\n" counts as one line end and is given as "\n") or up to
@@ -20,6 +24,7 @@ std::vector<std::string> SplitListPieces(const std::string& bytes);
 // order: empty lines, lines whose first byte is "#" or "!" and lines without any field make
 // none. Each item's target path is given to expand (special folders), then resolved against
 // strLocalBaseDir. The file is in the ANSI code page; names become UTF-8. Returns 0 when the
-// file was read (empty or not), -1 when it could not be opened (logged).
+// file was read (empty or not), -1 when it could not be opened or is larger than
+// kListFileMaxBytes (logged).
 int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
                  const std::function<void(DownFileItem&)>& expand, DownFileItemList& list);

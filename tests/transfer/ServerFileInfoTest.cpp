@@ -188,6 +188,7 @@ private:
     public:
         explicit Request(const ScriptedConnection& owner) : m_owner(owner) {}
         void Send() override {}
+        std::vector<std::string> Redirects() const override { return {}; }
         bool QueryStatusCode(int& nStatus) override {
             nStatus = 200;
             return !m_owner.bNoStatus;

@@ -304,6 +304,21 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     return fp;
 }
 
+std::size_t WriteToFile(std::FILE* fp, const void* data, std::size_t size) {
+    errno = 0;
+    const std::size_t n = std::fwrite(data, 1, size, fp);
+    if (n < size)
+        Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+    return n;
+}
+
+bool CloseFile(std::FILE* fp) {
+    errno = 0;
+    if (std::fclose(fp) == 0)
+        return true;
+    return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+}
+
 bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found) {
     const std::size_t sep = LastSepPos(pattern);
     const std::string folder = sep == std::string::npos ? std::string() : pattern.substr(0, sep);

@@ -25,8 +25,9 @@ using Clock = std::chrono::steady_clock;
 // Body bytes held between the transfer and Read; one more callback chunk may come on top.
 constexpr std::size_t kBufferLimit = 64 * 1024;
 constexpr long kMaxRedirects = 30;
-// Longest single wait in curl_multi_poll, so that the receive time-out is checked in time.
-constexpr int kPollSliceMs = 250;
+// Longest single wait in curl_multi_poll, so that the time-outs and the stop flag are checked
+// in time.
+constexpr int kPollSliceMs = 100;
 
 class CCurlGlobal {
 public:
@@ -116,10 +117,14 @@ public:
             Fail(CHttpError(::curl_multi_strerror(added), static_cast<int>(added)));
         m_bAttached = true;
         m_connection->pActive = this;
-        Drive([this] { return m_bHeadDone; });
+        const auto headDeadline =
+            Clock::now() + std::chrono::milliseconds(m_connection->timeouts.nHeadMs);
+        Drive([this] { return m_bHeadDone; }, &headDeadline);
         if (!m_bHeadDone)
             Fail(ResultError(m_result != CURLE_OK ? m_result : CURLE_GOT_NOTHING));
     }
+
+    std::vector<std::string> Redirects() const override { return m_redirects; }
 
     bool QueryStatusCode(int& nStatus) override {
         if (!HasAnswer())
@@ -216,6 +221,7 @@ private:
         m_nPendingStatus = 0;
         m_headers.clear();
         m_pendingHeaders.clear();
+        m_redirects.clear();
         m_buffer.clear();
         m_nBufferPos = 0;
         m_nBodyLength = -1;
@@ -242,6 +248,10 @@ private:
             ::curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_requestHeaders.get()) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                                static_cast<long>(std::max(timeouts.nConnectMs, 1))) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                               static_cast<long>(timeouts.nLowSpeedBytes)) == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                               static_cast<long>(timeouts.nLowSpeedSeconds)) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CCurlRequest::OnHeader) == CURLE_OK &&
@@ -266,11 +276,16 @@ private:
     }
 
     // Runs the transfer until ready() holds or it ends. Raises CHttpError when nothing arrives
-    // for the receive time-out once the request is on its way; curl itself bounds the connect.
+    // for the receive time-out once the request is on its way, when headDeadline (if given)
+    // passes, and when the stop flag is set while the transfer has been waiting for a poll
+    // slice (a transfer that moves on reports its data first); curl itself bounds the connect
+    // and the speed.
     template <typename Ready>
-    void Drive(Ready ready) {
-        m_lastActivity = Clock::now();
-        const auto receive = std::chrono::milliseconds(m_connection->timeouts.nReceiveMs);
+    void Drive(Ready ready, const Clock::time_point* headDeadline = nullptr) {
+        const auto start = Clock::now();
+        m_lastActivity = start;
+        const HttpTimeouts& timeouts = m_connection->timeouts;
+        const auto receive = std::chrono::milliseconds(timeouts.nReceiveMs);
         for (;;) {
             int running = 0;
             const CURLMcode performed = ::curl_multi_perform(Multi(), &running);
@@ -279,15 +294,25 @@ private:
             CollectDone();
             if (m_bDone || ready())
                 return;
+            const auto now = Clock::now();
+            if (timeouts.pStopFlag != nullptr && timeouts.pStopFlag->load() != 0 &&
+                now - start >= std::chrono::milliseconds(kPollSliceMs))
+                Fail(CHttpError("The transfer was stopped", kHttpErrStopped));
+            if (headDeadline != nullptr && now >= *headDeadline) {
+                Fail(CHttpError(std::string(::curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
+                                    ": no complete response head within " +
+                                    std::to_string(timeouts.nHeadMs) + " ms",
+                                CURLE_OPERATION_TIMEDOUT));
+            }
             int nWaitMs = kPollSliceMs;
             if (m_bConnected) {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      m_lastActivity + receive - Clock::now())
+                                      m_lastActivity + receive - now)
                                       .count();
                 if (left <= 0) {
                     Fail(CHttpError(std::string(::curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
                                         ": nothing received for " +
-                                        std::to_string(m_connection->timeouts.nReceiveMs) + " ms",
+                                        std::to_string(timeouts.nReceiveMs) + " ms",
                                     CURLE_OPERATION_TIMEDOUT));
                 }
                 nWaitMs = static_cast<int>(std::min<long long>(left, nWaitMs));
@@ -351,7 +376,9 @@ private:
     }
 
     void HeaderLine(const std::string& raw) {
-        m_lastActivity = Clock::now();
+        // Interim answers (1xx) are no sign of progress.
+        if (m_nPendingStatus < 100 || m_nPendingStatus >= 200)
+            m_lastActivity = Clock::now();
         if (raw.compare(0, 5, "HTTP/") == 0) {
             const std::size_t space = raw.find(' ');
             m_nPendingStatus = space == std::string::npos ? 0 : std::atoi(raw.c_str() + space + 1);
@@ -378,8 +405,10 @@ private:
             return;
         if (m_nPendingStatus >= 300 && m_nPendingStatus < 400) {
             for (const auto& header : m_pendingHeaders) {
-                if (EqualNoCase(header.first, "Location"))
+                if (EqualNoCase(header.first, "Location")) {
+                    m_redirects.push_back(header.second);
                     return;
+                }
             }
         }
         m_nStatus = m_nPendingStatus;
@@ -435,6 +464,7 @@ private:
     int m_nPendingStatus = 0;
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::vector<std::pair<std::string, std::string>> m_pendingHeaders;
+    std::vector<std::string> m_redirects;
 
     std::string m_buffer;
     std::size_t m_nBufferPos = 0;

@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace plat {
@@ -193,6 +195,35 @@ std::string GetCurrentFolder() {
         return std::string();
     buf.resize(len);
     return Narrow(buf);
+}
+
+namespace {
+
+// The system's code for a C runtime failure: the Win32 error the runtime met, else one for
+// its errno.
+int RuntimeError() {
+    if (_doserrno != 0)
+        return static_cast<int>(_doserrno);
+    const int e = errno;
+    return e == ENOSPC ? ERROR_DISK_FULL : e == EACCES ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+}
+
+} // namespace
+
+std::size_t WriteToFile(std::FILE* fp, const void* data, std::size_t size) {
+    _doserrno = 0;
+    const std::size_t n = std::fwrite(data, 1, size, fp);
+    if (n < size)
+        ::SetLastError(static_cast<DWORD>(RuntimeError()));
+    return n;
+}
+
+bool CloseFile(std::FILE* fp) {
+    _doserrno = 0;
+    if (std::fclose(fp) == 0)
+        return true;
+    ::SetLastError(static_cast<DWORD>(RuntimeError()));
+    return false;
 }
 
 int LastErrorCode() {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace plat {
@@ -104,11 +105,19 @@ public:
     // Called on WinINet's threads.
     void OnStatus(DWORD status, const void* info) {
         switch (status) {
+        case INTERNET_STATUS_REDIRECT:
+            if (info != nullptr) {
+                // The new location, as WinINet's wide functions give it.
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_redirects.push_back(Narrow(static_cast<const wchar_t*>(info)));
+            }
+            m_bConnected = true;
+            m_nLastActivityMs = NowMs();
+            break;
         case INTERNET_STATUS_CONNECTED_TO_SERVER:
         case INTERNET_STATUS_REQUEST_SENT:
         case INTERNET_STATUS_RECEIVING_RESPONSE:
         case INTERNET_STATUS_RESPONSE_RECEIVED:
-        case INTERNET_STATUS_REDIRECT:
             m_bConnected = true;
             m_nLastActivityMs = NowMs();
             break;
@@ -133,20 +142,39 @@ public:
     }
 
     // Waits for the operation begun last: for a connection within connectMs, then for
-    // activity at least every receiveMs. False when that time ran out.
-    bool Wait(int nConnectMs, int nReceiveMs) {
+    // activity at least every receiveMs, and never past nDeadlineMs (0: none). check runs
+    // every 100 ms and may end the wait with an error code. Returns 0 when the operation
+    // completed, else the error that ended the wait.
+    template <typename Check>
+    DWORD Wait(int nConnectMs, int nReceiveMs, std::int64_t nDeadlineMs, Check check) {
         const std::int64_t start = NowMs();
         for (;;) {
-            const std::int64_t deadline =
+            std::int64_t deadline =
                 m_bConnected ? m_nLastActivityMs + nReceiveMs : start + std::max(nConnectMs, 1);
+            if (nDeadlineMs != 0)
+                deadline = std::min(deadline, nDeadlineMs);
             const std::int64_t left = deadline - NowMs();
             if (left <= 0)
-                return ::WaitForSingleObject(m_event.get(), 0) == WAIT_OBJECT_0;
+                return ::WaitForSingleObject(m_event.get(), 0) == WAIT_OBJECT_0
+                           ? 0
+                           : ERROR_INTERNET_TIMEOUT;
             // Short slices: activity moves the deadline without signalling the event.
             const auto slice = static_cast<DWORD>(std::min<std::int64_t>(left, 100));
             if (::WaitForSingleObject(m_event.get(), slice) == WAIT_OBJECT_0)
-                return true;
+                return 0;
+            const DWORD failure = check();
+            if (failure != 0)
+                return failure;
         }
+    }
+
+    std::vector<std::string> Redirects() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_redirects;
+    }
+    void ClearRedirects() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_redirects.clear();
     }
 
     bool Succeeded() const { return m_bSucceeded; }
@@ -171,6 +199,8 @@ private:
     char m_buffer[kBufferSize];
     DWORD m_nBytesRead = 0;
     DWORD m_nBytesAvailable = 0;
+    std::mutex m_mutex;
+    std::vector<std::string> m_redirects;
 };
 
 void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
@@ -197,10 +227,15 @@ public:
         m_nBodyRead = 0;
         m_nBodyLength = -1;
         m_nAvailable = 0;
+        m_state->ClearRedirects();
         m_state->BeginOperation();
+        m_nHeadDeadlineMs = NowMs() + std::max(m_timeouts.nHeadMs, 1);
         if (!::HttpSendRequestW(m_request.get(), nullptr, 0, nullptr, 0))
             WaitPending(m_timeouts.nConnectMs);
+        m_nHeadDeadlineMs = 0;
         m_state->MarkConnected();
+        m_nWindowStartMs = NowMs();
+        m_nWindowBytes = 0;
         int nStatus = 0;
         // A connection closed without any answer: Windows fails the send, Wine reports a
         // response with status 0.
@@ -214,6 +249,8 @@ public:
                 m_nBodyLength = static_cast<std::int64_t>(n);
         }
     }
+
+    std::vector<std::string> Redirects() const override { return m_state->Redirects(); }
 
     bool QueryStatusCode(int& nStatus) override {
         if (!m_request)
@@ -264,7 +301,11 @@ public:
             std::memcpy(buffer, m_state->Buffer(), *got);
             m_nAvailable -= std::min<DWORD>(m_nAvailable, *got);
             m_nBodyRead += *got;
+            m_nWindowBytes += *got;
         }
+        const DWORD slow = CheckProgress(false);
+        if (slow != 0)
+            Fail(slow);
         // WinINet ends the data quietly when the server drops the connection early.
         if (*got == 0 && m_nBodyLength >= 0 && m_nBodyRead < m_nBodyLength)
             Fail(ERROR_INTERNET_CONNECTION_ABORTED);
@@ -281,9 +322,22 @@ private:
             throw CHttpError("The request is closed");
     }
 
+    // Codes of this client's own failures, beyond WinINet's.
+    static constexpr DWORD kStoppedError = 0xE0000001;
+    static constexpr DWORD kTooSlowError = 0xE0000002;
+
     // Ends the request for good: every later call raises the same error.
     [[noreturn]] void Fail(DWORD code) {
-        m_failure = std::make_unique<CHttpError>(MakeError(code));
+        if (code == kStoppedError)
+            m_failure = std::make_unique<CHttpError>("The transfer was stopped", kHttpErrStopped);
+        else if (code == kTooSlowError)
+            m_failure = std::make_unique<CHttpError>(
+                "The transfer was too slow: less than " +
+                    std::to_string(m_timeouts.nLowSpeedBytes) + " bytes per second for " +
+                    std::to_string(m_timeouts.nLowSpeedSeconds) + " seconds",
+                static_cast<int>(ERROR_INTERNET_TIMEOUT));
+        else
+            m_failure = std::make_unique<CHttpError>(MakeError(code));
         Close();
         throw *m_failure;
     }
@@ -293,10 +347,32 @@ private:
         const DWORD error = ::GetLastError();
         if (error != ERROR_IO_PENDING)
             Fail(error);
-        if (!m_state->Wait(nConnectMs, m_timeouts.nReceiveMs))
-            Fail(ERROR_INTERNET_TIMEOUT);
+        const DWORD failure = m_state->Wait(nConnectMs, m_timeouts.nReceiveMs, m_nHeadDeadlineMs,
+                                            [this] { return CheckProgress(true); });
+        if (failure != 0)
+            Fail(failure);
         if (!m_state->Succeeded())
             Fail(m_state->Error() != 0 ? m_state->Error() : ERROR_INTERNET_INTERNAL_ERROR);
+    }
+
+    // The body's speed over the last window of nLowSpeedSeconds (the rule of libcurl's
+    // low-speed limit), and in a wait that has lasted a slice (bWaiting) the stop flag: a
+    // transfer that moves on reports its data first. 0 to go on, else the error that ends the
+    // request.
+    DWORD CheckProgress(bool bWaiting) {
+        if (bWaiting && m_timeouts.pStopFlag != nullptr && m_timeouts.pStopFlag->load() != 0)
+            return kStoppedError;
+        if (m_nWindowStartMs == 0 || m_timeouts.nLowSpeedSeconds <= 0)
+            return 0;
+        const std::int64_t elapsed = NowMs() - m_nWindowStartMs;
+        const std::int64_t window = std::int64_t{m_timeouts.nLowSpeedSeconds} * 1000;
+        if (elapsed < window)
+            return 0;
+        if (m_nWindowBytes < std::int64_t{m_timeouts.nLowSpeedBytes} * m_timeouts.nLowSpeedSeconds)
+            return kTooSlowError;
+        m_nWindowStartMs = NowMs();
+        m_nWindowBytes = 0;
+        return 0;
     }
 
     // Bytes that can be read without waiting, after waiting for some; 0 at the end of the data.
@@ -320,6 +396,9 @@ private:
     std::int64_t m_nBodyRead = 0;
     std::int64_t m_nBodyLength = -1;
     DWORD m_nAvailable = 0;
+    std::int64_t m_nHeadDeadlineMs = 0; // while the request waits for its response head
+    std::int64_t m_nWindowStartMs = 0;  // the body's speed window, from the response head on
+    std::int64_t m_nWindowBytes = 0;
     std::unique_ptr<CHttpError> m_failure;
 };
 
