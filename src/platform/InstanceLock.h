@@ -27,7 +27,8 @@ private:
     std::unique_ptr<Impl> m_pImpl;
 };
 
-// True when another process holds the lock of programFolder now.
+// True when another process (or another thread of this one) holds the lock of programFolder
+// now. Not for asking about a lock the calling thread holds itself.
 bool IsInstanceLockHeld(const std::string& programFolder);
 
 } // namespace plat

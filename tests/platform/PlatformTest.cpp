@@ -1,14 +1,18 @@
 // The platform layer's results, checked by the same cases on Windows (under Wine) and POSIX.
 #include "platform/FileSystem.h"
+#include "platform/InstanceLock.h"
 #include "platform/LocalTime.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
+#include "platform/Thread.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -370,6 +374,43 @@ TEST(LocalTime, NowAgreesWithTheClock) {
     EXPECT_LE(t, before + 5);
     EXPECT_GE(now.nMilli, 0);
     EXPECT_LE(now.nMilli, 999);
+}
+
+} // namespace
+
+namespace {
+
+// One holder per program folder: another thread (as another process) is refused until the
+// holder gives the lock up; a waiting Acquire then gets it; other folders are free.
+TEST(InstanceLock, OneHolderPerProgramFolder) {
+    kstest::TempDir a;
+    kstest::TempDir b;
+    for (const kstest::TempDir* dir : {&a, &b})
+        ASSERT_TRUE(plat::CreateFolder(*dir / "config"));
+    EXPECT_FALSE(plat::IsInstanceLockHeld(a.Path()));
+    std::atomic<int> step{0};
+    std::thread holder([&a, &step] {
+        plat::CInstanceLock lock;
+        EXPECT_TRUE(lock.Acquire(a.Path(), 0));
+        step = 1;
+        while (step != 2)
+            plat::SleepMs(10);
+    });
+    while (step != 1)
+        plat::SleepMs(10);
+    EXPECT_TRUE(plat::IsInstanceLockHeld(a.Path()));
+    EXPECT_FALSE(plat::IsInstanceLockHeld(b.Path()));
+    plat::CInstanceLock mine;
+    EXPECT_FALSE(mine.Acquire(a.Path(), 200));
+    plat::CInstanceLock other;
+    EXPECT_TRUE(other.Acquire(b.Path(), 0));
+    std::thread release([&step] {
+        plat::SleepMs(300);
+        step = 2;
+    });
+    EXPECT_TRUE(mine.Acquire(a.Path(), 10000));
+    release.join();
+    holder.join();
 }
 
 } // namespace

@@ -356,6 +356,12 @@ bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& r
     }
     if (response.bCloseBeforeHeaders)
         return false;
+    if (response.nInterimEveryMs > 0) {
+        static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        while (SendAll(s, kContinue, sizeof kContinue - 1, m_bStopping))
+            std::this_thread::sleep_for(std::chrono::milliseconds(response.nInterimEveryMs));
+        return false;
+    }
     std::string out =
         "HTTP/1.1 " + std::to_string(response.nStatus) + " " + response.strReason + "\r\n";
     for (const auto& header : response.headers)
@@ -377,8 +383,17 @@ bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& r
         response.nDropAfter != std::string::npos && headSize + response.nDropAfter < limit;
     if (bDrop)
         limit = headSize + response.nDropAfter;
-    if (!SendAll(s, out.data(), limit, m_bStopping))
+    if (response.nTrickleMs > 0 && limit > headSize) {
+        if (!SendAll(s, out.data(), headSize, m_bStopping))
+            return false;
+        for (std::size_t i = headSize; i < limit; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(response.nTrickleMs));
+            if (m_bStopping || !SendAll(s, out.data() + i, 1, m_bStopping))
+                return false;
+        }
+    } else if (!SendAll(s, out.data(), limit, m_bStopping)) {
         return false;
+    }
     if (bDrop)
         return false;
     if (bStall) {

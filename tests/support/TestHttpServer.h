@@ -37,6 +37,8 @@ struct HttpScriptedResponse {
     bool bStallBeforeHeaders = false;            // never answer
     bool bCloseBeforeHeaders = false;            // close the connection without an answer
     bool bClose = false;                         // close the connection after the response
+    int nTrickleMs = 0;      // send the body one byte every nTrickleMs milliseconds
+    int nInterimEveryMs = 0; // answer "100 Continue" every nInterimEveryMs, never the response
 };
 
 class TestHttpServer {

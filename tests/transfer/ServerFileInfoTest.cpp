@@ -11,7 +11,10 @@ namespace {
 
 using kstest::HttpRequestSeen;
 using kstest::HttpScriptedResponse;
+using ::testing::AllOf;
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -127,6 +130,10 @@ TEST_F(ServerFileInfoTest, RedirectIsFollowed) {
     EXPECT_EQ(engine.GetServerFileInfo("lumen/prod/old.dll", time, size), 0);
     EXPECT_EQ(size, 5);
     EXPECT_EQ(server.RequestCount(), 2);
+    EXPECT_THAT(log.LevelsAndMessages(),
+                Contains(AllOf(HasSubstr("INFO  CSyncEngine::GetServerFileInfo> Redirected, "
+                                         "Location = "),
+                               EndsWith("/lumen/prod/new.dll"))));
 }
 
 TEST_F(ServerFileInfoTest, TransportErrorIsLogged) {

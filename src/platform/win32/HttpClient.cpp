@@ -219,7 +219,7 @@ public:
     CWinInetRequest(CSharedInternetHandle connection, HINTERNET request, CRequestState* state,
                     bool bHead, const HttpTimeouts& timeouts)
         : m_connection(std::move(connection)), m_state(state), m_request(request), m_bHead(bHead),
-          m_timeouts(timeouts) {}
+          m_timeouts(timeouts), m_strOpenedUrl(Url()) {}
     ~CWinInetRequest() override { Close(); }
 
     void Send() override {
@@ -233,6 +233,7 @@ public:
         if (!::HttpSendRequestW(m_request.get(), nullptr, 0, nullptr, 0))
             WaitPending(m_timeouts.nConnectMs);
         m_nHeadDeadlineMs = 0;
+        m_strFinalUrl = Url();
         m_state->MarkConnected();
         m_nWindowStartMs = NowMs();
         m_nWindowBytes = 0;
@@ -250,7 +251,13 @@ public:
         }
     }
 
-    std::vector<std::string> Redirects() const override { return m_state->Redirects(); }
+    std::vector<std::string> Redirects() const override {
+        std::vector<std::string> redirects = m_state->Redirects();
+        // Where the status callback names no hop (Wine), the final address tells.
+        if (redirects.empty() && !m_strFinalUrl.empty() && m_strFinalUrl != m_strOpenedUrl)
+            redirects.push_back(m_strFinalUrl);
+        return redirects;
+    }
 
     bool QueryStatusCode(int& nStatus) override {
         if (!m_request)
@@ -315,6 +322,15 @@ public:
     void Close() override { m_request.reset(); }
 
 private:
+    // The request's address as WinINet holds it (the final one once redirects are followed).
+    std::string Url() const {
+        wchar_t buf[2048] = {};
+        DWORD size = sizeof buf - sizeof(wchar_t);
+        if (!m_request || !::InternetQueryOptionW(m_request.get(), INTERNET_OPTION_URL, buf, &size))
+            return std::string();
+        return Narrow(std::wstring_view(buf, ::wcsnlen(buf, 2047)));
+    }
+
     void CheckUsable() {
         if (m_failure)
             throw *m_failure;
@@ -396,6 +412,8 @@ private:
     std::int64_t m_nBodyRead = 0;
     std::int64_t m_nBodyLength = -1;
     DWORD m_nAvailable = 0;
+    std::string m_strOpenedUrl;
+    std::string m_strFinalUrl;
     std::int64_t m_nHeadDeadlineMs = 0; // while the request waits for its response head
     std::int64_t m_nWindowStartMs = 0;  // the body's speed window, from the response head on
     std::int64_t m_nWindowBytes = 0;

@@ -1,0 +1,111 @@
+#include "support/ChildProcess.h"
+
+#include <chrono>
+#include <thread>
+
+#ifdef _WIN32
+#include "platform/win32/WinText.h"
+
+#include <windows.h>
+#else
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
+
+namespace kstest {
+
+ChildProcess::~ChildProcess() {
+    if (m_bRunning) {
+        Kill();
+        Wait(10000);
+    }
+#ifdef _WIN32
+    if (m_nPid != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_nPid));
+#endif
+}
+
+std::vector<std::string> OnlyTest(const std::string& filter) {
+    return {"--gtest_filter=" + filter, "--gtest_also_run_disabled_tests"};
+}
+
+#ifdef _WIN32
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    std::wstring commandLine = L"\"" + plat::Wide(program) + L"\"";
+    for (const std::string& argument : arguments)
+        commandLine += L" \"" + plat::Wide(argument) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(plat::Wide(program).c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                          nullptr, nullptr, &startup, &info))
+        return false;
+    ::CloseHandle(info.hThread);
+    m_nPid = reinterpret_cast<long long>(info.hProcess);
+    m_bRunning = true;
+    return true;
+}
+
+void ChildProcess::Kill() {
+    if (m_bRunning)
+        ::TerminateProcess(reinterpret_cast<HANDLE>(m_nPid), 137);
+}
+
+int ChildProcess::Wait(int timeoutMs) {
+    if (m_nPid == -1)
+        return -1;
+    const HANDLE process = reinterpret_cast<HANDLE>(m_nPid);
+    if (::WaitForSingleObject(process, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0)
+        return -1;
+    m_bRunning = false;
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process, &code) ? static_cast<int>(code) : -1;
+}
+
+#else
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{program};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all)
+        argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    m_nPid = pid;
+    m_bRunning = true;
+    return true;
+}
+
+void ChildProcess::Kill() {
+    if (m_bRunning)
+        ::kill(static_cast<pid_t>(m_nPid), SIGKILL);
+}
+
+int ChildProcess::Wait(int timeoutMs) {
+    if (!m_bRunning)
+        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(static_cast<pid_t>(m_nPid), &status, WNOHANG);
+        if (done == static_cast<pid_t>(m_nPid)) {
+            m_bRunning = false;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        if (done < 0 || std::chrono::steady_clock::now() >= deadline)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+#endif
+
+} // namespace kstest

@@ -1,0 +1,34 @@
+// A child process that a test starts and may kill for real: POSIX posix_spawn and SIGKILL,
+// Windows CreateProcess and TerminateProcess. It inherits the test's environment.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kstest {
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    // Kills a child that still runs.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts program with arguments; false when it could not be started.
+    bool Start(const std::string& program, const std::vector<std::string>& arguments);
+    // Ends the child at once, as a power cut or the task manager would.
+    void Kill();
+    // Waits up to timeoutMs for the child to end; its exit status, or -1 when it has not ended
+    // (or ended by a signal).
+    int Wait(int timeoutMs);
+
+private:
+    long long m_nPid = -1; // POSIX: the process id; Windows: the process handle
+    bool m_bRunning = false;
+};
+
+// The test executable itself, started to run only the test named filter.
+std::vector<std::string> OnlyTest(const std::string& filter);
+
+} // namespace kstest
