@@ -7,7 +7,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 
-packages=(cmake make g++ libgtest-dev libgmock-dev libcurl4-openssl-dev g++-mingw-w64-x86-64
+packages=(cmake make g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl g++-mingw-w64-x86-64
           wine wine64 locales nginx python3 fonts-nanum xvfb)
 missing=()
 for p in "${packages[@]}"; do

@@ -24,6 +24,8 @@ const char* const kKeyDownloadBaseUrl = "DOWNLOAD_BASE_URL";
 const char* const kKeyListFileName = "LIST_FILE_NAME";
 const char* const kKeyLinkAppendName = "LINK_APPEND_NAME";
 const char* const kKeyTimeCheckSpan = "TIME_CHECK_SPAN";
+const char* const kKeyUseHttps = "USE_HTTPS";
+const char* const kKeyListSerial = "LIST_SERIAL";
 
 std::string CutName(const std::string& name) {
     return name.substr(0, plat::Utf8FitLength(name, kLinkNameMax));
@@ -51,6 +53,24 @@ void CSyncConfig::LoadConfig() {
     m_strLocalBaseDir = g_szProgramDir;
     m_strLinkAppendName = read(kKeyLinkAppendName, "");
     m_nTimeCheckSpan = AtoiValue(read(kKeyTimeCheckSpan, kDefaultTimeCheckSpan));
+    m_bUseHttps = read(kKeyUseHttps, "") == "1";
+}
+
+std::int64_t ReadListSerial(const std::string& strIniPath) {
+    const std::string text =
+        plat::ReadProfileString(strIniPath, kConfigSection, kKeyListSerial, "0", kValueBuffer);
+    std::int64_t n = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || n > (INT64_MAX - 9) / 10)
+            return n;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+bool WriteListSerial(const std::string& strIniPath, std::int64_t nSerial) {
+    return plat::WriteProfileString(strIniPath, kConfigSection, kKeyListSerial,
+                                    std::to_string(nSerial));
 }
 
 void CSyncConfig::SaveConfig() const {

@@ -3,6 +3,7 @@
 // "<program folder>/config/KestrelSync.ini".
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class CSyncConfig {
@@ -28,6 +29,9 @@ public:
     std::string m_strDownloadBaseUrl;
     std::string m_strLinkAppendName;
     int m_nTimeCheckSpan = 5;
+    // "USE_HTTPS" = "1": every request over HTTPS, the server's certificate checked against
+    // the system's trusted roots and the host name. Read only; no dialog field writes it.
+    bool m_bUseHttps = false;
 };
 
 inline constexpr const char* kConfigSection = "VENTO";
@@ -38,6 +42,12 @@ inline constexpr const char* kDefaultServerPort = "80";
 inline constexpr const char* kDefaultDownloadBaseUrl = "lumen/version/forge/prod/master";
 inline constexpr const char* kDefaultListFileName = "_listfile.txt";
 inline constexpr const char* kDefaultTimeCheckSpan = "5";
+
+// "LIST_SERIAL": the highest serial of a signed list accepted so far (0 when none). Written
+// only after a list was verified; read from the file each time, so that every process of the
+// chain sees the last one.
+std::int64_t ReadListSerial(const std::string& strIniPath);
+bool WriteListSerial(const std::string& strIniPath, std::int64_t nSerial);
 
 // Path of the settings file under the program folder.
 std::string ConfigFilePath(const std::string& programDir);

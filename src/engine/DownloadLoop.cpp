@@ -20,9 +20,10 @@ std::string DownloadFailureText(const std::string& serverFile, int r) {
         "파일 수정 시간 정보 변경 실패",
         "통신 에러 발생",
         "사용자의 중지 요청",
+        "파일 무결성 확인 실패",
     };
     const int index = -r - 1;
-    const char* reason = index >= 0 && index < 7 ? reasons[index] : "알 수 없는 오류";
+    const char* reason = index >= 0 && index < 8 ? reasons[index] : "알 수 없는 오류";
     return serverFile + " 파일 다운로드 실패(" + std::to_string(r) + ") : " + reason;
 }
 
@@ -70,6 +71,8 @@ void CSyncEngine::HandleFailedDownload(DownFileItem& item, int r) {
              "RetVal = %d",
              r);
     AddFormattedRow(kStatusError, DownloadFailureText(item.m_strServerFile, r));
+    if (m_bTrusted)
+        return; // the local file was never touched and keeps its old content
     WriteLog(g_pMyLog, 3, "CSyncEngine::DownloadFilesInListFromServer> Delete Local Flle = %s",
              item.m_strTargetFile.c_str());
     DeleteLocalFile(item.m_strTargetFile, "CSyncEngine::DownloadFilesInListFromServer", 4, true);

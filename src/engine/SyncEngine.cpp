@@ -3,6 +3,7 @@
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "trust/SignedList.h"
 #include "updatelist/ListFile.h"
 
 #include <cstdint>
@@ -43,7 +44,7 @@ int CSyncEngine::InitSyncEngine(const CSyncConfig* pConfig) {
     if (m_pSession != nullptr) {
         // The port is a 16-bit number where it reaches the HTTP layer.
         const auto port = static_cast<std::uint16_t>(m_pConfig->m_nServerPort);
-        m_pConnection = m_pSession->Connect(m_pConfig->m_strServerIp, port);
+        m_pConnection = m_pSession->Connect(m_pConfig->m_strServerIp, port, m_pConfig->m_bUseHttps);
     }
     if (m_pConnection == nullptr) {
         WriteLog(g_pMyLog, 1,
@@ -89,9 +90,11 @@ int CSyncEngine::StartWorkerThread(std::function<void()> body) {
 int CSyncEngine::GetFileListFileFromFile(DownFileItemList& list) {
     const std::string path =
         plat::JoinPath(m_pConfig->m_strLocalBaseDir, m_pConfig->m_strListFileName);
+    // A signed list was checked line by line: its lines are read whole.
     return ReadListFile(
         path, m_pConfig->m_strLocalBaseDir,
-        [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); }, list);
+        [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); }, list,
+        m_bTrusted ? kSignedLineMax + 1 : kListPieceMax);
 }
 
 bool CSyncEngine::StopSyncThread() {

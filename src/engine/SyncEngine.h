@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/SyncConfig.h"
+#include "platform/Crypto.h"
 #include "platform/HttpClient.h"
 #include "platform/Thread.h"
 #include "transfer/LocalFile.h"
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CSyncEngine {
 public:
@@ -44,8 +46,16 @@ public:
     // 0, or -1 no Windows folder, -2 no system folder.
     int GetAndDisplaySystemInfo();
     int SetListFileItem();
-    // Downloads and reads the list file. 0, or -1 download failed, -2 reading failed.
+    // Trusted mode: reads the key file of the program folder. 0 no key file (plain mode), 1
+    // trusted mode, -1 the file exists but holds no usable key (logged).
+    int LoadListKey();
+    // Downloads and reads the list file. 0, or -1 download failed, -2 reading failed, -3 the
+    // signed list was refused (trusted mode).
     int DownloadAndMergeListFile();
+    // Trusted mode: the list file and its signature from the server, verified, in the list
+    // file's place, and its serial kept. 0, or -1 the download failed, -3 refused (logged with
+    // the reason; the local list file stays as it was).
+    int FetchVerifiedListFile();
     // 1 every item handled, 0 at least one failed, -2 a transport error ended the loop.
     int DownloadFilesInListFromServer();
     int HandleExecuteTypeFiles();
@@ -84,7 +94,8 @@ public:
 
     // Fetches the item with GET into its target path and gives it the server's time.
     // 0, or -1 no request, -2 status, -3 local file, -4 size, -5 time, -6 transport error,
-    // -7 stopped.
+    // -7 stopped, -8 (trusted mode) the content does not match the item's SHA-256 or the item
+    // has none.
     int DownloadOneFileFromServer(const DownFileItem& item, int nIndex, int nCount);
     // Creates the folders of a file path that are missing.
     void CreateTargetFolder(const std::string& strPath);
@@ -96,6 +107,9 @@ public:
 
     // The view, or a view that shows nothing when none is set.
     CSyncView& View() const;
+
+    bool m_bTrusted = false; // a key file is present: lists are signed, files hashed
+    std::vector<plat::CP256PublicKey> m_listKeys;
 
     std::atomic<int> m_nNowRunningFlag{0};  // 1 while the worker runs its sequence
     std::atomic<int> m_nRequestStopFlag{0}; // set by Stop and by deletion; never reset
@@ -118,14 +132,22 @@ private:
     // Stops the worker: asks it to stop and waits 5 to 6 seconds for it. True when it has
     // ended (or never ran).
     bool StopSyncThread();
-    // The steps of DownloadOneFileFromServer.
+    // DownloadOneFileFromServer, with the content checked against the item's SHA-256 when
+    // bVerifyHash (-8 when it does not match or the item has none).
+    int DownloadFile(const DownFileItem& item, bool bVerifyHash);
+    // Its steps.
     int OpenDownloadRequest(const std::string& path, std::unique_ptr<plat::CHttpRequest>& request);
     int PrepareLocalFile(const DownFileItem& item, CLocalFile& local);
     void KeepPartialFile(const DownFileItem& item, CLocalFile& local);
     int ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
-                    std::int64_t& nReceived);
+                    std::int64_t& nReceived, plat::CSha256* pHash);
     int FinishLocalFile(const DownFileItem& item, CLocalFile& local, int nExpected,
-                        std::int64_t nReceived);
+                        std::int64_t nReceived, plat::CSha256* pHash,
+                        const plat::Sha256Digest& expected);
+    // Trusted mode: the signature file at path (below the download base), at most
+    // kSignatureMax bytes. False with the reason when there is none to take.
+    bool FetchSignature(const std::string& path, std::string& signature, std::string& reason);
+    int RefuseListFile(const std::string& unverified, const std::string& reason);
     bool SyncOneItem(DownFileItem& item, int n, int nCount);
     bool FetchItemServerInfo(DownFileItem& item);
     void HandleFailedDownload(DownFileItem& item, int r);

@@ -38,7 +38,9 @@ int CSyncEngine::DownloadAndMergeListFile() {
                  nListSize, static_cast<long long>(kListFileMaxBytes));
         return -1;
     }
-    int r = DownloadOneFileFromServer(g_ListFileItem, 1, 1);
+    int r = m_bTrusted ? FetchVerifiedListFile() : DownloadOneFileFromServer(g_ListFileItem, 1, 1);
+    if (r == -3)
+        return -3;
     if (r < 0) {
         WriteLog(g_pMyLog, 1,
                  "CCobaltSyncEngine::DownloadAndMergeListFileFromServer> Fail To Get List File, "
@@ -77,13 +79,35 @@ int EndWithoutListInfo(CSyncEngine& engine, int r) {
     return 1;
 }
 
+// Ends a run before any request: the key file of trusted mode is there but unusable.
+int EndWithInvalidKeyFile(CSyncEngine& engine) {
+    engine.AddFormattedRow(kStatusError, "서명 키 파일 오류");
+    engine.View().SetStepText("");
+    engine.View().PostSyncDone(kSyncDoneNoList);
+    WriteLog(g_pMyLog, 1, "SyncThreadMain> Exit Thread Main Function By Failure...");
+    engine.m_nNowRunningFlag = 0;
+    return 1;
+}
+
+const char* const kListRetryLater =
+    "리스트 파일을 가져오는 도중에 오류가 발생했습니다.\r\n잠시후에 재시도 하여 주십시요.";
+
+// Ends a run whose signed list was refused: nothing was downloaded, deleted or registered.
+int EndWithRefusedList(CSyncEngine& engine) {
+    engine.AddFormattedRow(kStatusError, "리스트 파일 서명 확인 실패");
+    engine.View().ShowMessageBox(kListRetryLater, "오류", kMbOk | kMbIconError);
+    engine.View().SetStepText("");
+    engine.View().PostSyncDone(kSyncDoneNoList);
+    WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Failure.");
+    engine.m_nNowRunningFlag = 0;
+    return 1;
+}
+
 // Ends a run that could not download or read the list file.
 int EndWithoutList(CSyncEngine& engine, int r) {
     engine.AddFormattedRow(kStatusError, "다운로드 대상 리스트 파일 다운로드 실패(에러코드 : " +
                                              std::to_string(r) + ")");
-    engine.View().ShowMessageBox(
-        "리스트 파일을 가져오는 도중에 오류가 발생했습니다.\r\n잠시후에 재시도 하여 주십시요.",
-        "오류", kMbOk | kMbIconError);
+    engine.View().ShowMessageBox(kListRetryLater, "오류", kMbOk | kMbIconError);
     engine.View().SetStepText("");
     engine.View().PostSyncDone(kSyncDoneNoList);
     WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Failure.");
@@ -138,10 +162,14 @@ int SyncThreadMain(CSyncEngine* pEngine) {
         return -1;
     }
     engine.SetListFileItem();
+    if (engine.LoadListKey() < 0)
+        return EndWithInvalidKeyFile(engine);
     int r = engine.GetItemServerFileInfo(g_ListFileItem);
     if (r < 0)
         return EndWithoutListInfo(engine, r);
     r = engine.DownloadAndMergeListFile();
+    if (r == -3)
+        return EndWithRefusedList(engine);
     if (r < 0)
         return EndWithoutList(engine, r);
 

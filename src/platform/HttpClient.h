@@ -45,6 +45,9 @@ struct HttpTimeouts {
     // When set and non-zero, every wait ends within about 100 ms with a CHttpError of code
     // kHttpErrStopped.
     const std::atomic<int>* pStopFlag = nullptr;
+    // A PEM file of roots that HTTPS trusts besides the system's (POSIX; the tests' own
+    // certificate authority). Windows trusts its certificate stores only.
+    std::string strExtraRootsFile;
 };
 
 class CHttpRequest {
@@ -85,10 +88,13 @@ public:
 class CHttpSession {
 public:
     virtual ~CHttpSession() = default;
-    // A connection object for host (name or dotted address) and port. It does not contact
-    // the server; an unreachable server is reported by the first request. nullptr when no
-    // connection object can be made.
-    virtual std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort) = 0;
+    // A connection object for host (name or dotted address) and port, over HTTPS when bSecure
+    // (the certificate checked against the trusted roots and the host name; redirects stay on
+    // HTTPS). It does not contact the server; an unreachable server, or one whose certificate
+    // fails the check, is reported by the first request. nullptr when no connection object
+    // can be made.
+    virtual std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort,
+                                                     bool bSecure = false) = 0;
 };
 
 // A session with the given user-agent name and the system's proxy settings (loopback

@@ -7,6 +7,7 @@
 #include "platform/Text.h"
 #include "transfer/HttpDate.h"
 #include "transfer/Transfer.h"
+#include "trust/SignedList.h"
 
 #include <cstdio>
 
@@ -116,7 +117,8 @@ int CSyncEngine::PrepareLocalFile(const DownFileItem& item, CLocalFile& local) {
             if (status.bFolder)
                 plat::SetLastErrorCode(plat::kErrAccessDenied);
             const int r = LocalFileFailure("Open", item.m_strTargetFile);
-            plat::RemoveFile(item.m_strTargetFile);
+            if (!m_bTrusted)
+                plat::RemoveFile(item.m_strTargetFile);
             return r;
         }
         std::fclose(probe);
@@ -127,13 +129,14 @@ int CSyncEngine::PrepareLocalFile(const DownFileItem& item, CLocalFile& local) {
     return 0;
 }
 
-// After a failure that the download reports: the local file is left as the result codes say
-// (partly written, or written with the wrong size), so the partial file takes the target's
-// place. The caller deletes it.
+// After a failure that the download reports. Plain mode leaves the local file as the result
+// codes say (partly written, or written with the wrong size): the partial file takes the
+// target's place, and the caller deletes it. Trusted mode never lets unverified bytes near the
+// target: the partial file goes and the target keeps its content.
 void CSyncEngine::KeepPartialFile(const DownFileItem& item, CLocalFile& local) {
     const std::string temp = DownloadTempPath(item.m_strTargetFile);
     local.Close();
-    if (!plat::ReplaceFileWith(temp, item.m_strTargetFile))
+    if (m_bTrusted || !plat::ReplaceFileWith(temp, item.m_strTargetFile))
         plat::RemoveFile(temp);
 }
 
@@ -141,13 +144,15 @@ void CSyncEngine::KeepPartialFile(const DownFileItem& item, CLocalFile& local) {
 // bar moves when its percentage changes. 0, -3 a write failed, -7 stop requested. Raises
 // CHttpError.
 int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
-                             std::int64_t& nReceived) {
+                             std::int64_t& nReceived, plat::CSha256* pHash) {
     char buf[kBlockSize];
     int nShown = 0;
     while (nReceived < nExpected) {
         const std::size_t nRead = request.Read(buf, sizeof buf);
         if (nRead == 0)
             break;
+        if (pHash != nullptr)
+            pHash->Update(buf, nRead); // while the body streams: no second read of the file
         const std::size_t nWritten = plat::WriteToFile(fp, buf, nRead);
         nReceived += static_cast<std::int64_t>(nRead);
         if (nWritten < nRead) {
@@ -177,7 +182,8 @@ int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nEx
 // target's place, the server's time. 0, or -3 close or replace failed, -4 size, -5 time
 // (status unreadable), -6 the time could not be set.
 int CSyncEngine::FinishLocalFile(const DownFileItem& item, CLocalFile& local, int nExpected,
-                                 std::int64_t nReceived) {
+                                 std::int64_t nReceived, plat::CSha256* pHash,
+                                 const plat::Sha256Digest& expected) {
     const std::string temp = DownloadTempPath(item.m_strTargetFile);
     if (!local.Close()) {
         const int r = LocalFileFailure("Close", item.m_strTargetFile);
@@ -191,6 +197,16 @@ int CSyncEngine::FinishLocalFile(const DownFileItem& item, CLocalFile& local, in
                  nExpected, static_cast<int>(nReceived));
         KeepPartialFile(item, local);
         return -4;
+    }
+    plat::Sha256Digest computed{};
+    if (pHash != nullptr && (!pHash->Finish(computed) || computed != expected)) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> File(%s) SHA-256 Mismatch, Expected = "
+                 "%s, Computed = %s",
+                 item.m_strServerFile.c_str(), Sha256Hex(expected).c_str(),
+                 Sha256Hex(computed).c_str());
+        plat::RemoveFile(temp);
+        return -8;
     }
     if (!plat::ReplaceFileWith(temp, item.m_strTargetFile)) {
         const int r = LocalFileFailure("Replace", item.m_strTargetFile);
@@ -214,9 +230,22 @@ int CSyncEngine::FinishLocalFile(const DownFileItem& item, CLocalFile& local, in
 
 int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nIndex*/,
                                            int /*nCount*/) {
+    return DownloadFile(item, m_bTrusted);
+}
+
+int CSyncEngine::DownloadFile(const DownFileItem& item, bool bVerifyHash) {
     const std::string path = m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
     WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::DownloadOneFileFromServer> File URL = %s",
              path.c_str());
+    plat::Sha256Digest expected{};
+    if (bVerifyHash && !ParseSha256Hex(item.m_strSha256, expected)) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> File(%s) Has No Valid SHA-256, Column "
+                 "7 = [%s]",
+                 item.m_strServerFile.c_str(), item.m_strSha256.c_str());
+        return -8;
+    }
+    plat::CSha256 sha;
     std::unique_ptr<plat::CHttpRequest> request;
     CLocalFile local;
     int r = 0;
@@ -230,10 +259,11 @@ int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nInde
         View().SetFileRange(0, 100);
         View().SetFilePos(0);
         std::int64_t nReceived = 0;
-        r = ReceiveBody(*request, local.get(), nExpected, nReceived);
+        plat::CSha256* pHash = bVerifyHash ? &sha : nullptr;
+        r = ReceiveBody(*request, local.get(), nExpected, nReceived, pHash);
         if (r == 0) {
             request->Close();
-            return FinishLocalFile(item, local, nExpected, nReceived);
+            return FinishLocalFile(item, local, nExpected, nReceived, pHash, expected);
         }
     } catch (const plat::CHttpError& error) {
         if (error.Code() == plat::kHttpErrStopped) {

@@ -46,7 +46,44 @@ int CVentoDlg::IsSelfFileUpdated() {
     }
 }
 
+namespace {
+
+// Trusted mode: the updater is replaced only by what the verified list names, with its hash.
+// 0 with the hash in g_SelfFileItem, or -2 (logged).
+int FindSignedSelfFile(CSyncEngine& engine) {
+    engine.SetListFileItem();
+    if (engine.GetItemServerFileInfo(g_ListFileItem) != 0 || engine.FetchVerifiedListFile() != 0) {
+        WriteLog(g_pMyLog, 3,
+                 "CSyncEngine::IsSelfFileUpdated> No Verified List File, Updater Not Replaced");
+        return -2;
+    }
+    DownFileItemList items;
+    engine.GetFileListFileFromFile(items);
+    for (const auto& item : items) {
+        if (item->m_strServerFile == g_pszUpdaterExe) {
+            g_SelfFileItem.m_strSha256 = item->m_strSha256;
+            return 0;
+        }
+    }
+    WriteLog(g_pMyLog, 3,
+             "CSyncEngine::IsSelfFileUpdated> The Verified List Names No %s, Updater Not Replaced",
+             g_pszUpdaterExe);
+    return -2;
+}
+
+} // namespace
+
 int CVentoDlg::CheckSelfFile(CSyncEngine& engine) {
+    const int nKeys = engine.LoadListKey();
+    if (nKeys < 0) {
+        WriteLog(g_pMyLog, 3,
+                 "CSyncEngine::IsSelfFileUpdated> Invalid Key File, Updater Not "
+                 "Replaced");
+        return -2;
+    }
+    g_SelfFileItem.m_strSha256.clear();
+    if (nKeys > 0 && FindSignedSelfFile(engine) < 0)
+        return -2;
     int r = engine.GetItemServerFileInfo(g_SelfFileItem);
     if (r != 0) {
         WriteLog(g_pMyLog, 1,

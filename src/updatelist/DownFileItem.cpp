@@ -72,6 +72,8 @@ bool DownFileItem::ParseListLine(const std::string& line) {
     }
     if (n >= 6)
         m_strFileSize = fields[5];
+    if (n >= 7)
+        m_strSha256 = TrimWhite(fields[6]); // only trusted mode reads it
     return true;
 }
 

@@ -45,6 +45,7 @@ public:
     std::string m_strModifyTime; // YYYYMMDDhhmmss of the workstation's local time, or empty
     std::string m_strFileSize;   // decimal bytes, or empty
     int m_nSyncOkFlag = 0;       // 1 when the item was dealt with without a failed download
+    std::string m_strSha256;     // column 7, trimmed: the content's SHA-256 (trusted mode)
 };
 
 // The engine's items in list-file order; the list owns them.

@@ -6,15 +6,15 @@
 
 #include <cstdio>
 
-std::vector<std::string> SplitListPieces(const std::string& bytes) {
+std::vector<std::string> SplitListPieces(const std::string& bytes, std::size_t nPieceMax) {
     std::vector<std::string> pieces;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        // Up to kListPieceMax bytes of the line; a CR LF counts as one byte, as text mode reads it.
+        // Up to nPieceMax bytes of the line; a CR LF counts as one byte, as text mode reads it.
         std::size_t end = pos;
         std::size_t counted = 0;
         bool bLineEnd = false;
-        while (end < bytes.size() && counted < kListPieceMax) {
+        while (end < bytes.size() && counted < nPieceMax) {
             if (bytes[end] == '\n') {
                 bLineEnd = true;
                 break;
@@ -53,7 +53,8 @@ bool ReadAll(std::FILE* fp, std::string& bytes) {
 } // namespace
 
 int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
-                 const std::function<void(DownFileItem&)>& expand, DownFileItemList& list) {
+                 const std::function<void(DownFileItem&)>& expand, DownFileItemList& list,
+                 std::size_t nPieceMax) {
     plat::FileStatus status;
     if (plat::GetFileStatus(path, status) &&
         status.nSize > static_cast<std::uint64_t>(kListFileMaxBytes)) {
@@ -74,7 +75,7 @@ int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
     ReadAll(fp, bytes); // a read error ends the file where it happened
     std::fclose(fp);
 
-    for (const std::string& piece : SplitListPieces(bytes)) {
+    for (const std::string& piece : SplitListPieces(bytes, nPieceMax)) {
         if (piece.empty() || piece[0] == '#' || piece[0] == '!')
             continue;
         std::string line = piece;

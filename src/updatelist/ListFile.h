@@ -17,8 +17,9 @@ inline constexpr std::int64_t kListFileMaxBytes = 16 * 1024 * 1024;
 
 // The file's bytes cut into the pieces the reader takes: each piece runs up to and including
 // a line end ("\n"; a "\r\n" counts as one line end and is given as "\n") or up to
-// kListPieceMax bytes. A piece is cut at a NUL byte.
-std::vector<std::string> SplitListPieces(const std::string& bytes);
+// nPieceMax bytes. A piece is cut at a NUL byte.
+std::vector<std::string> SplitListPieces(const std::string& bytes,
+                                         std::size_t nPieceMax = kListPieceMax);
 
 // Reads the list file at path and appends one item per item-making line to list, in file
 // order: empty lines, lines whose first byte is "#" or "!" and lines without any field make
@@ -26,5 +27,8 @@ std::vector<std::string> SplitListPieces(const std::string& bytes);
 // strLocalBaseDir. The file is in the ANSI code page; names become UTF-8. Returns 0 when the
 // file was read (empty or not), -1 when it could not be opened or is larger than
 // kListFileMaxBytes (logged).
+// nPieceMax is kListPieceMax for a plain list; a signed list, whose lines were checked, is
+// read in whole lines.
 int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
-                 const std::function<void(DownFileItem&)>& expand, DownFileItemList& list);
+                 const std::function<void(DownFileItem&)>& expand, DownFileItemList& list,
+                 std::size_t nPieceMax = kListPieceMax);

@@ -15,6 +15,13 @@
 
 namespace {
 
+plat::HttpTimeouts Timeouts(int nConnectMs, int nReceiveMs) {
+    plat::HttpTimeouts timeouts;
+    timeouts.nConnectMs = nConnectMs;
+    timeouts.nReceiveMs = nReceiveMs;
+    return timeouts;
+}
+
 using kstest::HttpRequestSeen;
 using kstest::HttpScriptedResponse;
 
@@ -59,7 +66,7 @@ protected:
     void SetUp() override {
         m_server.ServeFolder(m_root.Path());
         ASSERT_TRUE(kstest::WriteFileBytes(m_root / "small.txt", "hello world"));
-        Reopen(plat::HttpTimeouts{5000, 10000});
+        Reopen(Timeouts(5000, 10000));
     }
 
     void Reopen(const plat::HttpTimeouts& timeouts) {
@@ -368,7 +375,7 @@ TEST_F(HttpClientTest, LoopbackNeverGoesThroughAProxy) {
     ScopedEnv lower("http_proxy", proxy);
     ScopedEnv upper("HTTP_PROXY", proxy);
     ScopedEnv noProxy("no_proxy", "");
-    Reopen(plat::HttpTimeouts{5000, 10000});
+    Reopen(Timeouts(5000, 10000));
     ExpectSmallFileServed();
 }
 
@@ -460,7 +467,7 @@ TEST_F(HttpClientTest, StallEndsAfterTheReceiveTimeout) {
         }
         return response;
     });
-    Reopen(plat::HttpTimeouts{5000, 1000});
+    Reopen(Timeouts(5000, 1000));
     struct Case {
         const char* path;
         bool bHeadArrives;

@@ -86,7 +86,8 @@ class CCurlRequest;
 struct CurlConnection {
     CCurlMulti multi;
     CCurlEasy easy;
-    std::string strBaseUrl; // "http://host:port"
+    std::string strBaseUrl; // "http://host:port" or "https://host:port"
+    bool bSecure = false;
     bool bLoopback = false;
     std::string strAgent;
     HttpTimeouts timeouts;
@@ -238,8 +239,11 @@ private:
         bool bOk =
             ::curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK &&
-            ::curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
-            ::curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            ::curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR,
+                               m_connection->bSecure ? "https" : "http") == CURLE_OK &&
+            // An HTTPS connection never follows a redirect back to plain HTTP.
+            ::curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+                               m_connection->bSecure ? "https" : "http,https") == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
             ::curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
@@ -268,6 +272,11 @@ private:
                 bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_strVerb.c_str()) ==
                                  CURLE_OK;
         }
+        // libcurl checks the peer and the host name by default; the tests' roots come on top
+        // of the system's (the system's folder of roots stays in use).
+        if (!timeouts.strExtraRootsFile.empty())
+            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_CAINFO,
+                                            timeouts.strExtraRootsFile.c_str()) == CURLE_OK;
         // Loopback never goes through a proxy; other hosts take the environment's settings.
         if (m_connection->bLoopback)
             bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
@@ -499,7 +508,8 @@ public:
     CCurlSession(std::string agent, const HttpTimeouts& timeouts)
         : m_strAgent(std::move(agent)), m_timeouts(timeouts) {}
 
-    std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort) override {
+    std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort,
+                                             bool bSecure) override {
         if (host.empty() || nPort <= 0 || nPort > 65535)
             return nullptr;
         auto connection = std::make_shared<CurlConnection>();
@@ -508,8 +518,9 @@ public:
         if (!connection->multi || !connection->easy)
             return nullptr;
         const bool bIpv6 = host.find(':') != std::string::npos && host[0] != '[';
-        connection->strBaseUrl =
-            "http://" + (bIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(nPort);
+        connection->bSecure = bSecure;
+        connection->strBaseUrl = (bSecure ? "https://" : "http://") +
+                                 (bIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(nPort);
         connection->bLoopback = IsLoopback(host);
         connection->strAgent = m_strAgent;
         connection->timeouts = m_timeouts;

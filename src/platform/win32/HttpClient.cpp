@@ -422,8 +422,8 @@ private:
 
 class CWinInetConnection : public CHttpConnection {
 public:
-    CWinInetConnection(CSharedInternetHandle connection, const HttpTimeouts& timeouts)
-        : m_connection(std::move(connection)), m_timeouts(timeouts) {}
+    CWinInetConnection(CSharedInternetHandle connection, const HttpTimeouts& timeouts, bool bSecure)
+        : m_connection(std::move(connection)), m_timeouts(timeouts), m_bSecure(bSecure) {}
 
     std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
                                               const std::string& objectPath,
@@ -443,8 +443,10 @@ public:
         }
         // The second reference belongs to the handle, given back when WinINet closes it.
         state->AddRef();
-        const DWORD flags =
-            INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_KEEP_CONNECTION;
+        // WinINet's default checks of the certificate (trusted root, host name, dates) hold;
+        // no flag relaxes them.
+        const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
+                            INTERNET_FLAG_KEEP_CONNECTION | (m_bSecure ? INTERNET_FLAG_SECURE : 0);
         HINTERNET request = ::HttpOpenRequestW(
             m_connection.get(), Wide(verb).c_str(), Wide(HttpRequestPath(objectPath)).c_str(),
             L"HTTP/1.1", nullptr, typePointers.data(), flags, reinterpret_cast<DWORD_PTR>(state));
@@ -460,6 +462,7 @@ public:
 private:
     CSharedInternetHandle m_connection;
     HttpTimeouts m_timeouts;
+    bool m_bSecure;
 };
 
 class CWinInetSession : public CHttpSession {
@@ -467,7 +470,8 @@ public:
     CWinInetSession(HINTERNET session, const HttpTimeouts& timeouts)
         : m_session(session, InternetHandleCloser()), m_timeouts(timeouts) {}
 
-    std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort) override {
+    std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort,
+                                             bool bSecure) override {
         if (nPort <= 0 || nPort > 65535)
             return nullptr;
         HINTERNET connection = ::InternetConnectW(m_session.get(), Wide(host).c_str(),
@@ -478,7 +482,7 @@ public:
         CSharedInternetHandle session = m_session;
         CSharedInternetHandle shared(
             connection, [session](HINTERNET handle) { ::InternetCloseHandle(handle); });
-        return std::make_unique<CWinInetConnection>(std::move(shared), m_timeouts);
+        return std::make_unique<CWinInetConnection>(std::move(shared), m_timeouts, bSecure);
     }
 
 private:

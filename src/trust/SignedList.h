@@ -1,0 +1,36 @@
+// A signed list file: its signature by one of the workstation's keys, its serial ("#serial=N"
+// on the first line, never lower than the highest one accepted before), its optional expiry
+// ("#expires=YYYYMMDDhhmmss", UTC, on the second line), its line lengths, and the SHA-256
+// column of its items.
+#pragma once
+
+#include "platform/Crypto.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Longest line of a signed list, in bytes (without its line end).
+inline constexpr std::size_t kSignedLineMax = 4096;
+// Longest signature file taken from a server.
+inline constexpr std::size_t kSignatureMax = 1024;
+
+struct CListVerdict {
+    bool bAccepted = false;
+    std::int64_t nSerial = 0;
+    std::string strReason; // why the list was refused
+};
+
+// Checks bytes (the list file exactly as served) against signature (the ".sig" file) with
+// keys, the serial kept so far (0 when none) and the current UTC time.
+CListVerdict VerifySignedList(const std::string& bytes, const std::string& signature,
+                              const std::vector<plat::CP256PublicKey>& keys,
+                              std::int64_t nKeptSerial, std::int64_t tNowUtc);
+
+// The SHA-256 of a list item's column 7: exactly 64 hexadecimal digits, either case.
+bool ParseSha256Hex(const std::string& text, plat::Sha256Digest& digest);
+// 64 lower-case hexadecimal digits.
+std::string Sha256Hex(const plat::Sha256Digest& digest);
+
+// Seconds since 1970 of a "YYYYMMDDhhmmss" UTC time; false when it is not one.
+bool UtcTimeFromDigits(const std::string& digits, std::int64_t& t);
