@@ -6,7 +6,9 @@
 #   serve-nginx.sh stop <work-dir>           stops it
 # When nginx is not installed, start writes <work-dir>/unavailable and exits 0.
 # KS_NGINX_AUTOINDEX=1 adds directory listings (for mirroring tools); KS_NGINX_LIMIT_RATE=100k
-# slows every response down (to watch a run).
+# slows every response down (to watch a run). KS_NGINX_TLS_DIR=<dir> also serves the root over
+# HTTPS with the certificates <dir>/<name>.crt and .key of localhost, otherhost and untrusted,
+# each on a port of its own (<work-dir>/port-<name>).
 # access.log lines: connection number, request number on it, method, "URI", status, bytes.
 set -euo pipefail
 cmd=${1:-}
@@ -17,14 +19,24 @@ start)
     work=$3
     mkdir -p "$work/tmp"
     work=$(cd "$work" && pwd)
-    rm -f "$work/unavailable" "$work/port" "$work/access.log"
+    rm -f "$work/unavailable" "$work/port" "$work/port-"* "$work/access.log"
     nginx=$(command -v nginx || echo /usr/sbin/nginx)
     if [ ! -x "$nginx" ]; then
         echo "nginx is not installed" >"$work/unavailable"
         echo "nginx is not installed" >&2
         exit 0
     fi
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+    port=$(free_port)
+    tls=""
+    if [ -n "${KS_NGINX_TLS_DIR:-}" ]; then
+        for name in localhost otherhost untrusted; do
+            p=$(free_port)
+            echo "$p" >"$work/port-$name"
+            tls+="server { listen 127.0.0.1:$p ssl; ssl_certificate $KS_NGINX_TLS_DIR/$name.crt; ssl_certificate_key $KS_NGINX_TLS_DIR/$name.key; root $root; }
+"
+        done
+    fi
     cat >"$work/nginx.conf" <<CONF
 user $(id -un) $(id -gn);
 worker_processes 1;
@@ -48,6 +60,7 @@ http {
         root $root;
         location / { ${KS_NGINX_AUTOINDEX:+autoindex on;} ${KS_NGINX_LIMIT_RATE:+limit_rate $KS_NGINX_LIMIT_RATE;} }
     }
+    $tls
 }
 CONF
     "$nginx" -e "$work/error.log" -p "$work" -c "$work/nginx.conf" 2>>"$work/error.log"

@@ -7,71 +7,38 @@
 #include "platform/Text.h"
 #include "support/FakeView.h"
 #include "support/LogCapture.h"
+#include "support/Nginx.h"
 #include "support/TempDir.h"
 #include "support/TestMachine.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <sstream>
-
 namespace {
 
 using ::testing::ElementsAre;
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-// A POSIX path as this build reaches it (Wine maps the root to Z:).
-std::string Local(std::string path) {
-#ifdef _WIN32
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return "Z:" + path;
-#else
-    return path;
-#endif
-}
-
-struct AccessLine {
-    std::string connection;
-    std::string method;
-    std::string uri;
-};
+using kstest::AccessLine;
 
 class NginxRunTest : public ::testing::Test {
 protected:
     kstest::LogCapture log;
     kstest::TestMachine machine;
     kstest::TempDir app;
-    std::string work = Env("KS_NGINX_WORK");
-    std::string root = Env("KS_NGINX_ROOT");
-    std::string base; // this test's download base below the root
+    kstest::NginxSite site;
     CSyncConfig config{"none.ini"};
 
     void SetUp() override {
-        if (work.empty())
-            GTEST_SKIP() << "nginx runs only under ctest, which starts it (scripts/serve-nginx.sh)";
-        if (kstest::Exists(Local(work + "/unavailable")))
-            GTEST_SKIP() << "nginx is not installed here; scripts/setup.sh installs it";
-        static std::atomic<int> counter{0};
-        base = "run" + std::to_string(counter++) + "-" +
-               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        if (!site.Skip().empty())
+            GTEST_SKIP() << site.Skip();
         config.m_strServerIp = "127.0.0.1";
-        config.m_nServerPort = std::atoi(kstest::ReadFileBytes(Local(work + "/port")).c_str());
-        config.m_strDownloadBaseUrl = base + "/prod";
+        config.m_nServerPort = site.Port();
+        config.m_strDownloadBaseUrl = site.Base() + "/prod";
         config.m_strListFileName = "_listfile.txt";
         config.m_strLocalBaseDir = app.Path();
     }
     void Serve(const std::string& relative, const std::string& bytes) {
-        std::string path = Local(root + "/" + base + "/prod/" + relative);
+        std::string path = site.ServedPath("prod/" + relative);
         ASSERT_TRUE(plat::CreateFolderChain(path.substr(0, plat::LastSepPos(path))));
         ASSERT_TRUE(kstest::WriteFileBytes(path, bytes));
     }
@@ -83,19 +50,7 @@ protected:
         engine->m_pSyncThread->Join();
         return engine->m_nDownloadedFiles;
     }
-    std::vector<AccessLine> Requests() const {
-        std::istringstream text(kstest::ReadFileBytes(Local(work + "/access.log")));
-        std::vector<AccessLine> lines;
-        for (std::string line; std::getline(text, line);) {
-            std::istringstream fields(line);
-            AccessLine entry;
-            std::string number;
-            fields >> entry.connection >> number >> entry.method >> entry.uri;
-            if (entry.uri.find("/" + base + "/") != std::string::npos)
-                lines.push_back(entry);
-        }
-        return lines;
-    }
+    std::vector<AccessLine> Requests() const { return site.Requests(); }
 };
 
 TEST_F(NginxRunTest, FirstInstallThenNothingToDo) {

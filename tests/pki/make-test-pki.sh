@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Makes the keys, certificates, signed lists and the signed update tree that the tests of
+# trusted mode use, with the openssl command line, into <out>. Nothing here is trusted outside
+# the tests: the certificate authority is trusted only by the tests that name it.
+#   make-test-pki.sh <out>
+set -euo pipefail
+out=$1
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out"
+ossl() { openssl "$@" 2>/dev/null; }
+
+# Certificate authorities and server certificates (ECDSA P-256).
+make_ca() { # name subject
+    ossl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
+        -subj "/CN=$2" -keyout "$1.key" -out "$1.pem" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+}
+make_server() { # name host ca
+    ossl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=$2" \
+        -keyout "$1.key" -out "$1.csr"
+    printf 'subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n' "$2" >"$1.ext"
+    ossl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" -CAcreateserial -days 30 \
+        -extfile "$1.ext" -out "$1.crt"
+    rm -f "$1.csr" "$1.ext"
+}
+make_ca ca "KestrelSync Test CA"
+make_ca rogue-ca "KestrelSync Untrusted CA"
+make_server localhost localhost ca
+make_server otherhost otherhost.example ca
+make_server untrusted localhost rogue-ca
+
+# List-signing keys: two of P-256 (key rotation), one of P-384, and files that are no key.
+for k in key1 key2; do
+    ossl ecparam -name prime256v1 -genkey -noout -out "$k.key"
+    ossl ec -in "$k.key" -pubout -out "$k.pub"
+done
+ossl ecparam -name secp384r1 -genkey -noout -out p384.key
+ossl ec -in p384.key -pubout -out p384.pub
+cat key1.pub key2.pub >both.pub
+printf -- '-----BEGIN PUBLIC KEY-----\nthis is not base64 at all!\n-----END PUBLIC KEY-----\n' >garbage.pub
+: >empty.pub
+ossl pkcs8 -topk8 -nocrypt -in key1.key -out private.pub
+
+sign() { # list key [sig]
+    ossl dgst -sha256 -sign "$2.key" -out "${3:-$1.sig}" "$1"
+}
+# Lists for the verifier: accepted, signed by the second key, another list, expired, without a
+# serial, with an over-long line, with a broken expiry.
+printf '#serial=5\n#expires=29991231235959\na.txt\n' >good.txt
+sign good.txt key1
+sign good.txt key2 good.txt.key2.sig
+printf '#serial=5\nb.txt\n' >other.txt
+sign other.txt key1
+printf '#serial=7\n#expires=20200101000000\na.txt\n' >expired.txt
+sign expired.txt key1
+printf 'a.txt\n' >noserial.txt
+sign noserial.txt key1
+{ printf '#serial=8\n'; head -c 5000 /dev/zero | tr '\0' x; printf '\n'; } >long.txt
+sign long.txt key1
+printf '#serial=9\n#expires=2020\na.txt\n' >badexpiry.txt
+sign badexpiry.txt key1
+
+# The signed update tree: files with fixed times, and a list that carries time, size and
+# SHA-256 (the time as the workstation derives it from Last-Modified: UTC plus nine hours).
+mkdir -p tree/bin tree/doc
+printf 'alpha\n' >tree/a.txt
+head -c 100000 /dev/urandom >tree/bin/b.bin
+printf 'a document\n' >tree/doc/c.txt
+stamp=1765000000
+{
+    printf '#serial=100\n#expires=29991231235959\n'
+    for f in a.txt bin/b.bin doc/c.txt; do
+        touch -d "@$stamp" "tree/$f"
+        local_path=${f//\//\\}
+        printf '%s,%s,APP,FILE,%s,%s,%s\n' "$f" "$local_path" \
+            "$(date -u -d "@$((stamp + 32400))" +%Y%m%d%H%M%S)" "$(stat -c %s "tree/$f")" \
+            "$(sha256sum "tree/$f" | cut -d' ' -f1)"
+    done
+    printf 'old.dll,old.dll,APP,DEL,20260101000000,0\n'
+} >tree/_listfile.txt
+sign tree/_listfile.txt key1
+rm -f ./*.srl
+echo "test PKI in $out"
