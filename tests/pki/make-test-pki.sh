@@ -80,5 +80,12 @@ stamp=1765000000
     printf 'old.dll,old.dll,APP,DEL,20260101000000,0\n'
 } >tree/_listfile.txt
 sign tree/_listfile.txt key1
+
+# A signed list that names a new updater.
+mkdir -p self
+printf 'updater v2, signed' >self/KestrelSync.exe
+printf '#serial=3\nKestrelSync.exe,KestrelSync.exe,APP,FILE,"","",%s\n' \
+    "$(sha256sum self/KestrelSync.exe | cut -d' ' -f1)" >self/_listfile.txt
+sign self/_listfile.txt key1
 rm -f ./*.srl
 echo "test PKI in $out"

@@ -8,9 +8,13 @@
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "transfer/HttpDate.h"
+#include "transfer/Transfer.h"
+#include "trust/SignedList.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cctype>
 
 namespace {
 
@@ -261,6 +265,58 @@ TEST(CreateTargetFolder, WholeChainAndExistingFolders) {
     engine.CreateTargetFolder(plat::JoinPath(deep, "other.txt")); // exists: nothing to do
     engine.CreateTargetFolder("no-separator.txt");
     EXPECT_FALSE(kstest::Exists("no-separator.txt"));
+}
+
+} // namespace
+
+namespace {
+
+// Trusted mode: the content must match the item's SHA-256; anything else leaves the local file
+// as it was and no temporary file behind.
+TEST_F(FileDownloadTest, TrustedModeChecksTheHashColumn) {
+    const std::string body = Pattern(50000);
+    Serve("signed.bin", body);
+    plat::CSha256 sha;
+    sha.Update(body.data(), body.size());
+    plat::Sha256Digest digest{};
+    ASSERT_TRUE(sha.Finish(digest));
+    const std::string right = Sha256Hex(digest);
+    std::string wrong = right;
+    wrong[10] = wrong[10] == '0' ? '1' : '0';
+    const struct {
+        const char* name;
+        std::string hash;
+        std::size_t size;
+        int nResult;
+    } cases[] = {
+        {"wrong hash", wrong, body.size(), -8},
+        {"63 digits", right.substr(1), body.size(), -8},
+        {"no hash", "", body.size(), -8},
+        {"one byte short of the right file", right, body.size() + 1, -4},
+        {"right hash, upper case", "", body.size(), 0},
+    };
+    engine.m_bTrusted = true;
+    const std::string target = local / "signed.bin";
+    for (const auto& c : cases) {
+        ASSERT_TRUE(kstest::WriteFileBytes(target, "the installed version"));
+        DownFileItem item = Item("signed.bin", target, c.size);
+        item.m_strSha256 = c.hash;
+        if (c.nResult == 0) {
+            for (const char ch : right)
+                item.m_strSha256 += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        }
+        EXPECT_EQ(engine.DownloadOneFileFromServer(item, 1, 1), c.nResult) << c.name;
+        EXPECT_EQ(kstest::ReadFileBytes(target) == body, c.nResult == 0) << c.name;
+        if (c.nResult != 0) {
+            EXPECT_EQ(kstest::ReadFileBytes(target), "the installed version") << c.name;
+        }
+        EXPECT_FALSE(kstest::Exists(DownloadTempPath(target))) << c.name;
+    }
+    EXPECT_THAT(log.Matching("SHA-256 Mismatch"),
+                ElementsAre("ERROR CSyncEngine::DownloadOneFileFromServer> File(signed.bin) "
+                            "SHA-256 Mismatch, Expected = " +
+                            wrong + ", Computed = " + right));
+    EXPECT_THAT(log.Matching("Has No Valid SHA-256"), ::testing::SizeIs(2));
 }
 
 } // namespace

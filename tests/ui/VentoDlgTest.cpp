@@ -9,6 +9,7 @@
 #include "platform/Text.h"
 #include "support/FakeDlg.h"
 #include "support/LogCapture.h"
+#include "support/Nginx.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestMachine.h"
@@ -300,6 +301,43 @@ TEST_F(SelfUpdateTest, OtherArgumentsMakeNoCheck) {
         EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSync.exe")), "updater v1") << argument;
     }
     EXPECT_THAT(log.Messages(), Not(Contains(HasSubstr("IsSelfFileUpdated"))));
+}
+
+// Trusted mode: the updater is replaced only by the bytes the verified list names.
+TEST_F(SelfUpdateTest, TrustedModeReplacesTheUpdaterOnlyWithTheSignedOne) {
+    if (kstest::PkiPath("self/_listfile.txt").empty())
+        GTEST_SKIP() << "the test PKI is made by ctest (tests/pki/make-test-pki.sh)";
+    ASSERT_TRUE(plat::CopyFileOver(
+        kstest::PkiPath("key1.pub"),
+        program / ("config" + std::string(1, plat::kPathSep) + "KestrelSync.pem")));
+    const struct {
+        const char* name;
+        const char* list; // the signed list served, from the test PKI
+        std::string served;
+        const char* expected;
+        const char* log;
+    } cases[] = {
+        {"the signed updater", "self/_listfile.txt", "updater v2, signed", "updater v2, signed",
+         "Download OK"},
+        {"other bytes of the same size", "self/_listfile.txt", "updater v2, EVIL!!", "updater v1",
+         "SHA-256 Mismatch"},
+        {"a list that names no updater", "tree/_listfile.txt", "updater v2, signed", "updater v1",
+         "The Verified List Names No KestrelSync.exe, Updater Not Replaced"},
+    };
+    for (const auto& c : cases) {
+        Serve("_listfile.txt", kstest::ReadFileBytes(kstest::PkiPath(c.list)));
+        Serve("_listfile.txt.sig",
+              kstest::ReadFileBytes(kstest::PkiPath(std::string(c.list) + ".sig")));
+        Serve("KestrelSync.exe", c.served);
+        LocalUpdater("updater v1", 1765000000 - 3600);
+        plat::WriteProfileString(Ini(), "VENTO", "LIST_SERIAL", "0");
+        FakeDlg dialog(&app, "1");
+        dialog.InitDialogState();
+        dialog.OnButtonStart();
+        EXPECT_EQ(kstest::ReadFileBytes(Local("KestrelSync.exe")), c.expected) << c.name;
+        EXPECT_THAT(log.Messages(), Contains(HasSubstr(c.log))) << c.name;
+        dialog.EndRun();
+    }
 }
 
 } // namespace
