@@ -4,18 +4,22 @@
 Tree: 2,000 files of mixed sizes (about 150 MB), some with Korean names and blanks, served
 by nginx on 127.0.0.1 with keep-alive raised so that one connection can carry a whole run.
 
-Scenarios, each timed three times (the median is shown):
+Scenarios, each timed three times (the median is shown), the tools' runs interleaved (A B C,
+A B C, ...) so that a change of the machine's load hits every tool alike:
   cold  - sync into an empty folder
   noop  - sync again with nothing changed
-  5pct  - sync after 5% of the files changed on the server
-Tools: KestrelSync with a list that carries time and size ("ks-listed") and with one that
-does not ("ks-plain"), wget -N with HEAD then GET (--no-if-modified-since), wget -N with
-conditional GET, rclone copy over HTTP and lftp mirror, where installed.
+  5pct  - sync after 5% of the files changed on the server (the same files for every tool)
+Tools: KestrelSync with a list that carries time and size ("ks-listed"), with one that does
+not ("ks-plain"), and in trusted mode with a signed list that carries the SHA-256 of every
+file as well ("ks-trusted": every byte hashed while it streams); wget -N with HEAD then GET
+(--no-if-modified-since), wget -N with conditional GET, rclone copy over HTTP and lftp mirror,
+where installed.
 
 For every run: seconds, HTTP requests and connections (nginx's access log), body bytes
 served, and the peak resident memory of the tool (GNU time). The floor of the machine is
 cat of the whole tree and cp -r of it.
 """
+import hashlib
 import os
 import random
 import shutil
@@ -58,15 +62,29 @@ def make_tree(root):
     return [rel for rel, _ in names]
 
 
-def write_lists(tree, names):
+SERIAL = [0]
+
+
+def write_lists(tree, names, key=None):
     with open(os.path.join(tree, "_list_plain.txt"), "w", encoding="utf-8") as f:
         for rel in names:
             f.write(f"{rel},{rel.replace('/', chr(92))}\n")
+    listed = []
+    for rel in names:
+        st = os.stat(os.path.join(tree, rel))
+        stamp = time.strftime("%Y%m%d%H%M%S", time.gmtime(int(st.st_mtime) + SHIFT))
+        listed.append((rel, f"{rel},{rel.replace('/', chr(92))},APP,FILE,{stamp},{st.st_size}"))
     with open(os.path.join(tree, "_list_listed.txt"), "w", encoding="utf-8") as f:
-        for rel in names:
-            st = os.stat(os.path.join(tree, rel))
-            stamp = time.strftime("%Y%m%d%H%M%S", time.gmtime(int(st.st_mtime) + SHIFT))
-            f.write(f"{rel},{rel.replace('/', chr(92))},APP,FILE,{stamp},{st.st_size}\n")
+        f.writelines(line + "\n" for _, line in listed)
+    if key:
+        SERIAL[0] += 1
+        signed = os.path.join(tree, "_list_trusted.txt")
+        with open(signed, "w", encoding="utf-8") as f:
+            f.write(f"#serial={SERIAL[0]}\n")
+            for rel, line in listed:
+                with open(os.path.join(tree, rel), "rb") as g:
+                    f.write(f"{line},{hashlib.sha256(g.read()).hexdigest()}\n")
+        sh("openssl", "dgst", "-sha256", "-sign", key, "-out", signed + ".sig", signed)
 
 
 def change_files(tree, names, rep):
@@ -123,9 +141,10 @@ def timed(cmd, cwd=None, env=None):
 
 
 class KestrelSync:
-    def __init__(self, repo, work, port, list_name):
+    def __init__(self, repo, work, port, list_name, public_key=None):
         self.exe = os.path.join(repo, "build/native-release/src/KestrelSync")
         self.work, self.port, self.list_name = work, port, list_name
+        self.public_key = public_key
         prefix = os.path.join(work, "wine")
         os.makedirs(os.path.join(prefix, "drive_c/windows/system32"), exist_ok=True)
         open(os.path.join(prefix, "drive_c/windows/system32/regsvr32.exe"), "a").close()
@@ -139,6 +158,8 @@ class KestrelSync:
             f.write(f"[VENTO]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO={self.port}\n"
                     f"DOWNLOAD_BASE_URL=tree\nLIST_FILE_NAME={self.list_name}\n"
                     "TIME_CHECK_SPAN=5\n")
+        if self.public_key:
+            shutil.copy(self.public_key, os.path.join(dest, "config/KestrelSync.pem"))
 
     def run(self, dest):
         return timed([os.path.join(dest, "KestrelSync")], cwd=dest, env=self.env)
@@ -174,9 +195,12 @@ def main():
     served = os.path.join(work, "served")
     tree = os.path.join(served, "tree")
     os.makedirs(tree)
+    key, public_key = os.path.join(work, "list-signing.key"), os.path.join(work, "KestrelSync.pem")
+    sh("openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key)
+    sh("openssl", "ec", "-in", key, "-pubout", "-out", public_key, stderr=subprocess.DEVNULL)
     print(f"Generating {FILES} files ...", flush=True)
     names = make_tree(tree)
-    write_lists(tree, names)
+    write_lists(tree, names, key)
     total = sum(os.path.getsize(os.path.join(tree, n)) for n in names)
     print(f"Tree: {FILES} files, {total / 1e6:.1f} MB", flush=True)
     nginx = Nginx(repo, served, os.path.join(work, "nginx"))
@@ -184,51 +208,45 @@ def main():
         ks = {
             "ks-listed": KestrelSync(repo, work, nginx.port, "_list_listed.txt"),
             "ks-plain": KestrelSync(repo, work, nginx.port, "_list_plain.txt"),
+            "ks-trusted": KestrelSync(repo, work, nginx.port, "_list_trusted.txt", public_key),
         }
         tools = {name: (lambda tool: (lambda dest: tool.run(dest)))(tool)
                  for name, tool in ks.items()}
         tools.update(peers(nginx.port, names, work))
-        results = {}
-        for name, run in tools.items():
-            print(f"Measuring {name} ...", flush=True)
-            results[name] = measure(name, run, ks.get(name), nginx, work, tree, names)
-            # Changed files are put back for the next tool.
-            regenerate(tree, names)
+        results = measure(tools, ks, nginx, work, tree, names, key)
         floor = measure_floor(tree, work)
     finally:
         nginx.stop()
     report(results, floor, total)
 
 
-def regenerate(tree, names):
-    shutil.rmtree(tree)
-    os.makedirs(tree)
-    make_tree(tree)
-    write_lists(tree, names)
-
-
-def measure(name, run, ks, nginx, work, tree, names):
-    out = {}
+def measure(tools, ks, nginx, work, tree, names, key):
+    samples = {name: {s: [] for s in ("cold", "noop", "5pct")} for name in tools}
     for scenario in ("cold", "noop", "5pct"):
-        samples = []
+        print(f"Measuring {scenario} ...", flush=True)
         for rep in range(3):
-            dest = os.path.join(work, "dest", name)
-            if scenario == "cold":
-                shutil.rmtree(dest, ignore_errors=True)
-                os.makedirs(dest)
-                if ks:
-                    ks.prepare(dest)
             if scenario == "5pct":
                 change_files(tree, names, rep)
-                write_lists(tree, names)
-            mark = nginx.mark()
-            seconds, peak = run(dest)
-            requests, conns, body = nginx.since(mark)
-            samples.append((seconds, requests, conns, body, peak))
-        med = statistics.median(s[0] for s in samples)
-        pick = min(samples, key=lambda s: abs(s[0] - med))
-        out[scenario] = {"s": med, "req": pick[1], "conn": pick[2], "bytes": pick[3],
-                         "peak": max(s[4] for s in samples)}
+                write_lists(tree, names, key)
+            for name, run in tools.items():
+                dest = os.path.join(work, "dest", name)
+                if scenario == "cold":
+                    shutil.rmtree(dest, ignore_errors=True)
+                    os.makedirs(dest)
+                    if name in ks:
+                        ks[name].prepare(dest)
+                mark = nginx.mark()
+                seconds, peak = run(dest)
+                requests, conns, body = nginx.since(mark)
+                samples[name][scenario].append((seconds, requests, conns, body, peak))
+    out = {}
+    for name, scenarios in samples.items():
+        out[name] = {}
+        for scenario, runs in scenarios.items():
+            med = statistics.median(r[0] for r in runs)
+            pick = min(runs, key=lambda r: abs(r[0] - med))
+            out[name][scenario] = {"s": med, "req": pick[1], "conn": pick[2], "bytes": pick[3],
+                                   "peak": max(r[4] for r in runs)}
     return out
 
 
@@ -249,19 +267,22 @@ def measure_floor(tree, work):
 
 def report(results, floor, total):
     print()
-    print(f"{'tool':<10} {'scenario':<6} {'seconds':>8} {'requests':>9} {'conns':>6} "
+    print(f"{'tool':<11} {'scenario':<6} {'seconds':>8} {'requests':>9} {'conns':>6} "
           f"{'MB':>8} {'peak MB':>8}")
     for name, scenarios in results.items():
         for scenario, r in scenarios.items():
-            print(f"{name:<10} {scenario:<6} {r['s']:8.2f} {r['req']:9d} {r['conn']:6d} "
+            print(f"{name:<11} {scenario:<6} {r['s']:8.2f} {r['req']:9d} {r['conn']:6d} "
                   f"{r['bytes'] / 1e6:8.1f} {r['peak'] / 1024:8.1f}")
     print()
     peers = [n for n in results if not n.startswith("ks-")]
-    for ks in ("ks-listed", "ks-plain"):
+    for ks in [n for n in results if n.startswith("ks-")]:
         for scenario in ("cold", "noop", "5pct"):
             mine = results[ks][scenario]["s"]
             ratios = ", ".join(f"{p} {results[p][scenario]['s'] / mine:.2f}x" for p in peers)
             print(f"{ks} {scenario}: peer time / KestrelSync time: {ratios}")
+    cold = {n: total / results[n]["cold"]["s"] / 1e6 for n in ("ks-listed", "ks-trusted")}
+    print(f"Cold download path: {cold['ks-listed']:.0f} MB/s without hashing, "
+          f"{cold['ks-trusted']:.0f} MB/s with every byte hashed (trusted mode)")
     print()
     print(f"Floor: cat of the tree {floor[0]:.2f} s, cp -r {floor[1]:.2f} s "
           f"({total / 1e6:.1f} MB)")
