@@ -6,6 +6,7 @@
 #include "platform/ProfileFile.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -25,6 +26,7 @@ const char* const kKeyListFileName = "LIST_FILE_NAME";
 const char* const kKeyLinkAppendName = "LINK_APPEND_NAME";
 const char* const kKeyTimeCheckSpan = "TIME_CHECK_SPAN";
 const char* const kKeyUseHttps = "USE_HTTPS";
+const char* const kKeyRetryCount = "RETRY_COUNT";
 const char* const kKeyListSerial = "LIST_SERIAL";
 
 std::string CutName(const std::string& name) {
@@ -54,6 +56,7 @@ void CSyncConfig::LoadConfig() {
     m_strLinkAppendName = read(kKeyLinkAppendName, "");
     m_nTimeCheckSpan = AtoiValue(read(kKeyTimeCheckSpan, kDefaultTimeCheckSpan));
     m_bUseHttps = read(kKeyUseHttps, "") == "1";
+    m_nRetryCount = std::min(std::max(AtoiValue(read(kKeyRetryCount, "3")), 0), 10);
 }
 
 std::int64_t ReadListSerial(const std::string& strIniPath) {

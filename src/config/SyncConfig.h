@@ -32,6 +32,9 @@ public:
     // "USE_HTTPS" = "1": every request over HTTPS, the server's certificate checked against
     // the system's trusted roots and the host name. Read only; no dialog field writes it.
     bool m_bUseHttps = false;
+    // "RETRY_COUNT": how often a transfer that failed for a transient reason is tried again
+    // in trusted mode (0 to 10; 3 when the key is missing).
+    int m_nRetryCount = 3;
 };
 
 inline constexpr const char* kConfigSection = "VENTO";

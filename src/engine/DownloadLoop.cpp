@@ -46,7 +46,8 @@ bool CSyncEngine::FetchItemServerInfo(DownFileItem& item) {
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", url.c_str());
     std::string strTime;
     int nSize = 0;
-    const int r = GetServerFileInfo(url, strTime, nSize);
+    const int r = WithRetries(item.m_strServerFile, false,
+                              [&] { return GetServerFileInfo(url, strTime, nSize); });
     if (r == 0) {
         item.m_strFileSize = std::to_string(nSize);
         item.m_strModifyTime = strTime;
@@ -92,30 +93,45 @@ bool CSyncEngine::DeleteLocalFile(const std::string& path, const char* pszWho, i
     return false;
 }
 
-// Brings one item up to date; false when it failed.
-bool CSyncEngine::SyncOneItem(DownFileItem& item, int n, int nCount) {
+void CSyncEngine::ShowTotal(int n, int nCount) {
     View().SetTotalPos(n);
-    bool bInfoKnown = true;
     if (nCount != 0) {
         char total[64];
         std::snprintf(total, sizeof total, "%d / %d  (%3.1lf%%)", n, nCount, n * 100.0 / nCount);
         View().SetTotalText(total);
     }
-    if (item.m_strFileSize.empty() || item.m_strModifyTime.empty())
-        bInfoKnown = FetchItemServerInfo(item);
+}
+
+void CSyncEngine::ShowFileName(const DownFileItem& item) {
     std::string size;
     FormatWithCommas(item.m_strFileSize, size);
     View().SetFileNameText(DisplayName(item.m_strServerFile) + " (크기 : " + size + ")");
+}
+
+int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount) {
+    ShowTotal(n, nCount);
+    bool bInfoKnown = true;
+    if (item.m_strFileSize.empty() || item.m_strModifyTime.empty())
+        bInfoKnown = FetchItemServerInfo(item);
+    ShowFileName(item);
     if (!bInfoKnown) {
         item.m_nSyncOkFlag = 1; // the local file stays and the later steps still use it
-        return false;
+        return -1;
     }
     if (IsFileToDownload(item) != 1) {
         item.m_nSyncOkFlag = 1;
         // What a download that was cut off by the end of its process left.
         plat::RemoveFile(DownloadTempPath(item.m_strTargetFile));
-        return true;
+        return 0;
     }
+    return 1;
+}
+
+// Brings one item up to date; false when it failed.
+bool CSyncEngine::SyncOneItem(DownFileItem& item, int n, int nCount) {
+    const int d = DecideItem(item, n, nCount);
+    if (d <= 0)
+        return d == 0;
     const int r = DownloadOneFileFromServer(item, n, nCount);
     if (r >= 0) {
         item.m_nSyncOkFlag = 1;
@@ -139,6 +155,8 @@ int CSyncEngine::DownloadFilesInListFromServer() {
              nCount);
     int nResult = 1;
     try {
+        if (m_bTrusted)
+            return DownloadFilesTrusted();
         int n = 0;
         for (const auto& item : m_DownFileItemList) {
             if (!SyncOneItem(*item, ++n, nCount))

@@ -49,6 +49,8 @@ public:
     // Trusted mode: reads the key file of the program folder. 0 no key file (plain mode), 1
     // trusted mode, -1 the file exists but holds no usable key (logged).
     int LoadListKey();
+    // Finishes or undoes an apply that an earlier process left (logged).
+    void RecoverApply();
     // Downloads and reads the list file. 0, or -1 download failed, -2 reading failed, -3 the
     // signed list was refused (trusted mode).
     int DownloadAndMergeListFile();
@@ -125,6 +127,9 @@ public:
     plat::HttpTimeouts m_httpTimeouts;      // used by InitSyncEngine
     // What the download loop fetched in this run (the list file not counted).
     int m_nDownloadedFiles = 0;
+    int m_nLastHttpStatus = 0; // the status of the last response (0: none)
+    // Trusted mode's tests end the process at a step of the apply.
+    std::function<void(int nStep)> m_applyStepHook;
     std::int64_t m_nDownloadedBytes = 0;
 
 private:
@@ -149,6 +154,26 @@ private:
     bool FetchSignature(const std::string& path, std::string& signature, std::string& reason);
     int RefuseListFile(const std::string& unverified, const std::string& reason);
     bool SyncOneItem(DownFileItem& item, int n, int nCount);
+    void ShowTotal(int n, int nCount);
+    void ShowFileName(const DownFileItem& item);
+    // The progress texts, the server information where the list lacks it, and the decision.
+    // 1 download, 0 current, -1 the information could not be had.
+    int DecideItem(DownFileItem& item, int n, int nCount);
+    // Trusted mode's loop: every decision first, then the room on the volume, every download
+    // into the staging folder, and the apply of the whole set when all of them arrived.
+    int DownloadFilesTrusted();
+    // Downloads one item into the staging folder (resuming what an earlier try left) and
+    // verifies it there. 0, or the codes of DownloadOneFileFromServer.
+    int StageItem(const DownFileItem& item, std::string& staged);
+    int DownloadToStaging(const DownFileItem& item, const std::string& staged,
+                          const plat::Sha256Digest& expected);
+    // The staged set moved into place as one transaction; false when it was undone (reported).
+    bool ApplyStagedFiles(const std::vector<DownFileItem*>& staged,
+                          const std::vector<std::string>& stagedPaths);
+    // Runs attempt, and in trusted mode again after 1, 2, 4 ... seconds (at most 30) while it
+    // fails for a transient reason, up to RETRY_COUNT more times. Stop ends a wait at once.
+    // bGet: attempt returns the codes of a GET (else those of a HEAD).
+    int WithRetries(const std::string& what, bool bGet, const std::function<int()>& attempt);
     bool FetchItemServerInfo(DownFileItem& item);
     void HandleFailedDownload(DownFileItem& item, int r);
     // Deletes a local file; a failure is logged as "<pszWho>> DeleteFile(...) Error" at nLevel

@@ -164,6 +164,8 @@ int SyncThreadMain(CSyncEngine* pEngine) {
     engine.SetListFileItem();
     if (engine.LoadListKey() < 0)
         return EndWithInvalidKeyFile(engine);
+    if (engine.m_bTrusted)
+        engine.RecoverApply();
     int r = engine.GetItemServerFileInfo(g_ListFileItem);
     if (r < 0)
         return EndWithoutListInfo(engine, r);

@@ -15,6 +15,8 @@ int CSyncEngine::HandleExecuteTypeFiles() {
 int CSyncEngine::HandleDeleteTypeFiles() {
     View().SetFileNameText("");
     View().SetStepText("삭제 파일 처리중...");
+    if (m_bTrusted)
+        return 0; // trusted mode deletes with the apply, in its transaction
     for (const auto& item : m_DownFileItemList) {
         if (item->m_nFileType != kFileTypeDel)
             continue;

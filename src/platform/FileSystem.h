@@ -7,6 +7,9 @@
 //
 // Both sides keep the Windows meaning of the read-only attribute: a read-only file (POSIX: no
 // write permission bit set) cannot be opened for writing, replaced or deleted, even by root.
+// They also keep the meaning of a file held open without sharing: while another process holds
+// it so (POSIX: an exclusive flock on it), it cannot be renamed, replaced or deleted
+// (kErrSharingViolation).
 #pragma once
 
 #include <cstdint>
@@ -63,7 +66,8 @@ bool RemoveFile(const std::string& path);
 // Deletes an empty folder. Fails with kErrDirNotEmpty when it holds anything.
 bool RemoveFolder(const std::string& path);
 
-// Renames or moves a file or folder. Fails with kErrAlreadyExists when `to` exists.
+// Renames or moves a file or folder, written through to disk on Windows. Fails with
+// kErrAlreadyExists when `to` exists and kErrNotSameDevice across volumes.
 bool RenameFile(const std::string& from, const std::string& to);
 
 // Moves a complete file over `to` in one step, replacing it (the file that was there stays
@@ -99,6 +103,18 @@ bool CloseFile(std::FILE* fp);
 // without "." and "..". Fails with kErrFileNotFound when nothing matches and
 // kErrPathNotFound when the folder is missing.
 bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found);
+
+// Makes what was written to a file, or the entries of a folder (the renames in it), durable
+// on disk. Windows: a folder's entries are durable after every rename of this layer, which
+// writes through; true for a folder.
+bool FlushToDisk(const std::string& path);
+
+// Makes the contents of many files durable at once. POSIX: one syncfs per file system they
+// lie on; Windows: FlushFileBuffers on each.
+bool FlushFilesToDisk(const std::vector<std::string>& paths);
+
+// Bytes free for the caller on the volume of folder.
+bool FreeDiskSpace(const std::string& folder, std::uint64_t& nBytes);
 
 // Creates path and every missing folder above it, from the outermost down; the root and a bare
 // drive ("C:") are not created. True when path is a folder at the end.

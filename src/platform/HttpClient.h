@@ -53,8 +53,11 @@ struct HttpTimeouts {
 class CHttpRequest {
 public:
     virtual ~CHttpRequest() = default;
-    // Sends the request (no extra headers, no body) and waits for the head of the final
-    // response, redirects followed. Raises CHttpError on a transport failure.
+    // Adds a request header line ("Range: bytes=100-") for the next Send. A request of the
+    // Parts' own steps adds none.
+    virtual void AddHeader(const std::string& line) = 0;
+    // Sends the request (no body) and waits for the head of the final response, redirects
+    // followed. Raises CHttpError on a transport failure.
     virtual void Send() = 0;
     // The locations of the redirects followed to reach the final response, in order.
     virtual std::vector<std::string> Redirects() const = 0;

@@ -42,6 +42,11 @@ bool StartDirect(const std::string& program, const std::string& argument);
 // program. Writes the process id; false on failure (LastErrorCode).
 bool StartApplication(const std::string& commandLine, int& nProcessId);
 
+// The programs that hold path open so that it cannot be replaced, as "name (pid)" joined with
+// ", "; empty when the system cannot tell. Windows: the Restart Manager; POSIX: the holders of
+// a flock on the file (/proc/locks).
+std::string ProcessesUsingFile(const std::string& path);
+
 // The Wine path of an absolute POSIX path ("/home/a b/x.reg" is "Z:\home\a b\x.reg"); other
 // text is returned as it is.
 std::string ToWinePath(const std::string& path);

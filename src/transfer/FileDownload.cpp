@@ -90,7 +90,9 @@ int CSyncEngine::OpenDownloadRequest(const std::string& path,
     request->Send();
     LogRedirects(*request, "CSyncEngine::DownloadOneFileFromServer");
     int nStatus = 0;
-    if (!request->QueryStatusCode(nStatus) || nStatus != 200) {
+    request->QueryStatusCode(nStatus);
+    m_nLastHttpStatus = nStatus;
+    if (nStatus != 200) {
         WriteLog(g_pMyLog, 4,
                  "CCobaltSyncThread::DownloadOneFileFromServer> QueryInfoStatusCode(%s) Return = "
                  "%d",

@@ -60,11 +60,13 @@ int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string
         request->Send();
         LogRedirects(*request, "CSyncEngine::GetServerFileInfo");
         int nStatus = 0;
+        m_nLastHttpStatus = 0;
         if (!request->QueryStatusCode(nStatus)) {
             WriteLog(g_pMyLog, 4,
                      "CSyncEngine::GetServerFileInfo> QueryInfoStatusCode() Return = %d", 0);
             return -2;
         }
+        m_nLastHttpStatus = nStatus;
         if (nStatus != 200) {
             WriteLog(g_pMyLog, 4, "CSyncEngine::GetServerFileInfo> File(%s) dwStatusCode = %d",
                      strObjectPath.c_str(), nStatus);

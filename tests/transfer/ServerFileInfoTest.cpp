@@ -196,6 +196,7 @@ private:
         explicit Request(const ScriptedConnection& owner) : m_owner(owner) {}
         void Send() override {}
         std::vector<std::string> Redirects() const override { return {}; }
+        void AddHeader(const std::string&) override {}
         bool QueryStatusCode(int& nStatus) override {
             nStatus = 200;
             return !m_owner.bNoStatus;

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace plat {
@@ -94,6 +96,17 @@ bool CheckWritable(const std::string& path) {
         return true;
     if (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))
         return Fail(kErrAccessDenied);
+    return true;
+}
+
+// Windows refuses to rename or delete a file that another process holds open without sharing;
+// here an exclusive flock held on it stands for that.
+bool CheckNotHeld(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (fd.get() < 0)
+        return true;
+    if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return Fail(kErrSharingViolation);
     return true;
 }
 
@@ -212,6 +225,8 @@ bool RemoveFile(const std::string& path) {
         return FailErrno(path);
     if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)))
         return Fail(kErrAccessDenied);
+    if (S_ISREG(st.st_mode) && !CheckNotHeld(path))
+        return false;
     if (::unlink(path.c_str()) != 0)
         return FailErrno(path);
     return true;
@@ -226,6 +241,8 @@ bool RemoveFolder(const std::string& path) {
 bool RenameFile(const std::string& from, const std::string& to) {
     if (!Exists(from))
         return FailErrno(from);
+    if (!CheckNotHeld(from))
+        return false;
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
@@ -242,6 +259,8 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
     if (!Exists(from))
         return FailErrno(from);
     if (Exists(to) && !CheckWritable(to))
+        return false;
+    if (!CheckNotHeld(from) || !CheckNotHeld(to))
         return false;
     if (::rename(from.c_str(), to.c_str()) != 0)
         return FailErrno(to);
@@ -317,6 +336,39 @@ bool CloseFile(std::FILE* fp) {
     if (std::fclose(fp) == 0)
         return true;
     return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+}
+
+bool FlushToDisk(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return FailErrno(path);
+    if (::fsync(fd.get()) != 0)
+        return FailErrno(path);
+    return true;
+}
+
+bool FlushFilesToDisk(const std::vector<std::string>& paths) {
+    std::vector<dev_t> done;
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            return FailErrno(path);
+        if (std::find(done.begin(), done.end(), st.st_dev) != done.end())
+            continue;
+        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0 || ::syncfs(fd.get()) != 0)
+            return FailErrno(path);
+        done.push_back(st.st_dev);
+    }
+    return true;
+}
+
+bool FreeDiskSpace(const std::string& folder, std::uint64_t& nBytes) {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0)
+        return FailErrno(folder);
+    nBytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
 }
 
 bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found) {

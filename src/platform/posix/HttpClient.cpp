@@ -127,6 +127,8 @@ public:
 
     std::vector<std::string> Redirects() const override { return m_redirects; }
 
+    void AddHeader(const std::string& line) override { m_extraHeaders.push_back(line); }
+
     bool QueryStatusCode(int& nStatus) override {
         if (!HasAnswer())
             return false;
@@ -235,6 +237,11 @@ private:
         ::curl_easy_reset(easy);
         const std::string url = m_connection->strBaseUrl + m_strTarget;
         m_requestHeaders.reset(::curl_slist_append(nullptr, m_strAccept.c_str()));
+        bool bHeaders = m_requestHeaders != nullptr;
+        for (const std::string& line : m_extraHeaders) {
+            // Appending to a list that has a head returns that head, or nullptr on failure.
+            bHeaders = bHeaders && ::curl_slist_append(m_requestHeaders.get(), line.c_str());
+        }
         const HttpTimeouts& timeouts = m_connection->timeouts;
         bool bOk =
             ::curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK &&
@@ -280,7 +287,7 @@ private:
         // Loopback never goes through a proxy; other hosts take the environment's settings.
         if (m_connection->bLoopback)
             bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
-        if (!bOk || !m_requestHeaders)
+        if (!bOk || !bHeaders)
             Fail(CHttpError("The request could not be set up", CURLE_FAILED_INIT));
     }
 
@@ -474,6 +481,7 @@ private:
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::vector<std::pair<std::string, std::string>> m_pendingHeaders;
     std::vector<std::string> m_redirects;
+    std::vector<std::string> m_extraHeaders;
 
     std::string m_buffer;
     std::size_t m_nBufferPos = 0;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -173,6 +175,49 @@ int ExecHidden(const std::string& commandLine, const std::string& workFolder) {
         return kErrNotStarted;
     args[0] = ToWinePath(args[0]);
     return SpawnWine(args, workFolder) ? kStarted : kErrNotStarted;
+}
+
+} // namespace plat
+
+namespace plat {
+
+std::string ProcessesUsingFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::string();
+    std::FILE* locks = std::fopen("/proc/locks", "r");
+    if (locks == nullptr)
+        return std::string();
+    std::string holders;
+    char line[512];
+    while (std::fgets(line, sizeof line, locks) != nullptr) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 08:02:131090 0 EOF"
+        char kind[16] = {};
+        char mode[16] = {};
+        char access[16] = {};
+        int pid = 0;
+        unsigned major = 0;
+        unsigned minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(line, "%*d: %15s %15s %15s %d %x:%x:%llu", kind, mode, access, &pid, &major,
+                        &minor, &inode) != 7 ||
+            inode != static_cast<unsigned long long>(st.st_ino) || major != major(st.st_dev) ||
+            minor != minor(st.st_dev))
+            continue;
+        std::string name = "pid";
+        if (std::FILE* comm = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "r")) {
+            char text[64] = {};
+            if (std::fgets(text, sizeof text, comm) != nullptr) {
+                name = text;
+                while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+                    name.pop_back();
+            }
+            std::fclose(comm);
+        }
+        holders += (holders.empty() ? "" : ", ") + name + " (" + std::to_string(pid) + ")";
+    }
+    std::fclose(locks);
+    return holders;
 }
 
 } // namespace plat

@@ -100,7 +100,7 @@ bool RemoveFolder(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) != 0;
+    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool ReplaceFileWith(const std::string& from, const std::string& to) {
@@ -195,6 +195,41 @@ std::string GetCurrentFolder() {
         return std::string();
     buf.resize(len);
     return Narrow(buf);
+}
+
+bool FlushToDisk(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return true; // every rename wrote through
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const BOOL ok = ::FlushFileBuffers(h);
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(h);
+    ::SetLastError(err);
+    return ok != 0;
+}
+
+bool FlushFilesToDisk(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        if (!FlushToDisk(path))
+            return false;
+    }
+    return true;
+}
+
+bool FreeDiskSpace(const std::string& folder, std::uint64_t& nBytes) {
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(Wide(folder).c_str(), &available, nullptr, nullptr))
+        return false;
+    nBytes = available.QuadPart;
+    return true;
 }
 
 namespace {

@@ -251,6 +251,12 @@ public:
         }
     }
 
+    void AddHeader(const std::string& line) override {
+        if (m_request)
+            ::HttpAddRequestHeadersW(m_request.get(), Wide(line).c_str(), static_cast<DWORD>(-1),
+                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+    }
+
     std::vector<std::string> Redirects() const override {
         std::vector<std::string> redirects = m_state->Redirects();
         // Where the status callback names no hop (Wine), the final address tells.

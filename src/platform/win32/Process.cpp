@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <restartmanager.h>
 #include <shellapi.h>
+
+#include <vector>
 
 namespace plat {
 
@@ -131,6 +134,37 @@ bool StartApplication(const std::string& commandLine, int& nProcessId) {
         return false;
     nProcessId = pid;
     return true;
+}
+
+} // namespace plat
+
+namespace plat {
+
+std::string ProcessesUsingFile(const std::string& path) {
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (::RmStartSession(&session, 0, key) != ERROR_SUCCESS)
+        return std::string();
+    std::string holders;
+    const std::wstring wide = Wide(path);
+    LPCWSTR files[] = {wide.c_str()};
+    UINT nNeeded = 0;
+    UINT nCount = 0;
+    DWORD reasons = 0;
+    std::vector<RM_PROCESS_INFO> processes;
+    if (::RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+        ::RmGetList(session, &nNeeded, &nCount, nullptr, &reasons) == ERROR_MORE_DATA) {
+        processes.resize(nNeeded);
+        nCount = nNeeded;
+        if (::RmGetList(session, &nNeeded, &nCount, processes.data(), &reasons) == ERROR_SUCCESS) {
+            for (UINT i = 0; i < nCount; ++i) {
+                holders += (holders.empty() ? "" : ", ") + Narrow(processes[i].strAppName) + " (" +
+                           std::to_string(processes[i].Process.dwProcessId) + ")";
+            }
+        }
+    }
+    ::RmEndSession(session);
+    return holders;
 }
 
 } // namespace plat
