@@ -81,6 +81,13 @@ stamp=1765000000
 } >tree/_listfile.txt
 sign tree/_listfile.txt key1
 
+# A signed list of one large file, for resumed downloads.
+mkdir -p resume
+head -c 30000000 /dev/urandom >resume/big.bin
+printf '#serial=4\nbig.bin,big.bin,APP,FILE,"","",%s\n' \
+    "$(sha256sum resume/big.bin | cut -d' ' -f1)" >resume/_listfile.txt
+sign resume/_listfile.txt key1
+
 # A signed list that names a new updater.
 mkdir -p self
 printf 'updater v2, signed' >self/KestrelSync.exe

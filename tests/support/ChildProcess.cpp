@@ -9,7 +9,9 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +36,25 @@ std::vector<std::string> OnlyTest(const std::string& filter) {
 }
 
 #ifdef _WIN32
+
+HeldFile::HeldFile(const std::string& path) {
+    const HANDLE h = ::CreateFileW(plat::Wide(path).c_str(), GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+        m_nHandle = reinterpret_cast<long long>(h);
+}
+
+void HeldFile::Release() {
+    if (m_nHandle != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_nHandle));
+    m_nHandle = -1;
+}
+
+void EndThisProcessNow(int nCode) {
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(nCode));
+    for (;;)
+        ::Sleep(1000);
+}
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
     std::wstring commandLine = L"\"" + plat::Wide(program) + L"\"";
@@ -68,6 +89,24 @@ int ChildProcess::Wait(int timeoutMs) {
 }
 
 #else
+
+HeldFile::HeldFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        m_nHandle = fd;
+    else if (fd >= 0)
+        ::close(fd);
+}
+
+void HeldFile::Release() {
+    if (m_nHandle != -1)
+        ::close(static_cast<int>(m_nHandle));
+    m_nHandle = -1;
+}
+
+void EndThisProcessNow(int nCode) {
+    ::_exit(nCode);
+}
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<std::string> all{program};

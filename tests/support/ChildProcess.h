@@ -28,6 +28,24 @@ private:
     bool m_bRunning = false;
 };
 
+// Holds a file open as another program that shares nothing with others does (Windows: a
+// handle without sharing; POSIX: an exclusive flock), until Release or the end.
+class HeldFile {
+public:
+    explicit HeldFile(const std::string& path);
+    ~HeldFile() { Release(); }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool Ok() const { return m_nHandle != -1; }
+    void Release();
+
+private:
+    long long m_nHandle = -1;
+};
+
+// Ends the calling process at once, as a power cut or the task manager would.
+[[noreturn]] void EndThisProcessNow(int nCode);
+
 // The test executable itself, started to run only the test named filter.
 std::vector<std::string> OnlyTest(const std::string& filter);
 

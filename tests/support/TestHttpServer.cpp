@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -272,8 +273,26 @@ HttpScriptedResponse TestHttpServer::FolderResponse(const HttpRequestSeen& reque
         response.strBody = "not found";
         return response;
     }
-    response.headers.emplace_back("Last-Modified", HttpDate(status.tModify));
+    const std::string lastModified = HttpDate(status.tModify);
+    response.headers.emplace_back("Last-Modified", lastModified);
     response.strBody = ReadFileBytes(path);
+    // "Range: bytes=N-", honoured while "If-Range" names the file's time.
+    const auto range = request.headers.find("range");
+    const auto ifRange = request.headers.find("if-range");
+    if (request.strMethod == "GET" && range != request.headers.end() &&
+        range->second.compare(0, 6, "bytes=") == 0 &&
+        (ifRange == request.headers.end() || ifRange->second == lastModified)) {
+        const std::size_t from = std::strtoull(range->second.c_str() + 6, nullptr, 10);
+        if (from < response.strBody.size()) {
+            response.nStatus = 206;
+            response.strReason = "Partial Content";
+            response.headers.emplace_back("Content-Range",
+                                          "bytes " + std::to_string(from) + "-" +
+                                              std::to_string(response.strBody.size() - 1) + "/" +
+                                              std::to_string(response.strBody.size()));
+            response.strBody.erase(0, from);
+        }
+    }
     return response;
 }
 

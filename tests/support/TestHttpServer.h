@@ -56,7 +56,8 @@ public:
     void SetHandler(Handler handler);
 
     // Serves files below root (UTF-8 path): GET and HEAD with Last-Modified from the file's
-    // time and Content-Length; 404 for anything else.
+    // time and Content-Length, "Range: bytes=N-" (with If-Range) as 206; 404 for anything
+    // else.
     void ServeFolder(const std::string& root);
 
     // The folder answer for one request, for handlers that change only some requests.
