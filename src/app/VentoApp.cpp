@@ -1,6 +1,7 @@
 #include "app/VentoApp.h"
 
 #include "app/ProgramDir.h"
+#include "apply/Apply.h"
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
@@ -58,6 +59,8 @@ bool CVentoApp::InitInstance(const std::string& argument) {
     g_pMyLog = new CMyLog(10, plat::JoinPath(g_szProgramDir, g_pszLogFolder), prefix);
     g_pMyLog->SetLogLevel(1);
     WriteLog(g_pMyLog, 2, "CVentoApp::InitInstance> Vento Start...");
+    // An apply that a killed process left is finished or undone before anything else.
+    RecoverApplyOfFolder(g_szProgramDir, "CVentoApp::InitInstance");
     if (!plat::InitSocketLayer()) {
         m_showMessageBox(kSocketInitFailed, "", kMbOk);
         return false;

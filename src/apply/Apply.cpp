@@ -1,13 +1,14 @@
 #include "apply/Apply.h"
 
+#include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Thread.h"
 
-#include <cstdio>
-#include <map>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -160,8 +161,7 @@ bool CApplyTransaction::Record(const std::string& line, bool bFlush) {
     if (m_fp == nullptr)
         return false;
     const std::string text = line + "\n";
-    if (plat::WriteToFile(m_fp, text.data(), text.size()) != text.size() ||
-        std::fflush(m_fp) != 0)
+    if (plat::WriteToFile(m_fp, text.data(), text.size()) != text.size() || std::fflush(m_fp) != 0)
         return false;
     return !bFlush || plat::FlushToDisk(m_strJournalPath);
 }
@@ -267,11 +267,11 @@ int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& fa
     bool bOk = Record(kJournalHead, false);
     for (std::size_t n = 0; n < ops.size() && bOk; ++n) {
         const CApplyOp& op = ops[n];
-        bOk = Record("OP\t" + std::to_string(n) + (op.bDelete ? "\tDELETE\t" : "\tREPLACE\t") +
-                         op.strTarget +
-                         (op.bDelete ? ""
-                                     : "\t" + op.strStaged + "\t" + std::to_string(op.tModify)),
-                     false);
+        bOk =
+            Record("OP\t" + std::to_string(n) + (op.bDelete ? "\tDELETE\t" : "\tREPLACE\t") +
+                       op.strTarget +
+                       (op.bDelete ? "" : "\t" + op.strStaged + "\t" + std::to_string(op.tModify)),
+                   false);
     }
     if (!bOk || !Record("BEGIN", true)) {
         failure = CApplyFailure{"", m_strJournalPath, plat::LastErrorCode(), false};
@@ -298,6 +298,18 @@ int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& fa
     plat::RemoveFile(m_strJournalPath);
     Step();
     return 0;
+}
+
+int RecoverApplyOfFolder(const std::string& programFolder, const char* pszWho) {
+    const std::string journal = ApplyJournalPath(programFolder);
+    const int r = RecoverInterruptedApply(journal);
+    if (r == kRecoveryFailed)
+        WriteLog(g_pMyLog, 4, "%s> Recovery Of %s Failed, ErrCode = %d", pszWho, journal.c_str(),
+                 plat::LastErrorCode());
+    else if (r != kRecoveryNothing)
+        WriteLog(g_pMyLog, 2, "%s> Interrupted Apply %s", pszWho,
+                 r == kRecoveryFinished ? "Finished (The New Set)" : "Undone (The Old Set)");
+    return r;
 }
 
 int RecoverInterruptedApply(const std::string& strJournalPath) {

@@ -80,6 +80,9 @@ enum : int {
 
 // Finishes or undoes the apply that the journal at strJournalPath records, if any.
 int RecoverInterruptedApply(const std::string& strJournalPath);
+// The same for the program folder's journal, with a log line "<pszWho>> ..." when there was
+// one.
+int RecoverApplyOfFolder(const std::string& programFolder, const char* pszWho);
 
 // "<program folder>/update/staging": where trusted mode's downloads wait until they are applied
 // (the volume of the program folder), and the journal there.

@@ -49,8 +49,6 @@ public:
     // Trusted mode: reads the key file of the program folder. 0 no key file (plain mode), 1
     // trusted mode, -1 the file exists but holds no usable key (logged).
     int LoadListKey();
-    // Finishes or undoes an apply that an earlier process left (logged).
-    void RecoverApply();
     // Downloads and reads the list file. 0, or -1 download failed, -2 reading failed, -3 the
     // signed list was refused (trusted mode).
     int DownloadAndMergeListFile();

@@ -2,6 +2,7 @@
 #include "engine/SyncEngine.h"
 
 #include "app/ProgramDir.h"
+#include "apply/Apply.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -165,7 +166,7 @@ int SyncThreadMain(CSyncEngine* pEngine) {
     if (engine.LoadListKey() < 0)
         return EndWithInvalidKeyFile(engine);
     if (engine.m_bTrusted)
-        engine.RecoverApply();
+        RecoverApplyOfFolder(engine.m_pConfig->m_strLocalBaseDir, "CSyncEngine::RecoverApply");
     int r = engine.GetItemServerFileInfo(g_ListFileItem);
     if (r < 0)
         return EndWithoutListInfo(engine, r);

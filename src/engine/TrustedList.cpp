@@ -2,7 +2,6 @@
 // and the verdict that lets a list replace the one the last run used.
 #include "engine/SyncEngine.h"
 
-#include "apply/Apply.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -28,18 +27,6 @@ int CSyncEngine::LoadListKey() {
         WriteLog(g_pMyLog, 2, "CSyncEngine::LoadListKey> Trusted Mode, %d Key(s) From %s",
                  static_cast<int>(m_listKeys.size()), path.c_str());
     return r == kListKeysLoaded ? 1 : 0;
-}
-
-void CSyncEngine::RecoverApply() {
-    const std::string journal = ApplyJournalPath(m_pConfig->m_strLocalBaseDir);
-    const int r = RecoverInterruptedApply(journal);
-    static const char* const kOutcomes[] = {"Nothing To Recover", "Finished (The New Set)",
-                                            "Undone (The Old Set)"};
-    if (r == kRecoveryFailed)
-        WriteLog(g_pMyLog, 4, "CSyncEngine::RecoverApply> Recovery Of %s Failed, ErrCode = %d",
-                 journal.c_str(), plat::LastErrorCode());
-    else if (r != kRecoveryNothing)
-        WriteLog(g_pMyLog, 2, "CSyncEngine::RecoverApply> Interrupted Apply %s", kOutcomes[r]);
 }
 
 bool CSyncEngine::FetchSignature(const std::string& path, std::string& signature,
