@@ -51,4 +51,18 @@ private:
     std::unique_ptr<Impl> m_pImpl;
 };
 
+// A P-256 key pair for signing lists: the private scalar and the uncompressed public point.
+struct CP256KeyPair {
+    std::array<std::uint8_t, 32> d{};
+    std::array<std::uint8_t, 65> point{};
+};
+
+// A new key pair from the system's random source; false when the system failed.
+bool GenerateP256KeyPair(CP256KeyPair& pair);
+
+// The signature (r and s, 32 bytes each) of digest with the pair; false when the system
+// refuses the key.
+bool SignP256(const CP256KeyPair& pair, const Sha256Digest& digest,
+              std::array<std::uint8_t, 64>& rs);
+
 } // namespace plat

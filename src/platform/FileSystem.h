@@ -98,6 +98,14 @@ std::size_t WriteToFile(std::FILE* fp, const void* data, std::size_t size);
 // stream is closed either way.
 bool CloseFile(std::FILE* fp);
 
+// Creates a new file for writing (binary); fails with kErrFileExists when the name exists.
+// bPrivate: readable and writable by its owner only (POSIX mode 0600; Windows a protected
+// access list that grants the owner alone).
+std::FILE* CreateNewFile(const std::string& path, bool bPrivate);
+
+// The absolute path of an existing file or folder with every link resolved.
+bool CanonicalPath(const std::string& path, std::string& canonical);
+
 // Lists the entries of one folder whose names match the wildcard pattern in the last part of
 // `pattern` ("*" any run of characters, "?" one character, case-insensitive), sorted by name,
 // without "." and "..". Fails with kErrFileNotFound when nothing matches and

@@ -28,6 +28,12 @@ std::string AnsiToUtf8(std::string_view ansi);
 // UTF-8 to ANSI code page bytes. Characters the code page lacks become "?". Identity on POSIX.
 std::string Utf8ToAnsi(std::string_view utf8);
 
+// Strict conversions between UTF-8 and the Korean code page CP949 (949), whatever the
+// system's own code page: false when a character has no CP949 form, or a byte sequence is not
+// CP949 (Windows: WideCharToMultiByte without best fit; POSIX: iconv).
+bool Utf8ToCp949(std::string_view utf8, std::string& cp949);
+bool Cp949ToUtf8(std::string_view cp949, std::string& utf8);
+
 // Length of the longest prefix of text that is at most maxBytes long and does not end inside
 // a UTF-8 sequence. Used to cut texts to a buffer size without splitting a character.
 std::size_t Utf8FitLength(std::string_view text, std::size_t maxBytes);

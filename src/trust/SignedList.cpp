@@ -3,6 +3,7 @@
 #include "trust/Der.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -49,8 +50,10 @@ std::size_t FirstLongLine(const std::string& bytes) {
     return 0;
 }
 
-bool SignedByAny(const std::string& bytes, const std::string& signature,
-                 const std::vector<plat::CP256PublicKey>& keys, std::string& reason) {
+} // namespace
+
+bool IsSignedByAny(const std::string& bytes, const std::string& signature,
+                   const std::vector<plat::CP256PublicKey>& keys, std::string& reason) {
     if (signature.empty()) {
         reason = "the signature is empty";
         return false;
@@ -75,28 +78,33 @@ bool SignedByAny(const std::string& bytes, const std::string& signature,
     return false;
 }
 
-} // namespace
+bool ListSerial(const std::string& bytes, std::int64_t& nSerial) {
+    static const std::string kSerial = "#serial=";
+    std::string line;
+    if (!Line(bytes, 0, line) || line.compare(0, kSerial.size(), kSerial) != 0 ||
+        !AllDigits(line.substr(kSerial.size())) || line.size() - kSerial.size() > 18)
+        return false;
+    nSerial = std::stoll(line.substr(kSerial.size()));
+    return true;
+}
 
 CListVerdict VerifySignedList(const std::string& bytes, const std::string& signature,
                               const std::vector<plat::CP256PublicKey>& keys,
                               std::int64_t nKeptSerial, std::int64_t tNowUtc) {
     CListVerdict verdict;
-    if (!SignedByAny(bytes, signature, keys, verdict.strReason))
+    if (!IsSignedByAny(bytes, signature, keys, verdict.strReason))
         return verdict;
     if (const std::size_t number = FirstLongLine(bytes)) {
         verdict.strReason = "line " + std::to_string(number) + " is longer than " +
                             std::to_string(kSignedLineMax) + " bytes";
         return verdict;
     }
-    static const std::string kSerial = "#serial=";
     static const std::string kExpires = "#expires=";
     std::string line;
-    if (!Line(bytes, 0, line) || line.compare(0, kSerial.size(), kSerial) != 0 ||
-        !AllDigits(line.substr(kSerial.size())) || line.size() - kSerial.size() > 18) {
+    if (!ListSerial(bytes, verdict.nSerial)) {
         verdict.strReason = "the first line is not \"#serial=N\" with 1 to 18 digits";
         return verdict;
     }
-    verdict.nSerial = std::stoll(line.substr(kSerial.size()));
     if (verdict.nSerial < nKeptSerial) {
         verdict.strReason = "serial " + std::to_string(verdict.nSerial) +
                             " is lower than the serial " + std::to_string(nKeptSerial) +
@@ -170,4 +178,24 @@ bool UtcTimeFromDigits(const std::string& digits, std::int64_t& t) {
     const std::int64_t days = std::int64_t{era} * 146097 + doe - 719468;
     t = days * 86400 + hour * 3600 + minute * 60 + second;
     return true;
+}
+
+std::string UtcDigitsFromTime(std::int64_t t) {
+    // The civil date of a day count since 1970-01-01 (the proleptic Gregorian calendar).
+    const std::int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
+    const std::int64_t secs = t - days * 86400;
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", year, month, day,
+                  static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
+                  static_cast<int>(secs % 60));
+    return text;
 }

@@ -27,6 +27,13 @@ CListVerdict VerifySignedList(const std::string& bytes, const std::string& signa
                               const std::vector<plat::CP256PublicKey>& keys,
                               std::int64_t nKeptSerial, std::int64_t tNowUtc);
 
+// True when signature is one of keys' over bytes; else false with the reason.
+bool IsSignedByAny(const std::string& bytes, const std::string& signature,
+                   const std::vector<plat::CP256PublicKey>& keys, std::string& reason);
+
+// The serial of a list's first line ("#serial=N"); false when it has none.
+bool ListSerial(const std::string& bytes, std::int64_t& nSerial);
+
 // The SHA-256 of a list item's column 7: exactly 64 hexadecimal digits, either case.
 bool ParseSha256Hex(const std::string& text, plat::Sha256Digest& digest);
 // 64 lower-case hexadecimal digits.
@@ -34,3 +41,5 @@ std::string Sha256Hex(const plat::Sha256Digest& digest);
 
 // Seconds since 1970 of a "YYYYMMDDhhmmss" UTC time; false when it is not one.
 bool UtcTimeFromDigits(const std::string& digits, std::int64_t& t);
+// "YYYYMMDDhhmmss" of the UTC time t (seconds since 1970, from 1970 on).
+std::string UtcDigitsFromTime(std::int64_t t);

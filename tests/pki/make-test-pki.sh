@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
 # Makes the keys, certificates, signed lists and the signed update tree that the tests of
-# trusted mode use, with the openssl command line, into <out>. Nothing here is trusted outside
-# the tests: the certificate authority is trusted only by the tests that name it.
-#   make-test-pki.sh <out>
+# trusted mode use, with the openssl command line, into <out>; and two releases of a tree
+# published with kestrelsync-publish (built when the path given is not there). Nothing here is
+# trusted outside the tests: the certificate authority is trusted only by the tests that name
+# it.
+#   make-test-pki.sh <out> [<kestrelsync-publish>]
 set -euo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
 out=$1
+tool=${2:-}
+if [ -z "$tool" ] || [ ! -x "$tool" ]; then
+    (cd "$src" && cmake --preset native-release >/dev/null &&
+        cmake --build --preset native-release --target kestrelsync-publish >/dev/null)
+    tool=$src/build/native-release/src/kestrelsync-publish
+fi
+tool=$(cd "$(dirname "$tool")" && pwd)/$(basename "$tool")
 rm -rf "$out"
 mkdir -p "$out"
 cd "$out"
@@ -95,4 +105,29 @@ printf '#serial=3\nKestrelSync.exe,KestrelSync.exe,APP,FILE,"","",%s\n' \
     "$(sha256sum self/KestrelSync.exe | cut -d' ' -f1)" >self/_listfile.txt
 sign self/_listfile.txt key1
 rm -f ./*.srl
+
+# Two releases of a tree published with the operators' tool: its own key, lists in UTF-8 (the
+# native updater) and CP949 (the Windows one), the second release with one file changed and
+# published from the first.
+mkdir -p published/key published/v1/bin "published/v1/한글 자료"
+"$tool" keygen published/key >/dev/null
+printf 'first\n' >published/v1/a.txt
+head -c 20000 /dev/urandom >published/v1/bin/b.dll
+printf '안내\n' >"published/v1/한글 자료/안내 문서.txt"
+touch -d @1765000000 published/v1/a.txt published/v1/bin/b.dll "published/v1/한글 자료/안내 문서.txt"
+publish() { # tree list encoding [previous]; the list is made beside the tree, then moved in
+    "$tool" list "$1" --out "$1.$2" --encoding "$3" ${4:+--previous "$4" --pub published/key/KestrelSync.pem} >/dev/null
+    "$tool" sign "$1.$2" --key published/key/list-signing.key >/dev/null
+}
+move_lists() { for f in "$1".*; do mv "$f" "$1/${f#"$1".}"; done; }
+publish published/v1 _listfile.txt utf-8
+publish published/v1 _listfile_cp949.txt cp949
+move_lists published/v1
+cp -a published/v1 published/v2
+rm -f published/v2/_listfile*
+printf 'second, longer\n' >published/v2/a.txt
+touch -d @1765100000 published/v2/a.txt
+publish published/v2 _listfile.txt utf-8 published/v1/_listfile.txt
+publish published/v2 _listfile_cp949.txt cp949 published/v1/_listfile_cp949.txt
+move_lists published/v2
 echo "test PKI in $out"

@@ -67,9 +67,9 @@ TEST_F(TrustTest, KeyFiles) {
         int nResult;
         std::size_t nKeys;
     } cases[] = {
-        {"key1.pub", kListKeysLoaded, 1}, {"both.pub", kListKeysLoaded, 2},
-        {"p384.pub", kListKeysInvalid, 0}, {"garbage.pub", kListKeysInvalid, 0},
-        {"empty.pub", kListKeysInvalid, 0}, {"private.pub", kListKeysInvalid, 0},
+        {"key1.pub", kListKeysLoaded, 1},    {"both.pub", kListKeysLoaded, 2},
+        {"p384.pub", kListKeysInvalid, 0},   {"garbage.pub", kListKeysInvalid, 0},
+        {"empty.pub", kListKeysInvalid, 0},  {"private.pub", kListKeysInvalid, 0},
         {"no-such.pub", kListKeysAbsent, 0},
     };
     for (const auto& c : cases) {
@@ -108,7 +108,8 @@ TEST_F(TrustTest, SignedLists) {
          "not a DER ECDSA signature"},
         {"empty signature", good, "", key1, 0, "the signature is empty"},
         {"lower serial", good, goodSig, key1, 6, "lower than the serial 6"},
-        {"expired", Pki("expired.txt"), Pki("expired.txt.sig"), key1, 0, "expired at 20200101000000"},
+        {"expired", Pki("expired.txt"), Pki("expired.txt.sig"), key1, 0,
+         "expired at 20200101000000"},
         {"no serial", Pki("noserial.txt"), Pki("noserial.txt.sig"), key1, 0, "#serial=N"},
         {"over-long line", Pki("long.txt"), Pki("long.txt.sig"), key1, 0, "line 2 is longer"},
         {"broken expiry", Pki("badexpiry.txt"), Pki("badexpiry.txt.sig"), key1, 0,
@@ -160,14 +161,14 @@ TEST(DerSignature, StrictEncodingOnly) {
         const char* der;
         bool bValid;
     } cases[] = {
-        {"3006020101020102", true},       // r = 1, s = 2
-        {"300702020080020102", true},     // r = 0x80 needs its leading zero
-        {"30070202000102 0102", false},   // an unneeded leading zero
-        {"3006020181020102", false},      // a negative r
-        {"3006020101020102 00", false},   // a byte after the sequence
-        {"3007020101020102", false},      // a length that does not fit
-        {"3106020101020102", false},      // not a sequence
-        {"30050201010201", false},        // s cut short
+        {"3006020101020102", true},     // r = 1, s = 2
+        {"300702020080020102", true},   // r = 0x80 needs its leading zero
+        {"30070202000102 0102", false}, // an unneeded leading zero
+        {"3006020181020102", false},    // a negative r
+        {"3006020101020102 00", false}, // a byte after the sequence
+        {"3007020101020102", false},    // a length that does not fit
+        {"3106020101020102", false},    // not a sequence
+        {"30050201010201", false},      // s cut short
     };
     for (const auto& c : cases) {
         std::string text = c.der;
@@ -175,6 +176,39 @@ TEST(DerSignature, StrictEncodingOnly) {
         std::array<std::uint8_t, 64> rs{};
         EXPECT_EQ(ParseDerEcdsaSignature(hex(text), rs), c.bValid) << c.der;
     }
+}
+
+} // namespace
+
+namespace {
+
+// The publishing side's keys and signatures, made by this system's own crypto, go through the
+// workstations' decoders and verifier.
+TEST(KeyPair, SignsWhatTheVerifierAccepts) {
+    plat::CP256KeyPair pair;
+    ASSERT_TRUE(plat::GenerateP256KeyPair(pair));
+    std::array<std::uint8_t, 32> d{};
+    std::array<std::uint8_t, 65> point{};
+    ASSERT_TRUE(ParseP256PrivateKey(EncodeP256PrivateKey(pair.d, pair.point), false, d, point));
+    EXPECT_TRUE(d == pair.d && point == pair.point);
+    std::vector<std::vector<std::uint8_t>> blocks;
+    std::string other;
+    ASSERT_TRUE(DecodePemBlocks(EncodePem("PUBLIC KEY", EncodeP256PublicKeyInfo(pair.point)),
+                                "PUBLIC KEY", blocks, other));
+    ASSERT_EQ(blocks.size(), 1u);
+    ASSERT_TRUE(ParseP256PublicKeyInfo(blocks[0], point));
+    std::vector<plat::CP256PublicKey> keys(1);
+    ASSERT_TRUE(keys[0].Import(point.data(), point.size()));
+    const std::string list = "#serial=9\na.txt\n";
+    plat::CSha256 sha;
+    sha.Update(list.data(), list.size());
+    plat::Sha256Digest digest{};
+    ASSERT_TRUE(sha.Finish(digest));
+    std::array<std::uint8_t, 64> rs{};
+    ASSERT_TRUE(plat::SignP256(pair, digest, rs));
+    const std::string der = EncodeDerEcdsaSignature(rs);
+    EXPECT_TRUE(VerifySignedList(list, der, keys, 0, 0).bAccepted);
+    EXPECT_FALSE(VerifySignedList(list + " ", der, keys, 0, 0).bAccepted);
 }
 
 } // namespace

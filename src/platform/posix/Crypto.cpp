@@ -109,4 +109,76 @@ bool CP256PublicKey::Verify(const Sha256Digest& digest,
     return bOk;
 }
 
+namespace {
+
+// A pair as libcrypto holds it: the group, the private scalar and the public point.
+EVP_PKEY* KeyFromPair(const CP256KeyPair& pair) {
+    BIGNUM* d = BN_bin2bn(pair.d.data(), static_cast<int>(pair.d.size()), nullptr);
+    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+    OSSL_PARAM* params = nullptr;
+    EVP_PKEY_CTX* ctx = nullptr;
+    EVP_PKEY* key = nullptr;
+    if (d != nullptr && build != nullptr &&
+        OSSL_PARAM_BLD_push_utf8_string(build, OSSL_PKEY_PARAM_GROUP_NAME, "prime256v1", 0) == 1 &&
+        OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_PRIV_KEY, d) == 1 &&
+        OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, pair.point.data(),
+                                         pair.point.size()) == 1 &&
+        (params = OSSL_PARAM_BLD_to_param(build)) != nullptr &&
+        (ctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr)) != nullptr &&
+        EVP_PKEY_fromdata_init(ctx) == 1)
+        EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_KEYPAIR, params);
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(build);
+    BN_clear_free(d);
+    return key;
+}
+
+} // namespace
+
+bool GenerateP256KeyPair(CP256KeyPair& pair) {
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    if (key == nullptr)
+        return false;
+    BIGNUM* d = nullptr;
+    std::size_t nPoint = 0;
+    const bool bOk =
+        EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_PRIV_KEY, &d) == 1 &&
+        BN_bn2binpad(d, pair.d.data(), static_cast<int>(pair.d.size())) == 32 &&
+        EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, pair.point.data(),
+                                        pair.point.size(), &nPoint) == 1 &&
+        nPoint == pair.point.size() && pair.point[0] == 0x04;
+    BN_clear_free(d);
+    EVP_PKEY_free(key);
+    return bOk;
+}
+
+bool SignP256(const CP256KeyPair& pair, const Sha256Digest& digest,
+              std::array<std::uint8_t, 64>& rs) {
+    EVP_PKEY* key = KeyFromPair(pair);
+    if (key == nullptr)
+        return false;
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    unsigned char der[80];
+    std::size_t nDer = sizeof der;
+    bool bOk = ctx != nullptr && EVP_PKEY_sign_init(ctx) == 1 &&
+               EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha256()) == 1 &&
+               EVP_PKEY_sign(ctx, der, &nDer, digest.data(), digest.size()) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    EVP_PKEY_free(key);
+    if (!bOk)
+        return false;
+    // libcrypto gives the signature in DER; r and s are taken out of it.
+    const unsigned char* p = der;
+    ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(nDer));
+    const BIGNUM* r = nullptr;
+    const BIGNUM* s = nullptr;
+    if (sig != nullptr)
+        ECDSA_SIG_get0(sig, &r, &s);
+    bOk = sig != nullptr && BN_bn2binpad(r, rs.data(), 32) == 32 &&
+          BN_bn2binpad(s, rs.data() + 32, 32) == 32;
+    ECDSA_SIG_free(sig);
+    return bOk;
+}
+
 } // namespace plat

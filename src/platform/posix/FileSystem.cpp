@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -336,6 +337,30 @@ bool CloseFile(std::FILE* fp) {
     if (std::fclose(fp) == 0)
         return true;
     return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+}
+
+std::FILE* CreateNewFile(const std::string& path, bool bPrivate) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, bPrivate ? 0600 : 0644);
+    if (fd < 0) {
+        FailErrno(path);
+        return nullptr;
+    }
+    std::FILE* fp = ::fdopen(fd, "wb");
+    if (fp == nullptr) {
+        FailErrno(path);
+        ::close(fd);
+    }
+    return fp;
+}
+
+bool CanonicalPath(const std::string& path, std::string& canonical) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return FailErrno(path);
+    canonical = resolved;
+    std::free(resolved);
+    return true;
 }
 
 bool FlushToDisk(const std::string& path) {

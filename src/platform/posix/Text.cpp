@@ -2,6 +2,8 @@
 // replacement rules as Windows (each maximal invalid subpart becomes one U+FFFD).
 #include "platform/Text.h"
 
+#include <iconv.h>
+
 namespace plat {
 
 namespace {
@@ -103,6 +105,36 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
         AppendUtf8(out, cp);
     }
     return out;
+}
+
+namespace {
+
+bool Iconv(const char* to, const char* from, std::string_view in, std::string& out) {
+    out.clear();
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string buf(in.size() * 4 + 16, '\0');
+    char* src = const_cast<char*>(in.data());
+    std::size_t nSrc = in.size();
+    char* dst = &buf[0];
+    std::size_t nDst = buf.size();
+    const bool bOk = ::iconv(cd, &src, &nSrc, &dst, &nDst) != static_cast<std::size_t>(-1) &&
+                     ::iconv(cd, nullptr, nullptr, &dst, &nDst) != static_cast<std::size_t>(-1);
+    ::iconv_close(cd);
+    if (bOk)
+        out.assign(buf.data(), buf.size() - nDst);
+    return bOk;
+}
+
+} // namespace
+
+bool Utf8ToCp949(std::string_view utf8, std::string& cp949) {
+    return Iconv("CP949", "UTF-8", utf8, cp949);
+}
+
+bool Cp949ToUtf8(std::string_view cp949, std::string& utf8) {
+    return Iconv("UTF-8", "CP949", cp949, utf8);
 }
 
 std::string AnsiToUtf8(std::string_view ansi) {

@@ -122,4 +122,53 @@ bool CP256PublicKey::Verify(const Sha256Digest& digest,
                                              static_cast<ULONG>(signature.size()), 0));
 }
 
+bool GenerateP256KeyPair(CP256KeyPair& pair) {
+    if (EcdsaProvider() == nullptr)
+        return false;
+    BCRYPT_KEY_HANDLE key = nullptr;
+    if (!Succeeded(::BCryptGenerateKeyPair(EcdsaProvider(), &key, 256, 0)))
+        return false;
+    std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + 96);
+    ULONG nBlob = 0;
+    const bool bOk = Succeeded(::BCryptFinalizeKeyPair(key, 0)) &&
+                     Succeeded(::BCryptExportKey(key, nullptr, BCRYPT_ECCPRIVATE_BLOB, blob.data(),
+                                                 static_cast<ULONG>(blob.size()), &nBlob, 0)) &&
+                     nBlob == blob.size();
+    ::BCryptDestroyKey(key);
+    if (!bOk)
+        return false;
+    // The blob: its header, then X, Y and d of 32 bytes each.
+    pair.point[0] = 0x04;
+    std::memcpy(pair.point.data() + 1, blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), 64);
+    std::memcpy(pair.d.data(), blob.data() + sizeof(BCRYPT_ECCKEY_BLOB) + 64, 32);
+    ::SecureZeroMemory(blob.data(), blob.size());
+    return true;
+}
+
+bool SignP256(const CP256KeyPair& pair, const Sha256Digest& digest,
+              std::array<std::uint8_t, 64>& rs) {
+    if (EcdsaProvider() == nullptr || pair.point[0] != 0x04)
+        return false;
+    std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + 96);
+    BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PRIVATE_P256_MAGIC, 32};
+    std::memcpy(blob.data(), &header, sizeof header);
+    std::memcpy(blob.data() + sizeof header, pair.point.data() + 1, 64);
+    std::memcpy(blob.data() + sizeof header + 64, pair.d.data(), 32);
+    BCRYPT_KEY_HANDLE key = nullptr;
+    const bool bImported =
+        Succeeded(::BCryptImportKeyPair(EcdsaProvider(), nullptr, BCRYPT_ECCPRIVATE_BLOB, &key,
+                                        blob.data(), static_cast<ULONG>(blob.size()), 0));
+    ::SecureZeroMemory(blob.data(), blob.size());
+    if (!bImported)
+        return false;
+    Sha256Digest hash = digest;
+    ULONG nSignature = 0;
+    const bool bOk =
+        Succeeded(::BCryptSignHash(key, nullptr, hash.data(), static_cast<ULONG>(hash.size()),
+                                   rs.data(), static_cast<ULONG>(rs.size()), &nSignature, 0)) &&
+        nSignature == rs.size();
+    ::BCryptDestroyKey(key);
+    return bOk;
+}
+
 } // namespace plat

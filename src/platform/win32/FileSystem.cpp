@@ -7,6 +7,10 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -195,6 +199,56 @@ std::string GetCurrentFolder() {
         return std::string();
     buf.resize(len);
     return Narrow(buf);
+}
+
+std::FILE* CreateNewFile(const std::string& path, bool bPrivate) {
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    // Protected, one entry: full access for the file's owner.
+    if (bPrivate && !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                        L"D:P(A;;FA;;;OW)", SDDL_REVISION_1, &descriptor, nullptr))
+        return nullptr;
+    security.lpSecurityDescriptor = descriptor;
+    HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, bPrivate ? &security : nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD err = ::GetLastError();
+    if (descriptor != nullptr)
+        ::LocalFree(descriptor);
+    if (h == INVALID_HANDLE_VALUE) {
+        ::SetLastError(err == ERROR_FILE_EXISTS ? ERROR_FILE_EXISTS : err);
+        return nullptr;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
+    std::FILE* fp = fd >= 0 ? ::_fdopen(fd, "wb") : nullptr;
+    if (fp == nullptr) {
+        if (fd >= 0)
+            ::_close(fd);
+        else
+            ::CloseHandle(h);
+        ::SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return fp;
+}
+
+bool CanonicalPath(const std::string& path, std::string& canonical) {
+    HANDLE h =
+        ::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    wchar_t buf[32768];
+    const DWORD n = ::GetFinalPathNameByHandleW(h, buf, 32767, FILE_NAME_NORMALIZED);
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(h);
+    if (n == 0 || n >= 32767) {
+        ::SetLastError(n == 0 ? err : ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    std::wstring wide(buf, n);
+    if (wide.compare(0, 4, L"\\\\?\\") == 0)
+        wide.erase(0, 4); // "\\?\" before a drive path
+    canonical = Narrow(wide);
+    return true;
 }
 
 bool FlushToDisk(const std::string& path) {

@@ -56,6 +56,42 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     return Narrow(std::wstring(utf16.begin(), utf16.end()));
 }
 
+bool Utf8ToCp949(std::string_view utf8, std::string& cp949) {
+    cp949.clear();
+    if (utf8.empty())
+        return true;
+    const int nUtf8 = static_cast<int>(utf8.size());
+    const int nWide =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), nUtf8, nullptr, 0);
+    if (nWide <= 0)
+        return false;
+    std::wstring wide(static_cast<std::size_t>(nWide), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), nUtf8, &wide[0], nWide);
+    BOOL bDefault = FALSE;
+    const int n = ::WideCharToMultiByte(949, WC_NO_BEST_FIT_CHARS, wide.data(), nWide, nullptr, 0,
+                                        nullptr, &bDefault);
+    if (n <= 0 || bDefault)
+        return false;
+    cp949.assign(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(949, WC_NO_BEST_FIT_CHARS, wide.data(), nWide, &cp949[0], n, nullptr,
+                          &bDefault);
+    return !bDefault;
+}
+
+bool Cp949ToUtf8(std::string_view cp949, std::string& utf8) {
+    utf8.clear();
+    if (cp949.empty())
+        return true;
+    const int len = static_cast<int>(cp949.size());
+    const int n = ::MultiByteToWideChar(949, MB_ERR_INVALID_CHARS, cp949.data(), len, nullptr, 0);
+    if (n <= 0)
+        return false;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(949, MB_ERR_INVALID_CHARS, cp949.data(), len, &wide[0], n);
+    utf8 = Narrow(wide);
+    return true;
+}
+
 std::string AnsiToUtf8(std::string_view ansi) {
     return Narrow(ToWide(CP_ACP, ansi));
 }

@@ -1,0 +1,543 @@
+#include "publish/Publisher.h"
+
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Text.h"
+#include "publish/Rules.h"
+#include "transfer/HttpDate.h"
+#include "trust/Der.h"
+#include "trust/ListKeys.h"
+#include "trust/SignedList.h"
+#include "updatelist/ListFile.h"
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kReadBlock = 1 << 20;
+
+struct CTreeFile {
+    std::string strPath;     // below the tree, with "/"
+    std::string strFullPath; // on this machine
+    std::uint64_t nSize = 0;
+    std::int64_t tModify = 0;
+    std::string strHash;
+};
+
+// One line's fields as the list reader splits them back: quoted where a "," or a leading
+// comment mark would change the line; false for text no field can carry.
+bool AppendField(std::string& line, const std::string& text, bool bFirst) {
+    if (text.find_first_of("\"\r\n") != std::string::npos || (!text.empty() && text.back() == '\\'))
+        return false;
+    if (!bFirst)
+        line += ',';
+    const bool bQuote = text.empty() || text.find(',') != std::string::npos ||
+                        (bFirst && (text[0] == '#' || text[0] == '!'));
+    line += bQuote ? "\"" + text + "\"" : text;
+    return true;
+}
+
+bool ReadAll(const std::string& path, std::string& bytes) {
+    std::FILE* fp = plat::OpenFile(path, "rb");
+    if (fp == nullptr)
+        return false;
+    std::vector<char> buf(kReadBlock);
+    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0;)
+        bytes.append(buf.data(), n);
+    const bool bOk = std::ferror(fp) == 0;
+    std::fclose(fp);
+    return bOk;
+}
+
+// Writes bytes to path through a temporary file beside it, replaced in one step.
+bool WriteWhole(const std::string& path, const std::string& bytes) {
+    const std::string temp = path + ".ks-publish";
+    std::FILE* fp = plat::OpenFile(temp, "wb");
+    if (fp == nullptr)
+        return false;
+    const bool bWritten = plat::WriteToFile(fp, bytes.data(), bytes.size()) == bytes.size();
+    if (!plat::CloseFile(fp) || !bWritten || !plat::ReplaceFileWith(temp, path)) {
+        plat::RemoveFile(temp);
+        return false;
+    }
+    return true;
+}
+
+std::string Folder(const std::string& path) {
+    const std::size_t sep = plat::LastSepPos(path);
+    return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
+}
+
+std::string ErrorText(int nError) {
+    std::string text;
+    if (!plat::SystemErrorText(nError, text))
+        text = "error " + std::to_string(nError);
+    return text;
+}
+
+// The private key of "list-signing.key" (SEC 1 or PKCS #8 PEM); false with the reason.
+bool LoadPrivateKey(const std::string& path, plat::CP256KeyPair& pair, std::string& why) {
+    std::string text;
+    if (!ReadAll(path, text)) {
+        why = "cannot read " + path;
+        return false;
+    }
+    // `openssl ecparam -genkey` without -noout puts the curve's parameters first.
+    static const std::string kParams = "-----BEGIN EC PARAMETERS-----";
+    static const std::string kParamsEnd = "-----END EC PARAMETERS-----";
+    const std::size_t params = text.find(kParams);
+    const std::size_t paramsEnd = text.find(kParamsEnd);
+    if (params != std::string::npos && paramsEnd != std::string::npos)
+        text.erase(params, paramsEnd + kParamsEnd.size() - params);
+    for (const bool bPkcs8 : {false, true}) {
+        std::vector<std::vector<std::uint8_t>> blocks;
+        std::string other;
+        if (DecodePemBlocks(text, bPkcs8 ? "PRIVATE KEY" : "EC PRIVATE KEY", blocks, other) &&
+            blocks.size() == 1 && ParseP256PrivateKey(blocks[0], bPkcs8, pair.d, pair.point))
+            return true;
+    }
+    why = path + " is not a P-256 private key in PEM";
+    return false;
+}
+
+plat::Sha256Digest Digest(const std::string& bytes) {
+    plat::CSha256 sha;
+    sha.Update(bytes.data(), bytes.size());
+    plat::Sha256Digest digest{};
+    sha.Finish(digest);
+    return digest;
+}
+
+// The list as text in its encoding, or false when the text has no form in it.
+bool Encode(const std::string& utf8, const std::string& encoding, std::string& bytes) {
+    if (encoding == "utf-8") {
+        bytes = utf8;
+        return true;
+    }
+    return plat::Utf8ToCp949(utf8, bytes);
+}
+
+bool Decode(const std::string& bytes, const std::string& encoding, std::string& utf8) {
+    if (encoding == "utf-8") {
+        utf8 = bytes;
+        return true;
+    }
+    return plat::Cp949ToUtf8(bytes, utf8);
+}
+
+// The items of a list (UTF-8 text), by the workstations' own reader.
+std::vector<DownFileItem> ParseItems(const std::string& utf8) {
+    std::vector<DownFileItem> items;
+    for (const std::string& piece : SplitListPieces(utf8, kSignedLineMax + 1)) {
+        if (piece.empty() || piece[0] == '#' || piece[0] == '!')
+            continue;
+        std::string line = piece;
+        if (line.back() == '\n')
+            line.pop_back();
+        DownFileItem item;
+        if (item.ParseListLine(line))
+            items.push_back(item);
+    }
+    return items;
+}
+
+std::string WithBackslashes(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+} // namespace
+
+int CPublisher::Fail(const std::string& message) {
+    std::fprintf(m_err, "kestrelsync-publish: %s\n", message.c_str());
+    return 1;
+}
+
+std::string CPublisher::TimeColumn(std::int64_t t) {
+    return UtcDigitsFromTime(t + kHttpDateShift);
+}
+
+int CPublisher::Keygen(const std::string& dir) {
+    const std::string keyPath = plat::JoinPath(dir, "list-signing.key");
+    const std::string pubPath = plat::JoinPath(dir, "KestrelSync.pem");
+    plat::FileStatus status;
+    if (!plat::GetFileStatus(dir, status) || !status.bFolder)
+        return Fail("the folder " + dir + " does not exist");
+    for (const std::string& path : {keyPath, pubPath}) {
+        if (plat::GetFileStatus(path, status))
+            return Fail(path + " exists already; a key is never overwritten");
+    }
+    plat::CP256KeyPair pair;
+    if (!plat::GenerateP256KeyPair(pair))
+        return Fail("the system could not make a P-256 key");
+    const std::string key = EncodePem("EC PRIVATE KEY", EncodeP256PrivateKey(pair.d, pair.point));
+    const std::string pub = EncodePem("PUBLIC KEY", EncodeP256PublicKeyInfo(pair.point));
+    for (const auto& [path, text, bPrivate] :
+         {std::make_tuple(keyPath, key, true), std::make_tuple(pubPath, pub, false)}) {
+        std::FILE* fp = plat::CreateNewFile(path, bPrivate);
+        const bool bOk =
+            fp != nullptr && plat::WriteToFile(fp, text.data(), text.size()) == text.size();
+        const int nError = plat::LastErrorCode();
+        if (fp == nullptr || !plat::CloseFile(fp) || !bOk) {
+            if (fp != nullptr)
+                plat::RemoveFile(path);
+            if (path == pubPath)
+                plat::RemoveFile(keyPath);
+            return Fail("cannot write " + path + ": " + ErrorText(nError));
+        }
+    }
+    std::fprintf(m_out,
+                 "wrote %s (keep it private) and %s (for the workstations' config "
+                 "folder)\n",
+                 keyPath.c_str(), pubPath.c_str());
+    return 0;
+}
+
+int CPublisher::Sign(const std::string& list, const std::string& key) {
+    std::string bytes;
+    if (!ReadAll(list, bytes))
+        return Fail("cannot read " + list);
+    plat::CP256KeyPair pair;
+    std::string why;
+    if (!LoadPrivateKey(key, pair, why))
+        return Fail(why);
+    std::array<std::uint8_t, 64> rs{};
+    if (!plat::SignP256(pair, Digest(bytes), rs))
+        return Fail("the system refused to sign with " + key);
+    if (!WriteWhole(list + ".sig", EncodeDerEcdsaSignature(rs)))
+        return Fail("cannot write " + list + ".sig");
+    std::fprintf(m_out, "wrote %s.sig\n", list.c_str());
+    return 0;
+}
+
+namespace {
+
+struct CScan {
+    std::string strRoot;            // the tree's canonical path
+    std::set<std::string> excluded; // canonical paths of the tool's own files
+    std::set<std::string> visited;  // canonical folders, against loops of links
+    std::vector<CTreeFile> files;
+    std::string strWhy;
+};
+
+bool Inside(const std::string& root, const std::string& path) {
+    return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+           plat::IsPathSep(path[root.size()]);
+}
+
+bool ScanFolder(CScan& scan, const std::string& folder, const std::string& relative) {
+    std::vector<plat::FoundFile> found;
+    if (!plat::FindFiles(plat::JoinPath(folder, "*"), found) &&
+        plat::LastErrorCode() != plat::kErrFileNotFound) {
+        scan.strWhy = "cannot read the folder " + folder;
+        return false;
+    }
+    for (const plat::FoundFile& entry : found) {
+        const std::string path = relative.empty() ? entry.strName : relative + "/" + entry.strName;
+        std::string canonical;
+        if (!plat::CanonicalPath(entry.strPath, canonical)) {
+            scan.strWhy = "cannot resolve " + path + " (a link to nothing?)";
+            return false;
+        }
+        if (!Inside(scan.strRoot, canonical)) {
+            scan.strWhy = "the link " + path + " leads out of the tree";
+            return false;
+        }
+        if (entry.bFolder) {
+            if (scan.visited.insert(canonical).second && !ScanFolder(scan, entry.strPath, path))
+                return false;
+            continue;
+        }
+        if (scan.excluded.count(canonical) != 0)
+            continue;
+        plat::FileStatus status;
+        if (!plat::GetFileStatus(entry.strPath, status)) {
+            scan.strWhy = "cannot read " + path;
+            return false;
+        }
+        scan.files.push_back(CTreeFile{path, entry.strPath, status.nSize, status.tModify, ""});
+    }
+    return true;
+}
+
+bool HashFile(CTreeFile& file, std::uint64_t& nHashed) {
+    std::FILE* fp = plat::OpenFile(file.strFullPath, "rb");
+    if (fp == nullptr)
+        return false;
+    plat::CSha256 sha;
+    std::vector<char> buf(kReadBlock);
+    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0;) {
+        sha.Update(buf.data(), n);
+        nHashed += n;
+    }
+    const bool bRead = std::ferror(fp) == 0;
+    std::fclose(fp);
+    plat::Sha256Digest digest{};
+    if (!bRead || !sha.Finish(digest))
+        return false;
+    file.strHash = Sha256Hex(digest);
+    return true;
+}
+
+struct CEntry {
+    std::string strServer;
+    std::string strLine; // UTF-8
+    std::string strSize;
+    std::string strTime;
+    std::string strHash;
+    bool bDelete = false;
+};
+
+} // namespace
+
+int CPublisher::List(const CPublishOptions& options) {
+    plat::FileStatus status;
+    if (!plat::GetFileStatus(options.strTree, status) || !status.bFolder)
+        return Fail("the tree " + options.strTree + " is not a folder");
+    if (options.strEncoding != "cp949" && options.strEncoding != "utf-8")
+        return Fail("--encoding is cp949 or utf-8");
+    const std::string out =
+        options.strOut.empty() ? plat::JoinPath(options.strTree, "_listfile.txt") : options.strOut;
+    if (!plat::GetFileStatus(Folder(out), status) || !status.bFolder)
+        return Fail("the output folder " + Folder(out) + " does not exist");
+
+    std::vector<CPublishRule> rules;
+    if (!options.strRules.empty()) {
+        std::string text;
+        std::string why;
+        if (!ReadAll(options.strRules, text))
+            return Fail("cannot read the rules file " + options.strRules);
+        if (!ParseRules(text, rules, why))
+            return Fail(options.strRules + ", " + why);
+    }
+
+    // The previous list, checked as a workstation would check it.
+    std::map<std::string, DownFileItem> previous;
+    std::vector<DownFileItem> previousDeletions;
+    std::int64_t nPreviousSerial = 0;
+    if (!options.strPrevious.empty()) {
+        std::string bytes;
+        std::string utf8;
+        if (!ReadAll(options.strPrevious, bytes))
+            return Fail("cannot read the previous list " + options.strPrevious);
+        const bool bHasSerial = bytes.compare(0, 8, "#serial=") == 0;
+        if (!Decode(bytes, options.strEncoding, utf8) ||
+            (bHasSerial && !ListSerial(bytes, nPreviousSerial))) {
+            if (!options.bForce)
+                return Fail("the previous list " + options.strPrevious + " does not parse as " +
+                            options.strEncoding + " (--force takes it all the same)");
+            Decode(bytes, "utf-8", utf8);
+        }
+        if (!options.strPub.empty()) {
+            std::vector<plat::CP256PublicKey> keys;
+            std::string why;
+            std::string signature;
+            if (LoadListKeys(options.strPub, keys, why) != kListKeysLoaded)
+                return Fail(options.strPub +
+                            " holds no usable public key: " + (why.empty() ? "no such file" : why));
+            ReadAll(options.strPrevious + ".sig", signature);
+            if (!IsSignedByAny(bytes, signature, keys, why) && !options.bForce)
+                return Fail("the previous list is not signed by " + options.strPub + ": " + why +
+                            " (--force takes it all the same)");
+        }
+        for (const DownFileItem& item : ParseItems(utf8)) {
+            if (item.m_nFileType == kFileTypeDel)
+                previousDeletions.push_back(item);
+            else
+                previous.emplace(item.m_strServerFile, item);
+        }
+    }
+
+    // The tree, without the tool's own files.
+    CScan scan;
+    if (!plat::CanonicalPath(options.strTree, scan.strRoot))
+        return Fail("cannot resolve the tree " + options.strTree);
+    scan.visited.insert(scan.strRoot);
+    for (const std::string& own : {out, out + ".sig", out + ".ks-publish", options.strPrevious,
+                                   options.strPrevious + ".sig"}) {
+        std::string canonical;
+        if (!own.empty() && plat::CanonicalPath(own, canonical))
+            scan.excluded.insert(canonical);
+    }
+    if (!ScanFolder(scan, options.strTree, ""))
+        return Fail(scan.strWhy);
+    std::sort(scan.files.begin(), scan.files.end(),
+              [](const CTreeFile& a, const CTreeFile& b) { return a.strPath < b.strPath; });
+    std::uint64_t nHashed = 0;
+    for (std::size_t i = 0; i < scan.files.size(); ++i) {
+        if (!HashFile(scan.files[i], nHashed))
+            return Fail("cannot read " + scan.files[i].strPath);
+        if (options.bProgress)
+            std::fprintf(m_err, "\rhashed %zu of %zu files, %.1f MB", i + 1, scan.files.size(),
+                         static_cast<double>(nHashed) / 1e6);
+    }
+    if (options.bProgress)
+        std::fprintf(m_err, "\n");
+
+    std::vector<CEntry> entries;
+    std::set<std::string> present;
+    for (const CTreeFile& file : scan.files) {
+        CEntry entry;
+        entry.strServer = file.strPath;
+        entry.strSize = std::to_string(file.nSize);
+        entry.strTime = TimeColumn(file.tModify);
+        entry.strHash = file.strHash;
+        std::string strClass;
+        std::string strType;
+        std::string strLocal;
+        const auto known = previous.find(file.strPath);
+        if (known != previous.end()) {
+            strClass = known->second.m_strFileClass;
+            strType = known->second.m_strFileType;
+            strLocal = WithBackslashes(known->second.m_strLocalFile);
+        } else {
+            ApplyRules(rules, file.strPath, strClass, strType, strLocal);
+        }
+        if (file.strPath.find('\\') != std::string::npos ||
+            !AppendField(entry.strLine, file.strPath, true) ||
+            !AppendField(entry.strLine, strLocal, false))
+            return Fail("the name " + file.strPath + " cannot be written in a list line");
+        for (const std::string* field :
+             {&strClass, &strType, &entry.strTime, &entry.strSize, &entry.strHash})
+            AppendField(entry.strLine, *field, false);
+        present.insert(file.strPath);
+        entries.push_back(entry);
+    }
+    for (const DownFileItem& item : previousDeletions) {
+        if (present.count(item.m_strServerFile) != 0)
+            continue; // the file has come back
+        CEntry entry;
+        entry.bDelete = true;
+        entry.strServer = item.m_strServerFile;
+        const std::string time =
+            item.m_strModifyTime.empty() ? "20000101000000" : item.m_strModifyTime;
+        const std::string size = item.m_strFileSize.empty() ? "0" : item.m_strFileSize;
+        bool bOk = AppendField(entry.strLine, item.m_strServerFile, true) &&
+                   AppendField(entry.strLine, WithBackslashes(item.m_strLocalFile), false);
+        for (const std::string& field : {item.m_strFileClass, std::string("DEL"), time, size})
+            bOk = bOk && AppendField(entry.strLine, field, false);
+        if (!bOk)
+            return Fail("the DEL line of " + item.m_strServerFile + " cannot be written");
+        entries.push_back(entry);
+    }
+
+    if (options.bDryRun) {
+        int nAdded = 0;
+        int nChanged = 0;
+        int nUnchanged = 0;
+        for (const CEntry& entry : entries) {
+            if (entry.bDelete)
+                continue;
+            const auto known = previous.find(entry.strServer);
+            const char* what = "added";
+            if (known == previous.end()) {
+                ++nAdded;
+            } else if (known->second.m_strFileSize != entry.strSize ||
+                       known->second.m_strModifyTime != entry.strTime ||
+                       known->second.m_strSha256 != entry.strHash) {
+                what = "changed";
+                ++nChanged;
+            } else {
+                ++nUnchanged;
+                continue;
+            }
+            std::fprintf(m_out, "%s: %s\n", what, entry.strServer.c_str());
+        }
+        int nRemoved = 0;
+        for (const auto& [path, item] : previous) {
+            if (present.count(path) == 0) {
+                std::fprintf(m_out, "removed: %s\n", path.c_str());
+                ++nRemoved;
+            }
+        }
+        std::fprintf(m_out, "%d added, %d changed, %d removed, %d unchanged (nothing written)\n",
+                     nAdded, nChanged, nRemoved, nUnchanged);
+        return 0;
+    }
+
+    const std::int64_t tNow = static_cast<std::int64_t>(std::time(nullptr));
+    const std::int64_t nSerial =
+        std::max<std::int64_t>(nPreviousSerial + 1, std::stoll(UtcDigitsFromTime(tNow)));
+    std::string text = "#serial=" + std::to_string(nSerial) + "\n";
+    if (options.nExpiresDays >= 0)
+        text += "#expires=" + UtcDigitsFromTime(tNow + std::int64_t{options.nExpiresDays} * 86400) +
+                "\n";
+    std::string bytes;
+    if (!Encode(text, options.strEncoding, bytes))
+        return Fail("the list's head cannot be encoded");
+    for (const CEntry& entry : entries) {
+        std::string line;
+        if (!Encode(entry.strLine + "\n", options.strEncoding, line))
+            return Fail("the name " + entry.strServer + " cannot be written in CP949");
+        if (line.size() > kSignedLineMax + 1)
+            return Fail("the line of " + entry.strServer + " is longer than " +
+                        std::to_string(kSignedLineMax) + " bytes");
+        bytes += line;
+    }
+    if (!WriteWhole(out, bytes))
+        return Fail("cannot write " + out + ": " + ErrorText(plat::LastErrorCode()));
+    std::fprintf(m_out, "wrote %s: serial %lld, %zu files (%.1f MB hashed), %zu DEL lines\n",
+                 out.c_str(), static_cast<long long>(nSerial), scan.files.size(),
+                 static_cast<double>(nHashed) / 1e6, entries.size() - scan.files.size());
+    return 0;
+}
+
+int CPublisher::Verify(const std::string& tree, const std::string& list, const std::string& pub,
+                       const std::string& encoding) {
+    std::string bytes;
+    std::string signature;
+    std::string utf8;
+    if (!ReadAll(list, bytes))
+        return Fail("cannot read " + list);
+    std::vector<plat::CP256PublicKey> keys;
+    std::string why;
+    if (LoadListKeys(pub, keys, why) != kListKeysLoaded)
+        return Fail(pub + " holds no usable public key: " + (why.empty() ? "no such file" : why));
+    int nDifferences = 0;
+    const auto differ = [this, &nDifferences](const std::string& text) {
+        std::fprintf(m_out, "%s\n", text.c_str());
+        ++nDifferences;
+    };
+    if (!ReadAll(list + ".sig", signature))
+        differ("no signature " + list + ".sig");
+    const CListVerdict verdict =
+        VerifySignedList(bytes, signature, keys, 0, static_cast<std::int64_t>(std::time(nullptr)));
+    if (!verdict.bAccepted)
+        differ("a workstation refuses the list: " + verdict.strReason);
+    if (!Decode(bytes, encoding, utf8))
+        return Fail(list + " is not " + encoding + " text");
+    std::size_t nChecked = 0;
+    for (const DownFileItem& item : ParseItems(utf8)) {
+        std::string path = item.m_strServerFile;
+        std::replace(path.begin(), path.end(), '/', plat::kPathSep);
+        CTreeFile file{item.m_strServerFile, plat::JoinPath(tree, path), 0, 0, ""};
+        plat::FileStatus status;
+        const bool bExists = plat::GetFileStatus(file.strFullPath, status) && !status.bFolder;
+        if (item.m_nFileType == kFileTypeDel) {
+            if (bExists)
+                differ("on the server although the list deletes it: " + file.strPath);
+            continue;
+        }
+        ++nChecked;
+        std::uint64_t nHashed = 0;
+        if (!bExists || !HashFile(file, nHashed)) {
+            differ("missing from the tree: " + file.strPath);
+            continue;
+        }
+        if (item.m_strFileSize != std::to_string(status.nSize))
+            differ("size differs: " + file.strPath + ": " + item.m_strFileSize + " in the list, " +
+                   std::to_string(status.nSize) + " in the tree");
+        if (item.m_strModifyTime != TimeColumn(status.tModify))
+            differ("time differs: " + file.strPath + ": " + item.m_strModifyTime +
+                   " in the list, " + TimeColumn(status.tModify) + " in the tree");
+        if (item.m_strSha256 != file.strHash)
+            differ("SHA-256 differs: " + file.strPath);
+    }
+    std::fprintf(m_out, "%zu files checked, %d difference(s)\n", nChecked, nDifferences);
+    return nDifferences == 0 ? 0 : 1;
+}
