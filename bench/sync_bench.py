@@ -10,8 +10,9 @@ A B C, ...) so that a change of the machine's load hits every tool alike:
   noop  - sync again with nothing changed
   5pct  - sync after 5% of the files changed on the server (the same files for every tool)
 Tools: KestrelSync with a list that carries time and size ("ks-listed"), with one that does
-not ("ks-plain"), and in trusted mode with a signed list that carries the SHA-256 of every
-file as well ("ks-trusted": every byte hashed while it streams); wget -N with HEAD then GET
+not ("ks-plain"), and in trusted mode with the list that kestrelsync-publish made and signed
+("ks-published": time, size and SHA-256 of every file; every byte hashed while it streams,
+staged and applied as one transaction); wget -N with HEAD then GET
 (--no-if-modified-since), wget -N with conditional GET, rclone copy over HTTP and lftp mirror,
 where installed.
 
@@ -19,7 +20,6 @@ For every run: seconds, HTTP requests and connections (nginx's access log), body
 served, and the peak resident memory of the tool (GNU time). The floor of the machine is
 cat of the whole tree and cp -r of it.
 """
-import hashlib
 import os
 import random
 import shutil
@@ -62,29 +62,26 @@ def make_tree(root):
     return [rel for rel, _ in names]
 
 
-SERIAL = [0]
-
-
-def write_lists(tree, names, key=None):
+def write_lists(tree, names, publish=None):
+    """The plain and listed lists, and (with the operators' tool) the signed one."""
+    for name in ("_list_plain.txt", "_list_listed.txt"):
+        if os.path.exists(os.path.join(tree, name)):
+            os.remove(os.path.join(tree, name))
+    if publish:
+        tool, key = publish
+        signed = os.path.join(tree, "_list_trusted.txt")
+        previous = ["--previous", signed] if os.path.exists(signed) else []
+        sh(tool, "list", tree, "--out", signed, "--encoding", "utf-8", *previous,
+           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        sh(tool, "sign", signed, "--key", key, stdout=subprocess.DEVNULL)
     with open(os.path.join(tree, "_list_plain.txt"), "w", encoding="utf-8") as f:
         for rel in names:
             f.write(f"{rel},{rel.replace('/', chr(92))}\n")
-    listed = []
-    for rel in names:
-        st = os.stat(os.path.join(tree, rel))
-        stamp = time.strftime("%Y%m%d%H%M%S", time.gmtime(int(st.st_mtime) + SHIFT))
-        listed.append((rel, f"{rel},{rel.replace('/', chr(92))},APP,FILE,{stamp},{st.st_size}"))
     with open(os.path.join(tree, "_list_listed.txt"), "w", encoding="utf-8") as f:
-        f.writelines(line + "\n" for _, line in listed)
-    if key:
-        SERIAL[0] += 1
-        signed = os.path.join(tree, "_list_trusted.txt")
-        with open(signed, "w", encoding="utf-8") as f:
-            f.write(f"#serial={SERIAL[0]}\n")
-            for rel, line in listed:
-                with open(os.path.join(tree, rel), "rb") as g:
-                    f.write(f"{line},{hashlib.sha256(g.read()).hexdigest()}\n")
-        sh("openssl", "dgst", "-sha256", "-sign", key, "-out", signed + ".sig", signed)
+        for rel in names:
+            st = os.stat(os.path.join(tree, rel))
+            stamp = time.strftime("%Y%m%d%H%M%S", time.gmtime(int(st.st_mtime) + SHIFT))
+            f.write(f"{rel},{rel.replace('/', chr(92))},APP,FILE,{stamp},{st.st_size}\n")
 
 
 def change_files(tree, names, rep):
@@ -195,12 +192,15 @@ def main():
     served = os.path.join(work, "served")
     tree = os.path.join(served, "tree")
     os.makedirs(tree)
-    key, public_key = os.path.join(work, "list-signing.key"), os.path.join(work, "KestrelSync.pem")
-    sh("openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key)
-    sh("openssl", "ec", "-in", key, "-pubout", "-out", public_key, stderr=subprocess.DEVNULL)
+    tool = os.path.join(repo, "build/native-release/src/kestrelsync-publish")
+    keys = os.path.join(work, "keys")
+    os.makedirs(keys)
+    sh(tool, "keygen", keys, stdout=subprocess.DEVNULL)
+    publish = (tool, os.path.join(keys, "list-signing.key"))
+    public_key = os.path.join(keys, "KestrelSync.pem")
     print(f"Generating {FILES} files ...", flush=True)
     names = make_tree(tree)
-    write_lists(tree, names, key)
+    write_lists(tree, names, publish)
     total = sum(os.path.getsize(os.path.join(tree, n)) for n in names)
     print(f"Tree: {FILES} files, {total / 1e6:.1f} MB", flush=True)
     nginx = Nginx(repo, served, os.path.join(work, "nginx"))
@@ -208,26 +208,26 @@ def main():
         ks = {
             "ks-listed": KestrelSync(repo, work, nginx.port, "_list_listed.txt"),
             "ks-plain": KestrelSync(repo, work, nginx.port, "_list_plain.txt"),
-            "ks-trusted": KestrelSync(repo, work, nginx.port, "_list_trusted.txt", public_key),
+            "ks-published": KestrelSync(repo, work, nginx.port, "_list_trusted.txt", public_key),
         }
         tools = {name: (lambda tool: (lambda dest: tool.run(dest)))(tool)
                  for name, tool in ks.items()}
         tools.update(peers(nginx.port, names, work))
-        results = measure(tools, ks, nginx, work, tree, names, key)
+        results = measure(tools, ks, nginx, work, tree, names, publish)
         floor = measure_floor(tree, work)
     finally:
         nginx.stop()
     report(results, floor, total)
 
 
-def measure(tools, ks, nginx, work, tree, names, key):
+def measure(tools, ks, nginx, work, tree, names, publish):
     samples = {name: {s: [] for s in ("cold", "noop", "5pct")} for name in tools}
     for scenario in ("cold", "noop", "5pct"):
         print(f"Measuring {scenario} ...", flush=True)
         for rep in range(3):
             if scenario == "5pct":
                 change_files(tree, names, rep)
-                write_lists(tree, names, key)
+                write_lists(tree, names, publish)
             for name, run in tools.items():
                 dest = os.path.join(work, "dest", name)
                 if scenario == "cold":
@@ -280,9 +280,13 @@ def report(results, floor, total):
             mine = results[ks][scenario]["s"]
             ratios = ", ".join(f"{p} {results[p][scenario]['s'] / mine:.2f}x" for p in peers)
             print(f"{ks} {scenario}: peer time / KestrelSync time: {ratios}")
-    cold = {n: total / results[n]["cold"]["s"] / 1e6 for n in ("ks-listed", "ks-trusted")}
-    print(f"Cold download path: {cold['ks-listed']:.0f} MB/s without hashing, "
-          f"{cold['ks-trusted']:.0f} MB/s with every byte hashed (trusted mode)")
+    cold = {n: total / results[n]["cold"]["s"] / 1e6 for n in ("ks-listed", "ks-published")}
+    print(f"Cold download path: {cold['ks-listed']:.0f} MB/s in place without hashing, "
+          f"{cold['ks-published']:.0f} MB/s hashed, staged and applied (trusted mode)")
+    fastest = min((n for n in peers), key=lambda n: results[n]["noop"]["s"])
+    print(f"ks-published noop: {results['ks-published']['noop']['req']} requests, "
+          f"{results[fastest]['noop']['s'] / results['ks-published']['noop']['s']:.1f}x faster "
+          f"than the fastest peer ({fastest})")
     print()
     print(f"Floor: cat of the tree {floor[0]:.2f} s, cp -r {floor[1]:.2f} s "
           f"({total / 1e6:.1f} MB)")

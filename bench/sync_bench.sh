@@ -2,6 +2,7 @@
 # Sync benchmark: KestrelSync against wget, rclone and lftp on a generated tree of 2,000 files
 # (about 150 MB) served by nginx on 127.0.0.1. See bench/sync_bench.py for what is measured.
 #   bench/sync_bench.sh [work-dir]
+#   bench/sync_bench.sh publish [work-dir]   the operators' tool against sha256sum
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -16,5 +17,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     $SUDO apt-get install -y "${missing[@]}" || echo "could not install: ${missing[*]} (those peers are left out)"
 fi
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release --target KestrelSync
+cmake --build --preset native-release --target KestrelSync kestrelsync-publish
+if [ "${1:-}" = publish ]; then
+    exec python3 bench/publish_bench.py "$repo" "${2:-/tmp/kestrelsync-publish-bench}"
+fi
 exec python3 bench/sync_bench.py "$repo" "${1:-/tmp/kestrelsync-bench}"
