@@ -121,7 +121,7 @@ int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount) {
     if (IsFileToDownload(item) != 1) {
         item.m_nSyncOkFlag = 1;
         // What a download that was cut off by the end of its process left.
-        plat::RemoveFile(DownloadTempPath(item.m_strTargetFile));
+        plat::RemoveLeftOverFile(DownloadTempPath(item.m_strTargetFile));
         return 0;
     }
     return 1;

@@ -63,6 +63,10 @@ bool CreateFolder(const std::string& path);
 // read-only file or a folder.
 bool RemoveFile(const std::string& path);
 
+// Deletes a file that may be there, without asking why when it is not (one call, for clearing
+// away what an interrupted process may have left). True when a file was deleted.
+bool RemoveLeftOverFile(const std::string& path);
+
 // Deletes an empty folder. Fails with kErrDirNotEmpty when it holds anything.
 bool RemoveFolder(const std::string& path);
 

@@ -233,6 +233,10 @@ bool RemoveFile(const std::string& path) {
     return true;
 }
 
+bool RemoveLeftOverFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
 bool RemoveFolder(const std::string& path) {
     if (::rmdir(path.c_str()) != 0)
         return Fail(errno == EEXIST ? kErrDirNotEmpty : MapErrno(errno, path));

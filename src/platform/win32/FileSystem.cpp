@@ -99,6 +99,10 @@ bool RemoveFile(const std::string& path) {
     return ::DeleteFileW(Wide(path).c_str()) != 0;
 }
 
+bool RemoveLeftOverFile(const std::string& path) {
+    return ::DeleteFileW(Wide(path).c_str()) != 0;
+}
+
 bool RemoveFolder(const std::string& path) {
     return ::RemoveDirectoryW(Wide(path).c_str()) != 0;
 }
