@@ -9,11 +9,18 @@
 #include "transfer/Transfer.h"
 #include "trust/SignedList.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
+// The block the size check and the stop check work in, and the size of one read.
 constexpr std::size_t kBlockSize = 4096;
+constexpr std::size_t kReadSize = 64 * 1024;
+// The file bar changes at most this often (and at the end).
+constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
 std::string SystemText(int nError) {
     std::string text;
@@ -142,22 +149,36 @@ void CSyncEngine::KeepPartialFile(const DownFileItem& item, CLocalFile& local) {
         plat::RemoveFile(temp);
 }
 
-// Copies the body into fp in blocks until nExpected bytes arrived or the body ends. The file
-// bar moves when its percentage changes. 0, -3 a write failed, -7 stop requested. Raises
-// CHttpError.
+// Copies the body into fp until nExpected bytes arrived or the body ends. The body is read in
+// large pieces, but taken in blocks of kBlockSize as the program always took it: a body
+// longer than expected is cut after the block that reaches the expected size, and a stop
+// request ends the transfer after the current block. The file bar moves when its percentage
+// changes, at most about 20 times a second, and at the end. 0, -3 a write failed, -7 stop
+// requested. Raises CHttpError.
 int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nExpected,
                              std::int64_t& nReceived, plat::CSha256* pHash) {
-    char buf[kBlockSize];
+    std::vector<char> buf(kReadSize);
     int nShown = 0;
+    auto lastShown = std::chrono::steady_clock::now();
     while (nReceived < nExpected) {
-        const std::size_t nRead = request.Read(buf, sizeof buf);
+        const std::size_t nRead = request.Read(buf.data(), buf.size());
         if (nRead == 0)
             break;
+        std::size_t nTake = nRead;
+        const std::int64_t nMissing = nExpected - nReceived;
+        if (static_cast<std::int64_t>(nRead) > nMissing) {
+            const std::size_t nBlocks =
+                (static_cast<std::size_t>(nMissing) + kBlockSize - 1) / kBlockSize;
+            nTake = std::min(nRead, nBlocks * kBlockSize);
+        }
+        const bool bStop = m_nRequestStopFlag != 0;
+        if (bStop)
+            nTake = std::min(nTake, kBlockSize);
         if (pHash != nullptr)
-            pHash->Update(buf, nRead); // while the body streams: no second read of the file
-        const std::size_t nWritten = plat::WriteToFile(fp, buf, nRead);
-        nReceived += static_cast<std::int64_t>(nRead);
-        if (nWritten < nRead) {
+            pHash->Update(buf.data(), nTake); // while the body streams: no second read
+        const std::size_t nWritten = plat::WriteToFile(fp, buf.data(), nTake);
+        nReceived += static_cast<std::int64_t>(nTake);
+        if (nWritten < nTake) {
             const int nError = plat::LastErrorCode();
             WriteLog(g_pMyLog, 1,
                      "CSyncEngine::DownloadOneFileFromPeer> fwrite() Fail, RetVal = %d",
@@ -167,16 +188,21 @@ int CSyncEngine::ReceiveBody(plat::CHttpRequest& request, std::FILE* fp, int nEx
             return -3;
         }
         const int nPos = static_cast<int>(nReceived * 100 / nExpected);
-        if (nPos != nShown) {
+        const auto now = std::chrono::steady_clock::now();
+        if (nPos != nShown && (nPos >= 100 || now - lastShown >= kProgressInterval)) {
             nShown = nPos;
+            lastShown = now;
             View().SetFilePos(nPos);
         }
-        if (m_nRequestStopFlag != 0) {
+        if (bStop || m_nRequestStopFlag != 0) {
             WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadOneFileFromServer> m_nRequestStopFlag = %d",
                      m_nRequestStopFlag.load());
             return -7;
         }
     }
+    const int nFinal = nExpected != 0 ? static_cast<int>(nReceived * 100 / nExpected) : 0;
+    if (nFinal != nShown)
+        View().SetFilePos(nFinal);
     return 0;
 }
 

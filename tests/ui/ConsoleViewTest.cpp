@@ -87,6 +87,7 @@ TEST_F(ConsoleViewTest, RangesAreSixteenBit) {
     CConsoleView view(out, stdin, true, false);
     view.SetTotalRange(0, 65536 + 10); // the control keeps 10
     view.SetTotalPos(5);
+    view.Finish();
     EXPECT_THAT(Output(), HasSubstr("전체 [###############---------------]  50%"));
 }
 

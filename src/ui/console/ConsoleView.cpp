@@ -2,6 +2,7 @@
 
 #include "platform/LocalTime.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -45,9 +46,17 @@ void CConsoleView::EraseBars() {
     m_bBarsShown = false;
 }
 
-void CConsoleView::DrawBars() {
+void CConsoleView::DrawBars(bool bForce) {
     if (!m_bTerminal)
         return;
+    // Redrawn at most about 20 times a second; the next call after that draws what is new.
+    const auto now = std::chrono::steady_clock::now();
+    if (!bForce && m_bBarsShown && now - m_lastDrawn < std::chrono::milliseconds(50)) {
+        m_bDrawPending = true;
+        return;
+    }
+    m_lastDrawn = now;
+    m_bDrawPending = false;
     EraseBars();
     const std::string total =
         "전체 " + Bar(m_nTotalPos, m_nTotalLow, m_nTotalHigh, kBarWidth) + "  " + m_strTotal;
@@ -71,7 +80,7 @@ void CConsoleView::SetStepText(const std::string& text) {
     m_strStep = text;
     if (!text.empty())
         PrintLine("== " + text);
-    DrawBars();
+    DrawBars(true);
 }
 
 void CConsoleView::SetTotalText(const std::string& text) {
@@ -110,7 +119,7 @@ void CConsoleView::SetFileRange(int nLow, int nHigh) {
     m_nFileHigh = nHigh & 0xFFFF;
     if (!m_bTerminal && !m_strFile.empty())
         PrintLine("   " + m_strTotal + (m_strTotal.empty() ? "" : "  ") + m_strFile);
-    DrawBars();
+    DrawBars(true);
 }
 
 void CConsoleView::SetFilePos(int nPos) {
@@ -189,6 +198,8 @@ int CConsoleView::GetOutcome() {
 
 void CConsoleView::Finish() {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bDrawPending)
+        DrawBars(true); // the last state is shown once
     EraseBars();
     std::fflush(m_out);
 }

@@ -6,6 +6,7 @@
 
 #include "ui/SyncView.h"
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -45,7 +46,7 @@ public:
 
 private:
     void EraseBars();
-    void DrawBars();
+    void DrawBars(bool bForce = false);
     void PrintLine(const std::string& line);
     static std::string Bar(int nPos, int nLow, int nHigh, int nWidth);
 
@@ -55,6 +56,8 @@ private:
     bool m_bInteractive;
     std::mutex m_mutex;
     bool m_bBarsShown = false;
+    std::chrono::steady_clock::time_point m_lastDrawn;
+    bool m_bDrawPending = false; // a state newer than the bars on the screen
     std::string m_strStep;
     std::string m_strTotal;
     std::string m_strFile;

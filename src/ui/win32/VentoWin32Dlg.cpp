@@ -15,6 +15,20 @@ static_assert(kWmClose == WM_CLOSE && kWmSyncDone == WM_USER + 101 &&
 
 namespace {
 
+// Which progress values changed since they were last shown.
+enum : unsigned {
+    kChangedTotalText = 1,
+    kChangedFileText = 2,
+    kChangedTotalRange = 4,
+    kChangedTotalPos = 8,
+    kChangedFileRange = 16,
+    kChangedFilePos = 32,
+};
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT kProgressIntervalMs = 50;
+// Sent by the worker to have the progress values shown at once.
+constexpr UINT kWmShowProgress = WM_APP + 1;
+
 HINSTANCE Instance() {
     return ::GetModuleHandleW(nullptr);
 }
@@ -133,7 +147,17 @@ INT_PTR CVentoWin32Dlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_CLOSE:
         End(IDCANCEL);
         return TRUE;
+    case WM_TIMER:
+        if (wParam == kProgressTimer) {
+            ShowProgress();
+            return TRUE;
+        }
+        return FALSE;
+    case kWmShowProgress:
+        ShowProgress();
+        return TRUE;
     case kWmSyncDone:
+        ShowProgress();
         OnSyncDone(static_cast<int>(wParam));
         return TRUE;
     case kWmSyncStart:
@@ -177,6 +201,8 @@ BOOL CVentoWin32Dlg::OnInitDialog() {
     }
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    m_nUiThread = ::GetCurrentThreadId();
+    ::SetTimer(m_hWnd, kProgressTimer, kProgressIntervalMs, nullptr);
     SetUpStatusList();
     InitDialogState();
     return TRUE;
@@ -217,30 +243,84 @@ void CVentoWin32Dlg::SetText(int nId, const std::string& text) {
     ::SetDlgItemTextW(m_hWnd, nId, plat::Wide(text).c_str());
 }
 
-void CVentoWin32Dlg::SetStepText(const std::string& text) {
-    SetText(IDC_STATIC_STEP, text);
-}
-void CVentoWin32Dlg::SetTotalText(const std::string& text) {
-    SetText(IDC_STATIC_TOTAL, text);
-}
-void CVentoWin32Dlg::SetFileNameText(const std::string& text) {
-    SetText(IDC_STATIC_FILENAME, text);
+void CVentoWin32Dlg::ShowProgress() {
+    CProgress shown;
+    {
+        std::lock_guard<std::mutex> lock(m_progressMutex);
+        shown = m_progress;
+        m_progress.nChanged = 0;
+    }
+    if (shown.nChanged & kChangedTotalText)
+        SetText(IDC_STATIC_TOTAL, shown.strTotal);
+    if (shown.nChanged & kChangedFileText)
+        SetText(IDC_STATIC_FILENAME, shown.strFile);
+    if (shown.nChanged & kChangedTotalRange)
+        ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_TOTAL, PBM_SETRANGE, 0,
+                              MAKELPARAM(shown.nTotalLow, shown.nTotalHigh));
+    if (shown.nChanged & kChangedTotalPos)
+        ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_TOTAL, PBM_SETPOS,
+                              static_cast<WPARAM>(shown.nTotalPos), 0);
+    if (shown.nChanged & kChangedFileRange)
+        ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_FILE, PBM_SETRANGE, 0,
+                              MAKELPARAM(shown.nFileLow, shown.nFileHigh));
+    if (shown.nChanged & kChangedFilePos)
+        ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_FILE, PBM_SETPOS,
+                              static_cast<WPARAM>(shown.nFilePos), 0);
 }
 
+void CVentoWin32Dlg::FlushProgress() {
+    bool bPending = false;
+    {
+        std::lock_guard<std::mutex> lock(m_progressMutex);
+        bPending = m_progress.nChanged != 0;
+    }
+    if (bPending)
+        ::SendMessageW(m_hWnd, kWmShowProgress, 0, 0);
+}
+
+void CVentoWin32Dlg::SetStepText(const std::string& text) {
+    FlushProgress();
+    SetText(IDC_STATIC_STEP, text);
+}
+
+template <typename Assign>
+void CVentoWin32Dlg::ChangeProgress(unsigned nChanged, Assign assign) {
+    {
+        std::lock_guard<std::mutex> lock(m_progressMutex);
+        assign(m_progress);
+        m_progress.nChanged |= nChanged;
+    }
+    if (OnUiThread())
+        ShowProgress();
+}
+
+void CVentoWin32Dlg::SetTotalText(const std::string& text) {
+    ChangeProgress(kChangedTotalText, [&text](CProgress& p) { p.strTotal = text; });
+}
+void CVentoWin32Dlg::SetFileNameText(const std::string& text) {
+    ChangeProgress(kChangedFileText, [&text](CProgress& p) { p.strFile = text; });
+}
 void CVentoWin32Dlg::SetTotalRange(int nLow, int nHigh) {
-    ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_TOTAL, PBM_SETRANGE, 0, MAKELPARAM(nLow, nHigh));
+    ChangeProgress(kChangedTotalRange, [=](CProgress& p) {
+        p.nTotalLow = nLow;
+        p.nTotalHigh = nHigh;
+    });
 }
 void CVentoWin32Dlg::SetTotalPos(int nPos) {
-    ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_TOTAL, PBM_SETPOS, static_cast<WPARAM>(nPos), 0);
+    ChangeProgress(kChangedTotalPos, [=](CProgress& p) { p.nTotalPos = nPos; });
 }
 void CVentoWin32Dlg::SetFileRange(int nLow, int nHigh) {
-    ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_FILE, PBM_SETRANGE, 0, MAKELPARAM(nLow, nHigh));
+    ChangeProgress(kChangedFileRange, [=](CProgress& p) {
+        p.nFileLow = nLow;
+        p.nFileHigh = nHigh;
+    });
 }
 void CVentoWin32Dlg::SetFilePos(int nPos) {
-    ::SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_FILE, PBM_SETPOS, static_cast<WPARAM>(nPos), 0);
+    ChangeProgress(kChangedFilePos, [=](CProgress& p) { p.nFilePos = nPos; });
 }
 
 void CVentoWin32Dlg::ClearStatusList() {
+    FlushProgress();
     ::SendDlgItemMessageW(m_hWnd, IDC_LIST_STATUS, LVM_DELETEALLITEMS, 0, 0);
 }
 
@@ -249,6 +329,7 @@ void CVentoWin32Dlg::ClearStatusList() {
 void CVentoWin32Dlg::AddStatusRow(int nKind, const std::string& text) {
     if (nKind != kStatusError && nKind != kStatusNormal)
         return;
+    FlushProgress();
     const plat::LocalTime now = plat::GetLocalNow();
     wchar_t stamp[32];
     std::swprintf(stamp, 32, L"%04d-%02d-%02d %02d:%02d:%02d", now.nYear, now.nMonth, now.nDay,
@@ -273,10 +354,12 @@ void CVentoWin32Dlg::AddStatusRow(int nKind, const std::string& text) {
 
 int CVentoWin32Dlg::ShowMessageBox(const std::string& text, const std::string& caption,
                                    unsigned nType) {
+    FlushProgress();
     return ::MessageBoxW(m_hWnd, plat::Wide(text).c_str(), plat::Wide(caption).c_str(), nType);
 }
 
 void CVentoWin32Dlg::HideWindow() {
+    FlushProgress();
     ::ShowWindow(m_hWnd, SW_HIDE);
 }
 

@@ -8,6 +8,8 @@
 
 #include <commctrl.h>
 
+#include <mutex>
+
 class CVentoWin32Dlg : public CVentoDlg {
 public:
     CVentoWin32Dlg(CVentoApp* pApp, const std::string& strArgument);
@@ -17,8 +19,12 @@ public:
     INT_PTR DoModal();
     HWND GetSafeHwnd() const { return m_hWnd; }
 
-    // The progress display, written from both threads: each call is a synchronous call to
-    // the dialog's control, served by the user-interface thread.
+    // The progress display, written from both threads. The step text, the status list, the
+    // message boxes and the window itself are synchronous calls to the dialog's controls,
+    // served by the user-interface thread. The two bars and the overall and file texts change
+    // many times a second: the worker leaves their newest values here, and the
+    // user-interface thread shows them every 50 ms, and before every other call of the
+    // worker (so the screen never shows them out of order with a row or a box).
     void SetStepText(const std::string& text) override;
     void SetTotalText(const std::string& text) override;
     void SetFileNameText(const std::string& text) override;
@@ -46,6 +52,29 @@ private:
     void OnPaint();
     void End(INT_PTR result);
     void SetText(int nId, const std::string& text);
+    // Shows the progress values the worker left (on the user-interface thread).
+    void ShowProgress();
+    // From the worker: lets the user-interface thread show them now, before another call.
+    void FlushProgress();
+    template <typename Assign>
+    void ChangeProgress(unsigned nChanged, Assign assign);
+    bool OnUiThread() const { return ::GetCurrentThreadId() == m_nUiThread; }
+
+    // The values of the bars and texts not shown yet.
+    struct CProgress {
+        std::string strTotal;
+        std::string strFile;
+        int nTotalLow = 0;
+        int nTotalHigh = 100;
+        int nTotalPos = 0;
+        int nFileLow = 0;
+        int nFileHigh = 100;
+        int nFilePos = 0;
+        unsigned nChanged = 0; // kChanged... bits
+    };
+    std::mutex m_progressMutex;
+    CProgress m_progress;
+    DWORD m_nUiThread = 0;
 
     HWND m_hWnd = nullptr;
     HICON m_hIcon = nullptr;
