@@ -301,7 +301,12 @@ public:
         CheckUsable();
         if (size == 0)
             return 0;
-        if (m_nAvailable == 0)
+        // With a known length one read asks for as much as fits and is waited for once, as a
+        // blocking client would; else the data at hand is read.
+        if (m_nBodyLength >= 0)
+            m_nAvailable = static_cast<DWORD>(
+                std::min<std::int64_t>(m_nBodyLength - m_nBodyRead, CRequestState::kBufferSize));
+        else if (m_nAvailable == 0)
             m_nAvailable = QueryAvailable();
         DWORD* got = m_state->BytesRead();
         *got = 0;
