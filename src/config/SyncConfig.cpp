@@ -27,6 +27,7 @@ const char* const kKeyLinkAppendName = "LINK_APPEND_NAME";
 const char* const kKeyTimeCheckSpan = "TIME_CHECK_SPAN";
 const char* const kKeyUseHttps = "USE_HTTPS";
 const char* const kKeyRetryCount = "RETRY_COUNT";
+const char* const kKeyConnections = "CONNECTIONS";
 const char* const kKeyListSerial = "LIST_SERIAL";
 
 std::string CutName(const std::string& name) {
@@ -57,6 +58,8 @@ void CSyncConfig::LoadConfig() {
     m_nTimeCheckSpan = AtoiValue(read(kKeyTimeCheckSpan, kDefaultTimeCheckSpan));
     m_bUseHttps = read(kKeyUseHttps, "") == "1";
     m_nRetryCount = std::min(std::max(AtoiValue(read(kKeyRetryCount, "3")), 0), 10);
+    m_strConnections = read(kKeyConnections, "");
+    m_nConnections = std::min(std::max(AtoiValue(m_strConnections), 1), 8);
 }
 
 std::int64_t ReadListSerial(const std::string& strIniPath) {

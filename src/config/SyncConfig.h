@@ -35,6 +35,11 @@ public:
     // "RETRY_COUNT": how often a transfer that failed for a transient reason is tried again
     // in trusted mode (0 to 10; 3 when the key is missing).
     int m_nRetryCount = 3;
+    // "CONNECTIONS": how many keep-alive connections the download loop uses at once, 1 to 8
+    // (1, the default, is one connection for the whole run). m_strConnections is the text as
+    // written; values outside the range are clamped (0 and text mean 1).
+    int m_nConnections = 1;
+    std::string m_strConnections;
 };
 
 inline constexpr const char* kConfigSection = "VENTO";

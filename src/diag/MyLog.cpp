@@ -184,11 +184,33 @@ void CMyLog::LogLastErrorText() {
     WriteLog(g_pMyLog, kLevelInfo, "CMyLog::LogLastErrorText> %s\n", text.c_str());
 }
 
+namespace {
+
+thread_local LogSink t_logSink;
+
+} // namespace
+
+void SetThreadLogSink(LogSink sink) {
+    t_logSink = std::move(sink);
+}
+
 void WriteLog(CMyLog* pLog, int nLevel, const char* pszFormat, ...) {
     if (pLog == nullptr)
         return;
     va_list args;
     va_start(args, pszFormat);
+    if (t_logSink) {
+        va_list again;
+        va_copy(again, args);
+        const int n = std::vsnprintf(nullptr, 0, pszFormat, args);
+        std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+        if (n > 0)
+            std::vsnprintf(&text[0], text.size() + 1, pszFormat, again);
+        va_end(again);
+        va_end(args);
+        t_logSink(nLevel, text);
+        return;
+    }
     pLog->WriteV(nLevel, pszFormat, args);
     va_end(args);
 }

@@ -83,6 +83,11 @@ private:
 // The process's log; created at start-up by a process that runs the dialog, deleted last.
 extern CMyLog* g_pMyLog;
 
+// While set for a thread, the lines that thread writes go to sink (level and message) instead
+// of the log: the lines of one item of a parallel download, written in list order later.
+using LogSink = std::function<void(int nLevel, const std::string& text)>;
+void SetThreadLogSink(LogSink sink);
+
 // printf-style write of one line at a level (1 DEBUG, 2 INFO, 3 WARN, 4 ERROR, 5 FATAL).
 // Does nothing when pLog is null or in its no-file state. A message longer than
 // CMyLog::kMessageMax bytes is cut at a character boundary.

@@ -34,6 +34,16 @@ std::string DisplayName(const std::string& serverFile) {
 
 } // namespace
 
+void CSyncEngine::LogConnectionsSetting() {
+    const std::string& text = m_pConfig->m_strConnections;
+    if (text.empty() || text == std::to_string(m_pConfig->m_nConnections))
+        return;
+    WriteLog(g_pMyLog, 3,
+             "CSyncEngine::DownloadFilesInListFromServer> CONNECTIONS = [%s] Is Not 1 To 8, Using "
+             "%d",
+             text.c_str(), m_pConfig->m_nConnections);
+}
+
 void CSyncEngine::AddFormattedRow(int nKind, const std::string& text) {
     m_strStatusMsg = text;
     View().AddStatusRow(nKind, m_strStatusMsg);
@@ -155,19 +165,23 @@ int CSyncEngine::DownloadFilesInListFromServer() {
              nCount);
     int nResult = 1;
     try {
+        LogConnectionsSetting();
         if (m_bTrusted)
             return DownloadFilesTrusted();
-        int n = 0;
-        for (const auto& item : m_DownFileItemList) {
-            if (!SyncOneItem(*item, ++n, nCount))
-                nResult = 0;
-            if (m_nRequestStopFlag != 0) {
-                WriteLog(g_pMyLog, 1,
-                         "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                         m_nRequestStopFlag.load());
-                break;
-            }
-        }
+        ForEachItem(
+            nCount,
+            [this, nCount](CSyncEngine& engine, int i) {
+                return engine.SyncOneItem(*m_DownFileItemList[static_cast<std::size_t>(i)], i + 1,
+                                          nCount);
+            },
+            [&nResult](int, bool bOk) {
+                if (!bOk)
+                    nResult = 0;
+            });
+        if (m_nRequestStopFlag != 0)
+            WriteLog(g_pMyLog, 1,
+                     "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                     m_nRequestStopFlag.load());
     } catch (const plat::CHttpError& error) {
         const std::string text = HttpErrorText(error);
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Error : %s",

@@ -157,6 +157,16 @@ private:
     // The progress texts, the server information where the list lacks it, and the decision.
     // 1 download, 0 current, -1 the information could not be had.
     int DecideItem(DownFileItem& item, int n, int nCount);
+    // CONNECTIONS of the settings (1 to 8); a value that had to be clamped is logged.
+    int ConnectionCount() const;
+    void LogConnectionsSetting();
+    // Runs job for the items 0 to nCount-1, on this engine's connection, or with CONNECTIONS
+    // > 1 on that many worker engines at once; then report(index, job's result) on this
+    // thread in index order, after what the item showed and logged is played back on this
+    // engine's view and log. A stop ends the loop after the item in hand (and the items in
+    // flight, which end with it). Returns the number of items reported.
+    int ForEachItem(int nCount, const std::function<bool(CSyncEngine& engine, int nIndex)>& job,
+                    const std::function<void(int nIndex, bool bOk)>& report);
     // Trusted mode's loop: every decision first, then the room on the volume, every download
     // into the staging folder, and the apply of the whole set when all of them arrived.
     int DownloadFilesTrusted();

@@ -295,16 +295,21 @@ int CSyncEngine::DownloadFilesTrusted() {
     const int nCount = static_cast<int>(m_DownFileItemList.size());
     int nResult = 1;
     std::vector<DownFileItem*> toFetch;
-    int n = 0;
-    for (const auto& item : m_DownFileItemList) {
-        const int d = DecideItem(*item, ++n, nCount);
-        if (d < 0)
-            nResult = 0;
-        else if (d > 0)
-            toFetch.push_back(item.get());
-        if (m_nRequestStopFlag != 0)
-            break;
-    }
+    std::vector<int> decisions(static_cast<std::size_t>(nCount));
+    ForEachItem(
+        nCount,
+        [&](CSyncEngine& engine, int i) {
+            decisions[static_cast<std::size_t>(i)] =
+                engine.DecideItem(*m_DownFileItemList[static_cast<std::size_t>(i)], i + 1, nCount);
+            return true;
+        },
+        [&](int i, bool) {
+            const int d = decisions[static_cast<std::size_t>(i)];
+            if (d < 0)
+                nResult = 0;
+            else if (d > 0)
+                toFetch.push_back(m_DownFileItemList[static_cast<std::size_t>(i)].get());
+        });
     if (m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                  m_nRequestStopFlag.load());
@@ -328,32 +333,34 @@ int CSyncEngine::DownloadFilesTrusted() {
         AddFormattedRow(kStatusError, "디스크 공간 부족 (필요 " + text + " 바이트)");
         return 0;
     }
-    std::vector<std::string> stagedPaths;
+    const int nFetch = static_cast<int>(toFetch.size());
+    std::vector<std::string> stagedPaths(toFetch.size());
     bool bAllStaged = true;
-    n = 0;
-    for (DownFileItem* item : toFetch) {
-        ShowTotal(++n, static_cast<int>(toFetch.size()));
-        ShowFileName(*item);
-        std::string staged;
-        const int r = StageItem(*item, staged);
-        if (r < 0) {
-            HandleFailedDownload(*item, r);
-            bAllStaged = false;
-        } else {
-            stagedPaths.push_back(staged);
-        }
-        if (m_nRequestStopFlag != 0) {
-            WriteLog(g_pMyLog, 1,
-                     "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                     m_nRequestStopFlag.load());
-            bAllStaged = bAllStaged && n == static_cast<int>(toFetch.size());
-            break;
-        }
+    int nStagedOk = 0;
+    const int nStaged = ForEachItem(
+        nFetch,
+        [&](CSyncEngine& engine, int i) {
+            DownFileItem& item = *toFetch[static_cast<std::size_t>(i)];
+            engine.ShowTotal(i + 1, nFetch);
+            engine.ShowFileName(item);
+            const int r = engine.StageItem(item, stagedPaths[static_cast<std::size_t>(i)]);
+            if (r < 0)
+                engine.HandleFailedDownload(item, r);
+            return r >= 0;
+        },
+        [&](int, bool bOk) {
+            bAllStaged = bAllStaged && bOk;
+            nStagedOk += bOk ? 1 : 0;
+        });
+    if (m_nRequestStopFlag != 0) {
+        WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                 m_nRequestStopFlag.load());
+        bAllStaged = bAllStaged && nStaged == nFetch;
     }
     if (!bAllStaged) {
         WriteLog(g_pMyLog, 3,
                  "CSyncEngine::DownloadFilesTrusted> %d Of %d Files Staged, Nothing Applied",
-                 static_cast<int>(stagedPaths.size()), static_cast<int>(toFetch.size()));
+                 nStagedOk, nFetch);
         for (DownFileItem* item : toFetch)
             item->m_nSyncOkFlag = 0;
         return 0;

@@ -1,0 +1,216 @@
+// Items on several connections at once, reported in list order: with CONNECTIONS = N, N
+// worker engines (each with its own keep-alive connection) take the items one after another,
+// and what each item shows and logs is recorded and played back on the run's own view and
+// log when it and every item before it are done, so the screen and the log read as if the
+// items had been handled one by one.
+#include "engine/SyncEngine.h"
+
+#include "diag/MyLog.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// What one item showed and logged, in order, for its report.
+using CEvents = std::vector<std::function<void(CSyncView&)>>;
+
+// A view that records every call for the report.
+class CRecordingView : public CSyncView {
+public:
+    explicit CRecordingView(CEvents& events) : m_events(events) {}
+    void SetStepText(const std::string& text) override {
+        m_events.push_back([text](CSyncView& v) { v.SetStepText(text); });
+    }
+    void SetTotalText(const std::string& text) override {
+        m_events.push_back([text](CSyncView& v) { v.SetTotalText(text); });
+    }
+    void SetFileNameText(const std::string& text) override {
+        m_events.push_back([text](CSyncView& v) { v.SetFileNameText(text); });
+    }
+    void SetTotalRange(int nLow, int nHigh) override {
+        m_events.push_back([=](CSyncView& v) { v.SetTotalRange(nLow, nHigh); });
+    }
+    void SetTotalPos(int nPos) override {
+        m_events.push_back([=](CSyncView& v) { v.SetTotalPos(nPos); });
+    }
+    void SetFileRange(int nLow, int nHigh) override {
+        m_events.push_back([=](CSyncView& v) { v.SetFileRange(nLow, nHigh); });
+    }
+    void SetFilePos(int nPos) override {
+        m_events.push_back([=](CSyncView& v) { v.SetFilePos(nPos); });
+    }
+    void ClearStatusList() override {
+        m_events.push_back([](CSyncView& v) { v.ClearStatusList(); });
+    }
+    void AddStatusRow(int nKind, const std::string& text) override {
+        m_events.push_back([=](CSyncView& v) { v.AddStatusRow(nKind, text); });
+    }
+    // The steps of an item ask nothing; a box would be answered by its default.
+    int ShowMessageBox(const std::string&, const std::string&, unsigned nType) override {
+        return plat::DefaultMessageBoxAnswer(nType);
+    }
+    void HideWindow() override {}
+    void PostSyncDone(int) override {}
+    void ExpandSpecialDirPath(DownFileItem&) override {}
+
+private:
+    CEvents& m_events;
+};
+
+struct CItemReport {
+    CEvents events;
+    bool bDone = false;
+    bool bOk = false;
+};
+
+} // namespace
+
+int CSyncEngine::ConnectionCount() const {
+    return m_pConfig != nullptr ? m_pConfig->m_nConnections : 1;
+}
+
+int CSyncEngine::ForEachItem(int nCount,
+                             const std::function<bool(CSyncEngine& engine, int nIndex)>& job,
+                             const std::function<void(int nIndex, bool bOk)>& report) {
+    // Worker engines: the same settings and mode, a connection each.
+    std::vector<std::unique_ptr<CSyncEngine>> workers;
+    for (int i = 0; ConnectionCount() > 1 && i < ConnectionCount() && i < nCount; ++i) {
+        auto worker = std::make_unique<CSyncEngine>();
+        worker->m_httpTimeouts = m_httpTimeouts;
+        if (worker->InitSyncEngine(m_pConfig) < 0)
+            break;
+        worker->m_bTrusted = m_bTrusted;
+        workers.push_back(std::move(worker));
+    }
+    // The first worker goes on on this engine's connection: N connections in all.
+    struct CLend {
+        CSyncEngine& owner;
+        CSyncEngine* pWorker;
+        ~CLend() {
+            if (pWorker != nullptr) {
+                std::swap(owner.m_pConnection, pWorker->m_pConnection);
+                std::swap(owner.m_pSession, pWorker->m_pSession);
+            }
+        }
+    } lend{*this, workers.size() > 1 ? workers[0].get() : nullptr};
+    if (lend.pWorker != nullptr) {
+        std::swap(m_pConnection, lend.pWorker->m_pConnection);
+        std::swap(m_pSession, lend.pWorker->m_pSession);
+    }
+    if (workers.size() <= 1) {
+        // One connection: this engine's own, item after item, until a stop.
+        for (int i = 0; i < nCount; ++i) {
+            report(i, job(*this, i));
+            if (m_nRequestStopFlag != 0)
+                return i + 1;
+        }
+        return nCount;
+    }
+    const int nWindow = 4 * static_cast<int>(workers.size());
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<CItemReport> reports(static_cast<std::size_t>(nCount));
+    int nNext = 0;
+    int nReported = 0;
+    bool bTaking = true;
+    std::vector<std::thread> threads;
+    for (const auto& worker : workers) {
+        threads.emplace_back([&, engine = worker.get()] {
+            for (;;) {
+                int i = 0;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] { return !bTaking || nNext < nReported + nWindow; });
+                    if (!bTaking || nNext >= nCount)
+                        return;
+                    i = nNext++;
+                }
+                CEvents events;
+                CRecordingView view(events);
+                engine->m_pDlg = &view;
+                SetThreadLogSink([&events](int nLevel, const std::string& text) {
+                    events.push_back([nLevel, text](CSyncView&) {
+                        WriteLog(g_pMyLog, nLevel, "%s", text.c_str());
+                    });
+                });
+                bool bOk = false;
+                try {
+                    bOk = job(*engine, i);
+                } catch (const plat::CHttpError& error) {
+                    // Raised where the item reports, as it would have been one by one.
+                    events.push_back([error](CSyncView&) { throw error; });
+                }
+                SetThreadLogSink(nullptr);
+                engine->m_pDlg = nullptr;
+                std::lock_guard<std::mutex> lock(mutex);
+                reports[static_cast<std::size_t>(i)].events = std::move(events);
+                reports[static_cast<std::size_t>(i)].bOk = bOk;
+                reports[static_cast<std::size_t>(i)].bDone = true;
+                changed.notify_all();
+            }
+        });
+    }
+    // Reports in list order. A stop reaches the workers' transfers within one wait; the items
+    // already taken end with it and are reported as they ended.
+    const auto stopAll = [&] {
+        bTaking = false;
+        for (const auto& worker : workers)
+            worker->m_nRequestStopFlag = 1;
+        changed.notify_all();
+    };
+    const auto joinAll = [&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopAll();
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+    };
+    int nLast = 0;
+    try {
+        for (int i = 0; i < nCount; ++i) {
+            CItemReport done;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                while (!reports[static_cast<std::size_t>(i)].bDone) {
+                    if (m_nRequestStopFlag != 0 && bTaking)
+                        stopAll();
+                    if (!bTaking && i >= nNext)
+                        break; // never taken: the stop came first
+                    changed.wait_for(lock, std::chrono::milliseconds(50));
+                }
+                if (!reports[static_cast<std::size_t>(i)].bDone)
+                    break;
+                done = std::move(reports[static_cast<std::size_t>(i)]);
+            }
+            for (const auto& event : done.events)
+                event(View());
+            report(i, done.bOk);
+            nLast = i + 1;
+            std::lock_guard<std::mutex> lock(mutex);
+            nReported = i + 1;
+            if (m_nRequestStopFlag != 0 && bTaking)
+                stopAll();
+            changed.notify_all();
+            if (!bTaking && i + 1 >= nNext)
+                break;
+        }
+    } catch (...) {
+        joinAll(); // no worker outlives the loop, also when an item's error ends it
+        throw;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        bTaking = false;
+    }
+    changed.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const auto& worker : workers) {
+        m_nDownloadedFiles += worker->m_nDownloadedFiles;
+        m_nDownloadedBytes += worker->m_nDownloadedBytes;
+    }
+    return nLast;
+}

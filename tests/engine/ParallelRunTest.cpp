@@ -1,0 +1,201 @@
+// Whole runs with CONNECTIONS = 4 against the scripted server: at most four connections, all
+// reused; rows and log lines in list order while the server answers out of order; a dropped
+// transfer fails alone; Stop ends the four transfers in flight.
+#include "engine/SyncEngine.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Text.h"
+#include "support/FakeView.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "support/TestHttpServer.h"
+#include "support/TestMachine.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+
+namespace {
+
+using kstest::HttpRequestSeen;
+using kstest::HttpScriptedResponse;
+using kstest::TempDir;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using Row = std::pair<int, std::string>;
+
+constexpr std::int64_t kServerTime = 1765000000;
+constexpr int kItems = 40;
+
+std::string Name(int i) {
+    return "f" + std::to_string(100 + i) + ".bin";
+}
+
+class ParallelRunTest : public ::testing::Test {
+protected:
+    kstest::LogCapture log;
+    kstest::TestMachine machine;
+    TempDir served;
+    TempDir app;
+    kstest::TestHttpServer server;
+    CSyncConfig config{"none.ini"};
+
+    ParallelRunTest() {
+        server.ServeFolder(served.Path());
+        config.m_strServerIp = "127.0.0.1";
+        config.m_nServerPort = server.Port();
+        config.m_strDownloadBaseUrl = "base";
+        config.m_strListFileName = "_listfile.txt";
+        config.m_strLocalBaseDir = app.Path();
+        config.m_nConnections = 4;
+        plat::CreateFolder(served / "base");
+        std::string list;
+        for (int i = 0; i < kItems; ++i) {
+            Serve(Name(i), std::string(1000 + 100 * i, static_cast<char>('a' + i % 26)));
+            list += Name(i) + "\n"; // no time or size: a HEAD for every item
+        }
+        Serve("_listfile.txt", list);
+    }
+    void Serve(const std::string& name, const std::string& bytes) {
+        const std::string path = plat::JoinPath(served / "base", name);
+        ASSERT_TRUE(kstest::WriteFileBytes(path, bytes));
+        ASSERT_TRUE(plat::SetFileModifyTime(path, kServerTime));
+    }
+    void Run(kstest::FakeView& view, CSyncEngine** running = nullptr) {
+        SyncEnginePtr engine(new CSyncEngine);
+        engine->m_pDlg = &view;
+        ASSERT_EQ(engine->InitSyncEngine(&config), 0);
+        if (running != nullptr)
+            *running = engine.get();
+        ASSERT_EQ(engine->StartSyncThread(), 0);
+        engine->m_pSyncThread->Join();
+    }
+    // The item each log line of the download loop names, in the order of the log.
+    std::vector<int> ItemsInLogOrder() const {
+        std::vector<int> order;
+        for (const std::string& line : log.Messages()) {
+            const std::size_t at = line.find("URL = base/f");
+            if (at != std::string::npos &&
+                line.find("DownloadFilesInListFromServer") != std::string::npos)
+                order.push_back(std::stoi(line.substr(at + 12, 3)) - 100);
+        }
+        return order;
+    }
+};
+
+TEST_F(ParallelRunTest, FourConnectionsReportInListOrder) {
+    // Answers out of order: early items wait, later ones come at once.
+    server.SetHandler([this](const HttpRequestSeen& request) {
+        HttpScriptedResponse response = server.FolderResponse(request);
+        for (const char* slow : {"/base/f100.bin", "/base/f103.bin", "/base/f107.bin"}) {
+            if (request.strTarget == slow)
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        if (request.strTarget == "/base/f120.bin" && request.strMethod == "GET")
+            response.nDropAfter = 500; // this transfer fails, the others go on
+        return response;
+    });
+    ASSERT_TRUE(plat::RemoveFile(plat::JoinPath(served / "base", Name(30)))); // a 404
+    kstest::FakeView view;
+    view.SetMessageBoxAnswer(kIdNo);
+    Run(view);
+    for (int i = 0; i < kItems; ++i) {
+        if (i == 20 || i == 30)
+            continue;
+        EXPECT_EQ(kstest::FileSize(app / Name(i)), 1000 + 100 * i) << Name(i);
+    }
+    std::vector<int> expected;
+    for (int i = 0; i < kItems; ++i)
+        expected.push_back(i);
+    EXPECT_EQ(ItemsInLogOrder(), expected);
+    // The error rows, in list order, with the codes of one connection.
+    std::vector<std::string> errors;
+    for (const Row& row : view.Rows()) {
+        if (row.first == kStatusError)
+            errors.push_back(row.second);
+    }
+    EXPECT_THAT(errors, ::testing::ElementsAre("f120.bin 파일 다운로드 실패(-6) : 통신 에러 발생",
+                                               "f130.bin 파일 버전 정보 추출 실패(에러코드 : -5)",
+                                               "일부 프로그램 파일 다운로드 실패"));
+    // The overall bar in list order.
+    std::vector<int> positions;
+    for (const std::string& call : view.Calls()) {
+        if (call.compare(0, 9, "totalpos:") == 0)
+            positions.push_back(std::stoi(call.substr(9)));
+    }
+    ASSERT_EQ(positions.size(), static_cast<std::size_t>(kItems));
+    for (int i = 0; i < kItems; ++i)
+        EXPECT_EQ(positions[static_cast<std::size_t>(i)], i + 1);
+    // Four connections, and one more after the dropped one; each carries many requests.
+    EXPECT_LE(server.ConnectionCount(), 5);
+    std::map<int, int> perConnection;
+    for (const HttpRequestSeen& request : server.Requests())
+        ++perConnection[request.nConnection];
+    for (const auto& [connection, requests] : perConnection)
+        EXPECT_GT(requests, 5) << "connection " << connection;
+
+    // A run with nothing to do keeps to four connections.
+    const int before = server.ConnectionCount();
+    server.SetHandler(
+        [this](const HttpRequestSeen& request) { return server.FolderResponse(request); });
+    kstest::FakeView second;
+    second.SetMessageBoxAnswer(kIdNo);
+    Run(second);
+    EXPECT_LE(server.ConnectionCount() - before, 4);
+}
+
+TEST_F(ParallelRunTest, StopEndsTheTransfersInFlight) {
+    std::atomic<int> gets{0};
+    server.SetHandler([this, &gets](const HttpRequestSeen& request) {
+        HttpScriptedResponse response = server.FolderResponse(request);
+        if (request.strMethod == "GET" && request.strTarget != "/base/_listfile.txt") {
+            ++gets;
+            response.nStallAfter = 100; // every download waits for the server
+        }
+        return response;
+    });
+    kstest::FakeView view;
+    CSyncEngine* running = nullptr;
+    std::thread stop([&] {
+        const auto start = std::chrono::steady_clock::now();
+        while (gets < 4 && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (running != nullptr)
+            running->m_nRequestStopFlag = 1;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    Run(view, &running);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    stop.join();
+    server.ReleaseStalls();
+    EXPECT_LT(seconds, 15.0); // not the 60 s of the receive time-out
+    EXPECT_EQ(gets, 4);       // no transfer began after the stop
+    int stopped = 0;
+    for (const Row& row : view.Rows())
+        stopped += row.second.find("(-7) : 사용자의 중지 요청") != std::string::npos;
+    EXPECT_EQ(stopped, 4);
+    EXPECT_THAT(log.Messages(),
+                Contains("CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = 1"));
+}
+
+TEST(ParallelConfig, ConnectionsAreClamped) {
+    kstest::TempDir dir;
+    const struct {
+        const char* text;
+        int n;
+    } cases[] = {{"4", 4}, {"0", 1}, {"-3", 1}, {"9", 8}, {"100", 8}, {"many", 1}, {"", 1}};
+    for (const auto& c : cases) {
+        const std::string ini = dir / "KestrelSync.ini";
+        ASSERT_TRUE(
+            kstest::WriteFileBytes(ini, std::string("[VENTO]\nCONNECTIONS=") + c.text + "\n"));
+        EXPECT_EQ(CSyncConfig(ini).m_nConnections, c.n) << c.text;
+    }
+}
+
+} // namespace
