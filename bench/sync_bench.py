@@ -10,7 +10,7 @@ A B C, ...) so that a change of the machine's load hits every tool alike:
   noop  - sync again with nothing changed
   5pct  - sync after 5% of the files changed on the server (the same files for every tool)
 Tools: KestrelSync with a list that carries time and size ("ks-listed"), with one that does
-not ("ks-plain"), and in trusted mode with the list that kestrelsync-publish made and signed
+not ("ks-plain"), both also with CONNECTIONS=4 ("ks-listed-4", "ks-plain-4"), and in trusted mode with the list that kestrelsync-publish made and signed
 ("ks-published": time, size and SHA-256 of every file; every byte hashed while it streams,
 staged and applied as one transaction); wget -N with HEAD then GET
 (--no-if-modified-since), wget -N with conditional GET, rclone copy over HTTP and lftp mirror,
@@ -138,10 +138,10 @@ def timed(cmd, cwd=None, env=None):
 
 
 class KestrelSync:
-    def __init__(self, repo, work, port, list_name, public_key=None):
+    def __init__(self, repo, work, port, list_name, public_key=None, connections=1):
         self.exe = os.path.join(repo, "build/native-release/src/KestrelSync")
         self.work, self.port, self.list_name = work, port, list_name
-        self.public_key = public_key
+        self.public_key, self.connections = public_key, connections
         prefix = os.path.join(work, "wine")
         os.makedirs(os.path.join(prefix, "drive_c/windows/system32"), exist_ok=True)
         open(os.path.join(prefix, "drive_c/windows/system32/regsvr32.exe"), "a").close()
@@ -154,7 +154,7 @@ class KestrelSync:
         with open(os.path.join(dest, "config/KestrelSync.ini"), "w") as f:
             f.write(f"[VENTO]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO={self.port}\n"
                     f"DOWNLOAD_BASE_URL=tree\nLIST_FILE_NAME={self.list_name}\n"
-                    "TIME_CHECK_SPAN=5\n")
+                    f"TIME_CHECK_SPAN=5\nCONNECTIONS={self.connections}\n")
         if self.public_key:
             shutil.copy(self.public_key, os.path.join(dest, "config/KestrelSync.pem"))
 
@@ -208,6 +208,8 @@ def main():
         ks = {
             "ks-listed": KestrelSync(repo, work, nginx.port, "_list_listed.txt"),
             "ks-plain": KestrelSync(repo, work, nginx.port, "_list_plain.txt"),
+            "ks-listed-4": KestrelSync(repo, work, nginx.port, "_list_listed.txt", connections=4),
+            "ks-plain-4": KestrelSync(repo, work, nginx.port, "_list_plain.txt", connections=4),
             "ks-published": KestrelSync(repo, work, nginx.port, "_list_trusted.txt", public_key),
         }
         tools = {name: (lambda tool: (lambda dest: tool.run(dest)))(tool)
@@ -267,11 +269,11 @@ def measure_floor(tree, work):
 
 def report(results, floor, total):
     print()
-    print(f"{'tool':<11} {'scenario':<6} {'seconds':>8} {'requests':>9} {'conns':>6} "
+    print(f"{'tool':<12} {'scenario':<6} {'seconds':>8} {'requests':>9} {'conns':>6} "
           f"{'MB':>8} {'peak MB':>8}")
     for name, scenarios in results.items():
         for scenario, r in scenarios.items():
-            print(f"{name:<11} {scenario:<6} {r['s']:8.2f} {r['req']:9d} {r['conn']:6d} "
+            print(f"{name:<12} {scenario:<6} {r['s']:8.2f} {r['req']:9d} {r['conn']:6d} "
                   f"{r['bytes'] / 1e6:8.1f} {r['peak'] / 1024:8.1f}")
     print()
     peers = [n for n in results if not n.startswith("ks-")]

@@ -34,7 +34,8 @@ std::string Native(std::string path) {
     return path;
 }
 
-class PublishedRunTest : public ::testing::Test {
+// Run with one connection and with four (trusted mode's staging works the same on both).
+class PublishedRunTest : public ::testing::TestWithParam<int> {
 protected:
     kstest::LogCapture log;
     kstest::TestMachine machine;
@@ -56,6 +57,7 @@ protected:
         config->m_strDownloadBaseUrl = site.Base();
         config->m_strListFileName = kList;
         config->m_strLocalBaseDir = app.Path();
+        config->m_nConnections = GetParam();
     }
     void Serve(const char* release) {
         for (const std::string& name :
@@ -85,7 +87,7 @@ protected:
     }
 };
 
-TEST_F(PublishedRunTest, ReleasesInstallAndATamperedFileIsRefused) {
+TEST_P(PublishedRunTest, ReleasesInstallAndATamperedFileIsRefused) {
     Serve("v1");
     kstest::FakeView first;
     Run(first);
@@ -117,5 +119,7 @@ TEST_F(PublishedRunTest, ReleasesInstallAndATamperedFileIsRefused) {
                                                          "파일 무결성 확인 실패")));
     EXPECT_TRUE(Installed("v2"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Connections, PublishedRunTest, ::testing::Values(1, 4));
 
 } // namespace
