@@ -186,12 +186,16 @@ void CMyLog::LogLastErrorText() {
 
 namespace {
 
-thread_local LogSink t_logSink;
+// A plain pointer: a thread-local object with a destructor is destroyed at thread exit in an
+// order the Windows runtime does not keep (its storage can be gone first, and the destructor
+// then calls through freed memory). The sink is owned here and given back by resetting it.
+thread_local LogSink* t_pLogSink = nullptr;
 
 } // namespace
 
 void SetThreadLogSink(LogSink sink) {
-    t_logSink = std::move(sink);
+    delete t_pLogSink;
+    t_pLogSink = sink ? new LogSink(std::move(sink)) : nullptr;
 }
 
 void WriteLog(CMyLog* pLog, int nLevel, const char* pszFormat, ...) {
@@ -199,7 +203,7 @@ void WriteLog(CMyLog* pLog, int nLevel, const char* pszFormat, ...) {
         return;
     va_list args;
     va_start(args, pszFormat);
-    if (t_logSink) {
+    if (t_pLogSink != nullptr) {
         va_list again;
         va_copy(again, args);
         const int n = std::vsnprintf(nullptr, 0, pszFormat, args);
@@ -208,7 +212,7 @@ void WriteLog(CMyLog* pLog, int nLevel, const char* pszFormat, ...) {
             std::vsnprintf(&text[0], text.size() + 1, pszFormat, again);
         va_end(again);
         va_end(args);
-        t_logSink(nLevel, text);
+        (*t_pLogSink)(nLevel, text);
         return;
     }
     pLog->WriteV(nLevel, pszFormat, args);

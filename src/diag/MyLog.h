@@ -85,6 +85,7 @@ extern CMyLog* g_pMyLog;
 
 // While set for a thread, the lines that thread writes go to sink (level and message) instead
 // of the log: the lines of one item of a parallel download, written in list order later.
+// A thread that sets a sink resets it (nullptr) before it ends.
 using LogSink = std::function<void(int nLevel, const std::string& text)>;
 void SetThreadLogSink(LogSink sink);
 

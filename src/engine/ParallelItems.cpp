@@ -110,22 +110,52 @@ int CSyncEngine::ForEachItem(int nCount,
     }
     const int nWindow = 4 * static_cast<int>(workers.size());
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable forWorkers;  // an item to take, or the end
+    std::condition_variable forReporter; // the item in turn is done, or a worker ended
     std::vector<CItemReport> reports(static_cast<std::size_t>(nCount));
+    std::vector<int> retake; // items of connections that never answered, for the others
+    int nWorking = static_cast<int>(workers.size()); // workers taking items
+    int nAlive = nWorking;                           // worker threads not ended
+    int nBusy = 0;                                   // workers inside an item
     int nNext = 0;
     int nReported = 0;
     bool bTaking = true;
     std::vector<std::thread> threads;
     for (const auto& worker : workers) {
         threads.emplace_back([&, engine = worker.get()] {
+            struct CEnd {
+                std::mutex& mutex;
+                std::condition_variable& forReporter;
+                int& nAlive;
+                ~CEnd() {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    --nAlive;
+                    forReporter.notify_one();
+                }
+            } end{mutex, forReporter, nAlive};
             for (;;) {
                 int i = 0;
                 {
                     std::unique_lock<std::mutex> lock(mutex);
-                    changed.wait(lock, [&] { return !bTaking || nNext < nReported + nWindow; });
-                    if (!bTaking || nNext >= nCount)
+                    // Past the last item a worker stays while others are busy: an item of
+                    // theirs may come back for retaking.
+                    const auto bFinished = [&] {
+                        return retake.empty() && nNext >= nCount && nBusy == 0;
+                    };
+                    forWorkers.wait(lock, [&] {
+                        return !bTaking || !retake.empty() || bFinished() ||
+                               (nNext < nCount && nNext < nReported + nWindow);
+                    });
+                    // The run's Stop ends the taking at once, not only once it is reported.
+                    if (!bTaking || m_nRequestStopFlag != 0 || bFinished())
                         return;
-                    i = nNext++;
+                    if (!retake.empty()) {
+                        i = retake.back();
+                        retake.pop_back();
+                    } else {
+                        i = nNext++;
+                    }
+                    ++nBusy;
                 }
                 CEvents events;
                 CRecordingView view(events);
@@ -135,6 +165,7 @@ int CSyncEngine::ForEachItem(int nCount,
                         WriteLog(g_pMyLog, nLevel, "%s", text.c_str());
                     });
                 });
+                const int nUnansweredBefore = engine->m_nRequestsSent - engine->m_nResponses;
                 bool bOk = false;
                 try {
                     bOk = job(*engine, i);
@@ -145,10 +176,25 @@ int CSyncEngine::ForEachItem(int nCount,
                 SetThreadLogSink(nullptr);
                 engine->m_pDlg = nullptr;
                 std::lock_guard<std::mutex> lock(mutex);
+                --nBusy;
+                if (nNext >= nCount)
+                    forWorkers.notify_all(); // the idle ones see whether anything is left
+                const bool bUnanswered =
+                    engine->m_nRequestsSent - engine->m_nResponses > nUnansweredBefore;
+                if (!bOk && bUnanswered && nWorking > 1 && bTaking && m_nRequestStopFlag == 0) {
+                    // A request without any answer (a connection the server refuses or
+                    // holds): the item goes to the connections that work, and this worker
+                    // stops.
+                    --nWorking;
+                    retake.push_back(i);
+                    forWorkers.notify_one();
+                    return;
+                }
                 reports[static_cast<std::size_t>(i)].events = std::move(events);
                 reports[static_cast<std::size_t>(i)].bOk = bOk;
                 reports[static_cast<std::size_t>(i)].bDone = true;
-                changed.notify_all();
+                if (i == nReported)
+                    forReporter.notify_one(); // the reporter waits for this one
             }
         });
     }
@@ -158,7 +204,7 @@ int CSyncEngine::ForEachItem(int nCount,
         bTaking = false;
         for (const auto& worker : workers)
             worker->m_nRequestStopFlag = 1;
-        changed.notify_all();
+        forWorkers.notify_all();
     };
     const auto joinAll = [&] {
         {
@@ -177,9 +223,9 @@ int CSyncEngine::ForEachItem(int nCount,
                 while (!reports[static_cast<std::size_t>(i)].bDone) {
                     if (m_nRequestStopFlag != 0 && bTaking)
                         stopAll();
-                    if (!bTaking && i >= nNext)
-                        break; // never taken: the stop came first
-                    changed.wait_for(lock, std::chrono::milliseconds(50));
+                    if (nAlive == 0)
+                        break; // nobody will take it: the stop came first
+                    forReporter.wait_for(lock, std::chrono::milliseconds(50));
                 }
                 if (!reports[static_cast<std::size_t>(i)].bDone)
                     break;
@@ -193,7 +239,7 @@ int CSyncEngine::ForEachItem(int nCount,
             nReported = i + 1;
             if (m_nRequestStopFlag != 0 && bTaking)
                 stopAll();
-            changed.notify_all();
+            forWorkers.notify_one(); // the window moved by one
             if (!bTaking && i + 1 >= nNext)
                 break;
         }
@@ -205,7 +251,7 @@ int CSyncEngine::ForEachItem(int nCount,
         std::lock_guard<std::mutex> lock(mutex);
         bTaking = false;
     }
-    changed.notify_all();
+    forWorkers.notify_all();
     for (std::thread& thread : threads)
         thread.join();
     for (const auto& worker : workers) {

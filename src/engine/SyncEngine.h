@@ -126,6 +126,8 @@ public:
     // What the download loop fetched in this run (the list file not counted).
     int m_nDownloadedFiles = 0;
     int m_nLastHttpStatus = 0; // the status of the last response (0: none)
+    int m_nRequestsSent = 0;   // requests this engine sent for items
+    int m_nResponses = 0;      // and the responses they brought
     // Trusted mode's tests end the process at a step of the apply.
     std::function<void(int nStep)> m_applyStepHook;
     std::int64_t m_nDownloadedBytes = 0;

@@ -122,11 +122,13 @@ int CSyncEngine::DownloadToStaging(const DownFileItem& item, const std::string& 
             request->AddHeader("Range: bytes=" + std::to_string(nOffset) + "-");
             request->AddHeader("If-Range: " + lastModified);
         }
+        ++m_nRequestsSent;
         request->Send();
         LogRedirects(*request, "CSyncEngine::DownloadOneFileFromServer");
         int nStatus = 0;
         request->QueryStatusCode(nStatus);
         m_nLastHttpStatus = nStatus;
+        m_nResponses += nStatus != 0 ? 1 : 0;
         std::string range;
         const bool bResumed = nOffset > 0 && nStatus == 206 &&
                               request->QueryHeader("Content-Range", range) &&

@@ -94,11 +94,13 @@ int CSyncEngine::OpenDownloadRequest(const std::string& path,
                  "CCobaltSyncEngine::DownloadOneFileFromServer> OpenRequest() Return NULL");
         return -1;
     }
+    ++m_nRequestsSent;
     request->Send();
     LogRedirects(*request, "CSyncEngine::DownloadOneFileFromServer");
     int nStatus = 0;
     request->QueryStatusCode(nStatus);
     m_nLastHttpStatus = nStatus;
+    m_nResponses += nStatus != 0 ? 1 : 0;
     if (nStatus != 200) {
         WriteLog(g_pMyLog, 4,
                  "CCobaltSyncThread::DownloadOneFileFromServer> QueryInfoStatusCode(%s) Return = "

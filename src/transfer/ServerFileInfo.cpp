@@ -57,6 +57,7 @@ int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string
                                      : nullptr;
         if (request == nullptr)
             return -1;
+        ++m_nRequestsSent;
         request->Send();
         LogRedirects(*request, "CSyncEngine::GetServerFileInfo");
         int nStatus = 0;
@@ -67,6 +68,7 @@ int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string
             return -2;
         }
         m_nLastHttpStatus = nStatus;
+        ++m_nResponses;
         if (nStatus != 200) {
             WriteLog(g_pMyLog, 4, "CSyncEngine::GetServerFileInfo> File(%s) dwStatusCode = %d",
                      strObjectPath.c_str(), nStatus);
