@@ -133,10 +133,38 @@ int CSyncEngine::ForEachItem(int nCount,
                     forReporter.notify_one();
                 }
             } end{mutex, forReporter, nAlive};
+            // The item handled last, handed in with the taking of the next one: one lock per
+            // item.
+            int nDone = -1;
+            bool bDoneOk = false;
+            bool bDoneUnanswered = false;
+            CEvents doneEvents;
             for (;;) {
                 int i = 0;
                 {
                     std::unique_lock<std::mutex> lock(mutex);
+                    if (nDone >= 0) {
+                        --nBusy;
+                        if (nNext >= nCount)
+                            forWorkers.notify_all(); // the idle ones see whether anything is left
+                        if (!bDoneOk && bDoneUnanswered && nWorking > 1 && bTaking &&
+                            m_nRequestStopFlag == 0) {
+                            // A request without any answer (a connection the server refuses
+                            // or holds): the item goes to the connections that work, and this
+                            // worker stops.
+                            --nWorking;
+                            retake.push_back(nDone);
+                            forWorkers.notify_one();
+                            return;
+                        }
+                        CItemReport& done = reports[static_cast<std::size_t>(nDone)];
+                        done.events = std::move(doneEvents);
+                        done.bOk = bDoneOk;
+                        done.bDone = true;
+                        if (nDone == nReported)
+                            forReporter.notify_one(); // the reporter waits for this one
+                        nDone = -1;
+                    }
                     // Past the last item a worker stays while others are busy: an item of
                     // theirs may come back for retaking.
                     const auto bFinished = [&] {
@@ -175,26 +203,11 @@ int CSyncEngine::ForEachItem(int nCount,
                 }
                 SetThreadLogSink(nullptr);
                 engine->m_pDlg = nullptr;
-                std::lock_guard<std::mutex> lock(mutex);
-                --nBusy;
-                if (nNext >= nCount)
-                    forWorkers.notify_all(); // the idle ones see whether anything is left
-                const bool bUnanswered =
+                nDone = i;
+                bDoneOk = bOk;
+                bDoneUnanswered =
                     engine->m_nRequestsSent - engine->m_nResponses > nUnansweredBefore;
-                if (!bOk && bUnanswered && nWorking > 1 && bTaking && m_nRequestStopFlag == 0) {
-                    // A request without any answer (a connection the server refuses or
-                    // holds): the item goes to the connections that work, and this worker
-                    // stops.
-                    --nWorking;
-                    retake.push_back(i);
-                    forWorkers.notify_one();
-                    return;
-                }
-                reports[static_cast<std::size_t>(i)].events = std::move(events);
-                reports[static_cast<std::size_t>(i)].bOk = bOk;
-                reports[static_cast<std::size_t>(i)].bDone = true;
-                if (i == nReported)
-                    forReporter.notify_one(); // the reporter waits for this one
+                doneEvents = std::move(events);
             }
         });
     }
@@ -216,32 +229,38 @@ int CSyncEngine::ForEachItem(int nCount,
     };
     int nLast = 0;
     try {
-        for (int i = 0; i < nCount; ++i) {
-            CItemReport done;
+        std::vector<CItemReport> batch;
+        while (nLast < nCount) {
+            // Every item done in a row from the one in turn, taken under one lock.
+            batch.clear();
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                while (!reports[static_cast<std::size_t>(i)].bDone) {
+                if (nReported != nLast) {
+                    nReported = nLast;
+                    forWorkers.notify_all(); // the window moved
+                }
+                if (m_nRequestStopFlag != 0 && bTaking)
+                    stopAll();
+                if (!bTaking && nLast >= nNext)
+                    break;
+                while (!reports[static_cast<std::size_t>(nLast)].bDone) {
                     if (m_nRequestStopFlag != 0 && bTaking)
                         stopAll();
                     if (nAlive == 0)
                         break; // nobody will take it: the stop came first
                     forReporter.wait_for(lock, std::chrono::milliseconds(50));
                 }
-                if (!reports[static_cast<std::size_t>(i)].bDone)
-                    break;
-                done = std::move(reports[static_cast<std::size_t>(i)]);
+                for (int i = nLast; i < nCount && reports[static_cast<std::size_t>(i)].bDone; ++i)
+                    batch.push_back(std::move(reports[static_cast<std::size_t>(i)]));
             }
-            for (const auto& event : done.events)
-                event(View());
-            report(i, done.bOk);
-            nLast = i + 1;
-            std::lock_guard<std::mutex> lock(mutex);
-            nReported = i + 1;
-            if (m_nRequestStopFlag != 0 && bTaking)
-                stopAll();
-            forWorkers.notify_one(); // the window moved by one
-            if (!bTaking && i + 1 >= nNext)
+            if (batch.empty())
                 break;
+            for (const CItemReport& done : batch) {
+                for (const auto& event : done.events)
+                    event(View());
+                report(nLast, done.bOk);
+                ++nLast;
+            }
         }
     } catch (...) {
         joinAll(); // no worker outlives the loop, also when an item's error ends it
