@@ -3,6 +3,7 @@
 
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "transfer/Transfer.h"
 #include "updatelist/StringUtil.h"
 
@@ -130,11 +131,31 @@ int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount) {
     }
     if (IsFileToDownload(item) != 1) {
         item.m_nSyncOkFlag = 1;
-        // What a download that was cut off by the end of its process left.
-        plat::RemoveLeftOverFile(DownloadTempPath(item.m_strTargetFile));
+        RemoveLeftOverDownload(item.m_strTargetFile);
         return 0;
     }
     return 1;
+}
+
+void CSyncEngine::RemoveLeftOverDownload(const std::string& strTargetFile) {
+    const std::string temp = DownloadTempPath(strTargetFile);
+    const std::size_t sep = plat::LastSepPos(temp);
+    const std::string folder = sep == std::string::npos ? std::string() : temp.substr(0, sep);
+    auto found = m_leftOverFolders.find(folder);
+    if (found == m_leftOverFolders.end()) {
+        std::vector<plat::FoundFile> files;
+        const std::string pattern = "*" + DownloadTempPath(std::string());
+        bool bMay = plat::FindFiles(
+            sep == std::string::npos ? pattern : plat::JoinPath(folder, pattern), files);
+        if (!bMay) {
+            // A folder that cannot be listed for another reason is treated as holding some.
+            const int nError = plat::LastErrorCode();
+            bMay = nError != plat::kErrFileNotFound && nError != plat::kErrPathNotFound;
+        }
+        found = m_leftOverFolders.emplace(folder, bMay).first;
+    }
+    if (found->second)
+        plat::RemoveLeftOverFile(temp);
 }
 
 // Brings one item up to date; false when it failed.
@@ -177,6 +198,9 @@ int CSyncEngine::DownloadFilesInListFromServer() {
             [&nResult](int, bool bOk) {
                 if (!bOk)
                     nResult = 0;
+            },
+            [this](int i) {
+                return m_DownFileItemList[static_cast<std::size_t>(i)]->m_strTargetFile;
             });
         if (m_nRequestStopFlag != 0)
             WriteLog(g_pMyLog, 1,

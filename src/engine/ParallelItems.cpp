@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -73,7 +74,8 @@ int CSyncEngine::ConnectionCount() const {
 
 int CSyncEngine::ForEachItem(int nCount,
                              const std::function<bool(CSyncEngine& engine, int nIndex)>& job,
-                             const std::function<void(int nIndex, bool bOk)>& report) {
+                             const std::function<void(int nIndex, bool bOk)>& report,
+                             const std::function<std::string(int nIndex)>& targetOf) {
     // Worker engines: the same settings and mode, a connection each.
     std::vector<std::unique_ptr<CSyncEngine>> workers;
     for (int i = 0; ConnectionCount() > 1 && i < ConnectionCount() && i < nCount; ++i) {
@@ -117,6 +119,7 @@ int CSyncEngine::ForEachItem(int nCount,
     int nWorking = static_cast<int>(workers.size()); // workers taking items
     int nAlive = nWorking;                           // worker threads not ended
     int nBusy = 0;                                   // workers inside an item
+    std::multiset<std::string> targetsInFlight;      // with targetOf: the items' targets
     int nNext = 0;
     int nReported = 0;
     bool bTaking = true;
@@ -139,12 +142,17 @@ int CSyncEngine::ForEachItem(int nCount,
             bool bDoneOk = false;
             bool bDoneUnanswered = false;
             CEvents doneEvents;
+            std::string doneTarget;
             for (;;) {
                 int i = 0;
                 {
                     std::unique_lock<std::mutex> lock(mutex);
                     if (nDone >= 0) {
                         --nBusy;
+                        if (targetOf) {
+                            targetsInFlight.erase(targetsInFlight.find(doneTarget));
+                            forWorkers.notify_all(); // an item of the same target may wait
+                        }
                         if (nNext >= nCount)
                             forWorkers.notify_all(); // the idle ones see whether anything is left
                         if (!bDoneOk && bDoneUnanswered && nWorking > 1 && bTaking &&
@@ -154,7 +162,7 @@ int CSyncEngine::ForEachItem(int nCount,
                             // worker stops.
                             --nWorking;
                             retake.push_back(nDone);
-                            forWorkers.notify_one();
+                            forWorkers.notify_all();
                             return;
                         }
                         CItemReport& done = reports[static_cast<std::size_t>(nDone)];
@@ -184,6 +192,18 @@ int CSyncEngine::ForEachItem(int nCount,
                         i = nNext++;
                     }
                     ++nBusy;
+                    if (targetOf) {
+                        doneTarget = targetOf(i);
+                        forWorkers.wait(lock, [&] {
+                            return !bTaking || m_nRequestStopFlag != 0 ||
+                                   targetsInFlight.count(doneTarget) == 0;
+                        });
+                        if (!bTaking || m_nRequestStopFlag != 0) {
+                            --nBusy;
+                            return;
+                        }
+                        targetsInFlight.insert(doneTarget);
+                    }
                 }
                 CEvents events;
                 CRecordingView view(events);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,6 +160,11 @@ private:
     // The progress texts, the server information where the list lacks it, and the decision.
     // 1 download, 0 current, -1 the information could not be had.
     int DecideItem(DownFileItem& item, int n, int nCount);
+    // Deletes what a download cut off by the end of its process left beside a current item.
+    // Each folder is looked at once per run; only a folder holding such files gets a delete
+    // per item.
+    void RemoveLeftOverDownload(const std::string& strTargetFile);
+    std::map<std::string, bool> m_leftOverFolders; // folder: may hold temporary files
     // CONNECTIONS of the settings (1 to 8); a value that had to be clamped is logged.
     int ConnectionCount() const;
     void LogConnectionsSetting();
@@ -166,9 +172,12 @@ private:
     // > 1 on that many worker engines at once; then report(index, job's result) on this
     // thread in index order, after what the item showed and logged is played back on this
     // engine's view and log. A stop ends the loop after the item in hand (and the items in
-    // flight, which end with it). Returns the number of items reported.
+    // flight, which end with it). Returns the number of items reported. Items of the same
+    // target (targetOf, when given) are never in flight at once: a later one starts when the
+    // earlier one is done, as one after another.
     int ForEachItem(int nCount, const std::function<bool(CSyncEngine& engine, int nIndex)>& job,
-                    const std::function<void(int nIndex, bool bOk)>& report);
+                    const std::function<void(int nIndex, bool bOk)>& report,
+                    const std::function<std::string(int nIndex)>& targetOf = nullptr);
     // Trusted mode's loop: every decision first, then the room on the volume, every download
     // into the staging folder, and the apply of the whole set when all of them arrived.
     int DownloadFilesTrusted();

@@ -353,7 +353,8 @@ int CSyncEngine::DownloadFilesTrusted() {
         [&](int, bool bOk) {
             bAllStaged = bAllStaged && bOk;
             nStagedOk += bOk ? 1 : 0;
-        });
+        },
+        [&](int i) { return toFetch[static_cast<std::size_t>(i)]->m_strTargetFile; });
     if (m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                  m_nRequestStopFlag.load());

@@ -229,3 +229,27 @@ TEST(ParallelConfig, ConnectionsAreClamped) {
 }
 
 } // namespace
+
+TEST_F(ParallelRunTest, TheSameTargetTwiceIsHandledOneAfterTheOther) {
+    // Four lines of one file in a row: the first downloads it, the others find it current,
+    // as one by one; never two transfers writing the same file at once.
+    std::string list;
+    for (int i = 0; i < 4; ++i)
+        list += Name(0) + "\n" + Name(i + 1) + "\n";
+    Serve("_listfile.txt", list);
+    std::atomic<int> gets{0};
+    server.SetHandler([this, &gets](const HttpRequestSeen& request) {
+        if (request.strMethod == "GET" && request.strTarget == "/base/" + Name(0)) {
+            ++gets;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return server.FolderResponse(request);
+    });
+    kstest::FakeView view;
+    Run(view);
+    EXPECT_EQ(gets, 1);
+    EXPECT_EQ(kstest::FileSize(app / Name(0)), 1000);
+    for (const Row& row : view.Rows())
+        EXPECT_NE(row.first, kStatusError) << row.second;
+    EXPECT_THAT(view.Rows(), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+}
