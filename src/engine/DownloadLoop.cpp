@@ -1,6 +1,7 @@
 // Bringing every file of the list up to date.
 #include "engine/SyncEngine.h"
 
+#include "app/ProgramDir.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -106,11 +107,8 @@ bool CSyncEngine::DeleteLocalFile(const std::string& path, const char* pszWho, i
 
 void CSyncEngine::ShowTotal(int n, int nCount) {
     View().SetTotalPos(n);
-    if (nCount != 0) {
-        char total[64];
-        std::snprintf(total, sizeof total, "%d / %d  (%3.1lf%%)", n, nCount, n * 100.0 / nCount);
-        View().SetTotalText(total);
-    }
+    if (nCount != 0)
+        View().SetTotalText(TotalProgressText(n, nCount));
 }
 
 void CSyncEngine::ShowFileName(const DownFileItem& item) {
@@ -129,9 +127,12 @@ int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount) {
         item.m_nSyncOkFlag = 1; // the local file stays and the later steps still use it
         return -1;
     }
-    if (IsFileToDownload(item) != 1) {
-        item.m_nSyncOkFlag = 1;
+    const bool bCurrent = IsFileToDownload(item) != 1;
+    // Trusted mode never writes beside a target: what lies there an ended run left.
+    if (m_bLeftOversPossible && (bCurrent || m_bTrusted))
         RemoveLeftOverDownload(item.m_strTargetFile);
+    if (bCurrent) {
+        item.m_nSyncOkFlag = 1;
         return 0;
     }
     return 1;
@@ -154,8 +155,46 @@ void CSyncEngine::RemoveLeftOverDownload(const std::string& strTargetFile) {
         }
         found = m_leftOverFolders.emplace(folder, bMay).first;
     }
-    if (found->second)
-        plat::RemoveLeftOverFile(temp);
+    if (found->second && !plat::RemoveLeftOverFile(temp)) {
+        plat::FileStatus status;
+        if (plat::GetFileStatus(temp, status))
+            ++m_nLeftOversKept;
+    }
+}
+
+std::string CSyncEngine::LeftOverMarkerPath() const {
+    return plat::JoinPath(plat::JoinPath(m_pConfig->m_strLocalBaseDir, g_pszConfigFolder),
+                          "KestrelSync.downloads");
+}
+
+void CSyncEngine::BeginLeftOverCheck() {
+    plat::FileStatus status;
+    if (plat::GetFileStatus(LeftOverMarkerPath(), status)) {
+        m_bLeftOversPossible = true;
+    } else {
+        const int nError = plat::LastErrorCode();
+        m_bLeftOversPossible = nError != plat::kErrFileNotFound && nError != plat::kErrPathNotFound;
+    }
+    m_bLeftOverMarked = false;
+    m_nLeftOversKept = 0;
+}
+
+void CSyncEngine::MarkLeftOversPossible() {
+    if (m_bLeftOverMarked)
+        return;
+    m_bLeftOverMarked = true;
+    // Without the marker (a folder that cannot be written) a temporary file that an ended
+    // process leaves is only wasted room: the next download of its item overwrites it.
+    const std::string marker = LeftOverMarkerPath();
+    plat::CreateFolder(marker.substr(0, plat::LastSepPos(marker)));
+    if (std::FILE* fp = plat::OpenFile(marker, "ab"))
+        std::fclose(fp);
+}
+
+void CSyncEngine::EndLeftOverCheck(bool bAllItemsDone) {
+    if ((m_bLeftOversPossible || m_bLeftOverMarked) && bAllItemsDone && m_nLeftOversKept == 0 &&
+        m_nRequestStopFlag == 0)
+        plat::RemoveLeftOverFile(LeftOverMarkerPath());
 }
 
 // Brings one item up to date; false when it failed.
@@ -163,6 +202,7 @@ bool CSyncEngine::SyncOneItem(DownFileItem& item, int n, int nCount) {
     const int d = DecideItem(item, n, nCount);
     if (d <= 0)
         return d == 0;
+    MarkLeftOversPossible();
     const int r = DownloadOneFileFromServer(item, n, nCount);
     if (r >= 0) {
         item.m_nSyncOkFlag = 1;
@@ -185,11 +225,15 @@ int CSyncEngine::DownloadFilesInListFromServer() {
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d",
              nCount);
     int nResult = 1;
+    BeginLeftOverCheck();
     try {
         LogConnectionsSetting();
-        if (m_bTrusted)
-            return DownloadFilesTrusted();
-        ForEachItem(
+        if (m_bTrusted) {
+            nResult = DownloadFilesTrusted();
+            EndLeftOverCheck(nResult == 1);
+            return nResult;
+        }
+        const int nReported = ForEachItem(
             nCount,
             [this, nCount](CSyncEngine& engine, int i) {
                 return engine.SyncOneItem(*m_DownFileItemList[static_cast<std::size_t>(i)], i + 1,
@@ -206,6 +250,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
             WriteLog(g_pMyLog, 1,
                      "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                      m_nRequestStopFlag.load());
+        EndLeftOverCheck(nResult == 1 && nReported == nCount);
     } catch (const plat::CHttpError& error) {
         const std::string text = HttpErrorText(error);
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Error : %s",

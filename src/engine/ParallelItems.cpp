@@ -84,6 +84,7 @@ int CSyncEngine::ForEachItem(int nCount,
         if (worker->InitSyncEngine(m_pConfig) < 0)
             break;
         worker->m_bTrusted = m_bTrusted;
+        worker->m_bLeftOversPossible = m_bLeftOversPossible;
         workers.push_back(std::move(worker));
     }
     // The first worker goes on on this engine's connection: N connections in all.
@@ -296,6 +297,8 @@ int CSyncEngine::ForEachItem(int nCount,
     for (const auto& worker : workers) {
         m_nDownloadedFiles += worker->m_nDownloadedFiles;
         m_nDownloadedBytes += worker->m_nDownloadedBytes;
+        m_bLeftOverMarked = m_bLeftOverMarked || worker->m_bLeftOverMarked;
+        m_nLeftOversKept += worker->m_nLeftOversKept;
     }
     return nLast;
 }

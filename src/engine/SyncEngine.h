@@ -161,10 +161,20 @@ private:
     // 1 download, 0 current, -1 the information could not be had.
     int DecideItem(DownFileItem& item, int n, int nCount);
     // Deletes what a download cut off by the end of its process left beside a current item.
-    // Each folder is looked at once per run; only a folder holding such files gets a delete
-    // per item.
+    // Only when a run may have left such files (see LeftOverMarkerPath) is each folder looked
+    // at, once per run; only a folder holding such files gets a delete per item.
     void RemoveLeftOverDownload(const std::string& strTargetFile);
     std::map<std::string, bool> m_leftOverFolders; // folder: may hold temporary files
+    // "config/KestrelSync.downloads" of the program folder: there while downloads of items
+    // may have left temporary files beside their targets. A run creates it before the first
+    // such file and removes it when every item came through and left none.
+    std::string LeftOverMarkerPath() const;
+    void BeginLeftOverCheck();
+    void MarkLeftOversPossible();
+    void EndLeftOverCheck(bool bAllItemsDone);
+    bool m_bLeftOversPossible = true; // an earlier run may have left temporary files
+    bool m_bLeftOverMarked = false;   // this engine created the marker in this run
+    int m_nLeftOversKept = 0;         // temporary files this engine could not delete
     // CONNECTIONS of the settings (1 to 8); a value that had to be clamped is logged.
     int ConnectionCount() const;
     void LogConnectionsSetting();

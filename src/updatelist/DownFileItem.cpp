@@ -40,6 +40,7 @@ int TypeCode(const std::string& keyword) {
 
 bool DownFileItem::ParseListLine(const std::string& line) {
     std::vector<std::string> fields;
+    fields.reserve(8);
     SplitString(fields, ",", line);
     const std::size_t n = fields.size();
     if (n == 0)
@@ -50,9 +51,8 @@ bool DownFileItem::ParseListLine(const std::string& line) {
     m_nFileClass = kFileClassApp;
     m_strFileClass = "APP";
 
-    m_strServerFile = fields[0];
-    m_strLocalFile = n >= 2 && !fields[1].empty() ? fields[1] : m_strServerFile;
-    m_strLocalFile = ToPlatformSeparators(m_strLocalFile);
+    m_strLocalFile = ToPlatformSeparators(n >= 2 && !fields[1].empty() ? fields[1] : fields[0]);
+    m_strServerFile = std::move(fields[0]);
     m_strTargetFile = m_strLocalFile;
 
     if (n >= 3) {
@@ -71,7 +71,7 @@ bool DownFileItem::ParseListLine(const std::string& line) {
             m_strModifyTime.clear();
     }
     if (n >= 6)
-        m_strFileSize = fields[5];
+        m_strFileSize = std::move(fields[5]);
     if (n >= 7)
         m_strSha256 = TrimWhite(fields[6]); // only trusted mode reads it
     return true;
@@ -82,7 +82,9 @@ void DownFileItem::MakeTargetFilePath(const std::string& strLocalBaseDir) {
     if (base.empty() || base.back() != plat::kPathSep)
         base += plat::kPathSep;
 
-    std::string path = ReplaceAll(m_strTargetFile, "%SystemDir%", g_strSystemDir);
-    path = ReplaceAll(path, "%SystemRoot%", g_strWindowsDir);
-    m_strTargetFile = plat::ResolveAgainstBase(base, path);
+    if (m_strTargetFile.find('%') != std::string::npos) {
+        m_strTargetFile = ReplaceAll(std::move(m_strTargetFile), "%SystemDir%", g_strSystemDir);
+        m_strTargetFile = ReplaceAll(std::move(m_strTargetFile), "%SystemRoot%", g_strWindowsDir);
+    }
+    m_strTargetFile = plat::ResolveAgainstBase(base, m_strTargetFile);
 }

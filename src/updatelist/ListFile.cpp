@@ -5,9 +5,14 @@
 #include "platform/Text.h"
 
 #include <cstdio>
+#include <string_view>
 
-std::vector<std::string> SplitListPieces(const std::string& bytes, std::size_t nPieceMax) {
-    std::vector<std::string> pieces;
+namespace {
+
+// Calls take(piece) for every piece of bytes, in order, as SplitListPieces describes them; a
+// piece's line end is given as bLineEnd instead of a "\n" byte.
+template <typename Take>
+void ForEachListPiece(std::string_view bytes, std::size_t nPieceMax, Take&& take) {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         // Up to nPieceMax bytes of the line; a CR LF counts as one byte, as text mode reads it.
@@ -26,17 +31,29 @@ std::vector<std::string> SplitListPieces(const std::string& bytes, std::size_t n
             ++end;
             ++counted;
         }
-        std::string piece = bytes.substr(pos, end - pos);
-        if (bLineEnd) {
-            piece += '\n';
+        std::string_view piece = bytes.substr(pos, end - pos);
+        if (bLineEnd)
             end += bytes[end] == '\r' ? 2 : 1;
-        }
         pos = end;
         const std::size_t nul = piece.find('\0');
-        if (nul != std::string::npos)
-            piece.resize(nul);
-        pieces.push_back(std::move(piece));
+        if (nul != std::string_view::npos) {
+            piece = piece.substr(0, nul);
+            bLineEnd = false; // the line end lies beyond the cut
+        }
+        take(piece, bLineEnd);
     }
+}
+
+} // namespace
+
+std::vector<std::string> SplitListPieces(const std::string& bytes, std::size_t nPieceMax) {
+    std::vector<std::string> pieces;
+    ForEachListPiece(bytes, nPieceMax, [&pieces](std::string_view piece, bool bLineEnd) {
+        std::string text(piece);
+        if (bLineEnd)
+            text += '\n';
+        pieces.push_back(std::move(text));
+    });
     return pieces;
 }
 
@@ -75,19 +92,16 @@ int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
     ReadAll(fp, bytes); // a read error ends the file where it happened
     std::fclose(fp);
 
-    for (const std::string& piece : SplitListPieces(bytes, nPieceMax)) {
-        if (piece.empty() || piece[0] == '#' || piece[0] == '!')
-            continue;
-        std::string line = piece;
-        if (line.back() == '\n')
-            line.pop_back();
+    ForEachListPiece(bytes, nPieceMax, [&](std::string_view line, bool) {
+        if (line.empty() || line[0] == '#' || line[0] == '!')
+            return;
         auto item = std::make_unique<DownFileItem>();
         if (!item->ParseListLine(plat::AnsiToUtf8(line)))
-            continue;
+            return;
         if (expand)
             expand(*item);
         item->MakeTargetFilePath(strLocalBaseDir);
         list.push_back(std::move(item));
-    }
+    });
     return 0;
 }

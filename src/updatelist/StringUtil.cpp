@@ -1,5 +1,8 @@
 #include "updatelist/StringUtil.h"
 
+#include <cstdint>
+#include <cstdio>
+
 void SplitString(std::vector<std::string>& fields, const std::string& separators,
                  const std::string& text) {
     bool bIsSeparator[256] = {};
@@ -46,6 +49,22 @@ int FormatWithCommas(const std::string& number, std::string& result) {
         result += number[i];
     }
     return 0;
+}
+
+std::string TotalProgressText(int n, int nCount) {
+    std::string text = std::to_string(n) + " / " + std::to_string(nCount) + "  (";
+    // Tenths of a percent, rounded to the nearest. Away from a tie the double that printf
+    // rounds lies far closer to the exact quotient than any rounding boundary, so both round
+    // alike; at an exact tie printf decides, by the double's binary value.
+    const std::int64_t q = static_cast<std::int64_t>(n) * 1000;
+    const std::int64_t r = nCount > 0 ? q % nCount : 0;
+    if (n < 0 || nCount <= 0 || nCount > 1000000 || 2 * r == nCount) {
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%3.1lf", n * 100.0 / nCount);
+        return text + percent + "%)";
+    }
+    const std::int64_t tenths = q / nCount + (2 * r > nCount ? 1 : 0);
+    return text + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%)";
 }
 
 std::string ToUpperAscii(std::string text) {

@@ -19,6 +19,10 @@ std::string ExtractDigits(const std::string& text);
 // "1,234,567"); the characters are not checked. Returns 0.
 int FormatWithCommas(const std::string& number, std::string& result);
 
+// The total bar's text for item n of nCount: "n / nCount  (p%)", p as printf's "%3.1lf" writes
+// n * 100.0 / nCount, computed in whole numbers (the bar changes for every item of a run).
+std::string TotalProgressText(int n, int nCount);
+
 // ASCII letters upper-cased; other bytes (Korean among them) unchanged.
 std::string ToUpperAscii(std::string text);
 

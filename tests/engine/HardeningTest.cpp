@@ -101,25 +101,27 @@ std::string Victim() {
     return bytes;
 }
 
-// The child of KilledSystemDownloadIsRepairedByTheNextRun: downloads the victim until the
-// parent kills it. Runs only when that test starts it.
+// The child of KilledSystemDownloadIsRepairedByTheNextRun: a run of the list into the
+// parent's program folder, whose download of the victim the parent kills. Runs only when that
+// test starts it.
 TEST(HardeningChild, DISABLED_DownloadUntilKilled) {
     const char* port = std::getenv("KS_CHILD_PORT");
-    const char* target = std::getenv("KS_CHILD_TARGET");
-    if (port == nullptr || target == nullptr)
+    const char* base = std::getenv("KS_CHILD_BASE");
+    if (port == nullptr || base == nullptr)
         GTEST_SKIP() << "started by KilledSystemDownloadIsRepairedByTheNextRun only";
+    kstest::TestMachine machine;
+    kstest::FakeView view;
     CSyncConfig config("none.ini");
     config.m_strServerIp = "127.0.0.1";
     config.m_nServerPort = std::atoi(port);
     config.m_strDownloadBaseUrl = "base";
-    CSyncEngine engine;
-    ASSERT_EQ(engine.InitSyncEngine(&config), 0);
-    DownFileItem item;
-    item.m_strServerFile = "victim.bin";
-    item.m_strTargetFile = target;
-    item.m_strFileSize = std::to_string(kVictimSize);
-    item.m_strModifyTime = FormatModifyTime(kServerTime);
-    engine.DownloadOneFileFromServer(item, 1, 1); // the server stalls until the kill
+    config.m_strListFileName = "_listfile.txt";
+    config.m_strLocalBaseDir = base;
+    SyncEnginePtr engine(new CSyncEngine);
+    engine->m_pDlg = &view;
+    ASSERT_EQ(engine->InitSyncEngine(&config), 0);
+    ASSERT_EQ(engine->StartSyncThread(), 0);
+    engine->m_pSyncThread->Join(); // the server stalls the victim until the kill
 }
 
 TEST_F(HardeningTest, KilledSystemDownloadIsRepairedByTheNextRun) {
@@ -133,9 +135,10 @@ TEST_F(HardeningTest, KilledSystemDownloadIsRepairedByTheNextRun) {
     });
     const std::string target = app / "victim.bin";
     const std::string temp = DownloadTempPath(target);
+    const std::string marker = plat::JoinPath(app / "config", "KestrelSync.downloads");
     {
         const kstest::ScopedEnv port("KS_CHILD_PORT", std::to_string(server.Port()));
-        const kstest::ScopedEnv where("KS_CHILD_TARGET", target);
+        const kstest::ScopedEnv where("KS_CHILD_BASE", app.Path());
         kstest::ChildProcess child;
         ASSERT_TRUE(child.Start(plat::GetModulePath(),
                                 kstest::OnlyTest("HardeningChild.DISABLED_DownloadUntilKilled")));
@@ -150,16 +153,28 @@ TEST_F(HardeningTest, KilledSystemDownloadIsRepairedByTheNextRun) {
         child.Wait(10000);
     }
     server.ReleaseStalls();
-    // The killed process left its temporary file, never a truncated system file.
+    // The killed process left its temporary file, never a truncated system file, and the
+    // mark that makes the next run look for such files.
     EXPECT_FALSE(kstest::Exists(target));
     EXPECT_TRUE(kstest::Exists(temp));
+    EXPECT_TRUE(kstest::Exists(marker));
 
     server.SetHandler(
         [this](const HttpRequestSeen& request) { return server.FolderResponse(request); });
     Run();
     EXPECT_TRUE(kstest::ReadFileBytes(target) == victim);
     EXPECT_FALSE(kstest::Exists(temp));
+    EXPECT_FALSE(kstest::Exists(marker));
     EXPECT_THAT(view.Rows(), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+
+    // What a run killed in the download of a file that is current again leaves: the next run
+    // fetches nothing and clears both away.
+    ASSERT_TRUE(kstest::WriteFileBytes(temp, victim.substr(0, 1000)));
+    ASSERT_TRUE(kstest::WriteFileBytes(marker, ""));
+    Run();
+    EXPECT_FALSE(kstest::Exists(temp));
+    EXPECT_FALSE(kstest::Exists(marker));
+    EXPECT_TRUE(kstest::ReadFileBytes(target) == victim);
 }
 
 TEST_F(HardeningTest, StopEndsATransferThatWaitsForTheServer) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 // A path written with "\" in the expectations, as the platform spells it.
@@ -150,6 +152,20 @@ TEST(StringHelpers, ExtractDigitsAndCommas) {
         std::string out = "old";
         EXPECT_EQ(FormatWithCommas(c.first, out), 0);
         EXPECT_EQ(out, c.second) << c.first;
+    }
+}
+
+TEST(StringHelpers, TotalProgressTextIsWhatPrintfWrites) {
+    // Every item of lists of many lengths, ties of the quotient among them (1 of 2,000 is
+    // exactly 0.05%).
+    for (const int nCount : {1, 2, 3, 7, 8, 16, 40, 333, 999, 2000, 4096, 99999, 1000001}) {
+        const int nStep = nCount > 5000 ? 97 : 1;
+        for (int n = 0; n <= nCount; n += nStep) {
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%d / %d  (%3.1lf%%)", n, nCount,
+                          n * 100.0 / nCount);
+            ASSERT_EQ(TotalProgressText(n, nCount), expected);
+        }
     }
 }
 

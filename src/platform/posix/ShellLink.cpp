@@ -228,9 +228,32 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Whether path is already a launcher (a regular executable file, not a link) holding text.
+bool HoldsLauncher(const std::string& path, const std::string& text) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        (st.st_mode & 07777) != kLauncherMode || st.st_size != static_cast<off_t>(text.size()))
+        return false;
+    std::string held(text.size(), '\0');
+    std::size_t done = 0;
+    while (done < held.size()) {
+        const ssize_t n = ::read(fd.get(), &held[done], held.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return held == text;
+}
+
 // Writes text to a new executable file beside path and moves it over path, so that path holds
-// either its old contents or all of the new ones.
+// either its old contents or all of the new ones. A launcher that already holds text is left
+// as it is: a run that changes nothing writes nothing (and waits for no disk).
 bool WriteLauncher(const std::string& path, const std::string& text) {
+    if (HoldsLauncher(path, text))
+        return true;
     const std::size_t sep = LastSepPos(path);
     std::string tempPath = (sep == std::string::npos ? std::string() : path.substr(0, sep + 1)) +
                            ".kestrel-link-XXXXXX";
