@@ -6,6 +6,7 @@
 #include "trust/SignedList.h"
 #include "updatelist/ListFile.h"
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 
@@ -116,7 +117,11 @@ bool CSyncEngine::StopSyncThread() {
     while (m_nNowRunningFlag != 0) {
         if (std::time(nullptr) > deadline)
             break;
-        plat::SleepServingSentMessages(50);
+        // Steps of 50 ms that end early when the flag clears: a worker that has just posted
+        // its end clears it within a millisecond, and the run's end waits no longer.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        while (m_nNowRunningFlag != 0 && std::chrono::steady_clock::now() < until)
+            plat::SleepServingSentMessages(1);
     }
     return m_nNowRunningFlag == 0;
 }

@@ -4,6 +4,7 @@
 
 #include "config/SyncConfig.h"
 #include "platform/Crypto.h"
+#include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 #include "platform/Thread.h"
 #include "transfer/LocalFile.h"
@@ -92,6 +93,15 @@ public:
 
     // 1 when the item's file must be downloaded, else 0.
     int IsFileToDownload(const DownFileItem& item);
+    // What a look at a target found, taken ahead of the item's turn (trusted mode: nothing
+    // changes a target before the apply).
+    struct CTargetCheck {
+        bool bFound = false;
+        int nError = 0; // the system's code when not found
+        plat::FileStatus status;
+    };
+    // The next IsFileToDownload of this engine takes this instead of looking itself.
+    const CTargetCheck* m_pKnownTarget = nullptr;
 
     // Fetches the item with GET into its target path and gives it the server's time.
     // 0, or -1 no request, -2 status, -3 local file, -4 size, -5 time, -6 transport error,

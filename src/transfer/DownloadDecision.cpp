@@ -18,8 +18,14 @@ int CSyncEngine::IsFileToDownload(const DownFileItem& item) {
     const std::int64_t nServerSize = AtoiValue(item.m_strFileSize);
 
     plat::FileStatus status;
-    if (!plat::GetFileStatus(item.m_strTargetFile, status)) {
-        const int nError = plat::LastErrorCode();
+    const CTargetCheck* pKnown = m_pKnownTarget;
+    m_pKnownTarget = nullptr;
+    const bool bFound =
+        pKnown != nullptr ? pKnown->bFound : plat::GetFileStatus(item.m_strTargetFile, status);
+    if (pKnown != nullptr)
+        status = pKnown->status;
+    if (!bFound) {
+        const int nError = pKnown != nullptr ? pKnown->nError : plat::LastErrorCode();
         if (nError != plat::kErrFileNotFound) {
             WriteLog(g_pMyLog, 1,
                      "CCobaltSyncThread::IsFileToDownload> Local File Check : GetStatus(%s) "
