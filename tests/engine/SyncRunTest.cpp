@@ -393,7 +393,15 @@ TEST_F(SyncRunTest, ThousandsOfItemsDuplicatesAndABlockedFolder) {
                                                         "확인)")));
     EXPECT_EQ(kstest::ReadFileBytes(Local("blocked")), "a file where the folder should be");
     EXPECT_THAT(view.Outcomes(), ElementsAre(kSyncDoneComplete));
-    EXPECT_EQ(server.ConnectionCount(), 1);
+    const std::vector<HttpRequestSeen> requests = server.Requests();
+    std::string where; // the requests around each change of connection
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        if (requests[i].nConnection != requests[i - 1].nConnection)
+            where += requests[i - 1].strMethod + " " + requests[i - 1].strTarget + " -> " +
+                     requests[i].strMethod + " " + requests[i].strTarget + " (request " +
+                     std::to_string(i + 1) + ")\n";
+    }
+    EXPECT_EQ(server.ConnectionCount(), 1) << where;
 }
 
 TEST(SyncRunSystem, MissingWindowsFolderEndsTheRunWithoutAnOutcome) {
