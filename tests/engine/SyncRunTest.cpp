@@ -401,6 +401,8 @@ TEST_F(SyncRunTest, ThousandsOfItemsDuplicatesAndABlockedFolder) {
                      requests[i].strMethod + " " + requests[i].strTarget + " (request " +
                      std::to_string(i + 1) + ")\n";
     }
+    for (const std::string& end : server.ConnectionEnds())
+        where += end + "\n";
     EXPECT_EQ(server.ConnectionCount(), 1) << where;
 }
 

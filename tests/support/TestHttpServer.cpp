@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,13 @@ void CloseSocket(SocketHandle s) {
 void ShutdownSocket(SocketHandle s) {
     ::shutdown(s, SD_BOTH);
 }
+int LastSocketError() {
+    return ::WSAGetLastError();
+}
+// An error after which the same call is simply tried again.
+bool IsPassingSocketError(int e) {
+    return e == WSAEINTR || e == WSAEWOULDBLOCK;
+}
 struct WinsockInit {
     WinsockInit() {
         WSADATA data;
@@ -51,6 +59,12 @@ void CloseSocket(SocketHandle s) {
 }
 void ShutdownSocket(SocketHandle s) {
     ::shutdown(s, SHUT_RDWR);
+}
+int LastSocketError() {
+    return errno;
+}
+bool IsPassingSocketError(int e) {
+    return e == EINTR || e == EAGAIN || e == EWOULDBLOCK;
 }
 #endif
 
@@ -78,7 +92,7 @@ bool WaitReady(SocketHandle s, bool bWrite, const std::atomic<bool>& bStopping) 
                                bWrite ? &set : nullptr, nullptr, &tick);
         if (n > 0)
             return true;
-        if (n < 0)
+        if (n < 0 && !IsPassingSocketError(LastSocketError()))
             return false;
     }
     return false;
@@ -91,6 +105,8 @@ bool SendAll(SocketHandle s, const char* data, std::size_t size,
             return false;
         const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
         const int n = static_cast<int>(::send(s, data, chunk, kSendFlags));
+        if (n < 0 && IsPassingSocketError(LastSocketError()))
+            continue;
         if (n <= 0)
             return false;
         data += n;
@@ -112,9 +128,10 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// Reads one request head ("...\r\n\r\n") from s, keeping what follows in pending.
+// Reads one request head ("...\r\n\r\n") from s, keeping what follows in pending. False with
+// the reason when no head came.
 bool ReadHead(SocketHandle s, std::string& pending, std::string& head,
-              const std::atomic<bool>& bStopping) {
+              const std::atomic<bool>& bStopping, std::string& why) {
     for (;;) {
         const std::size_t end = pending.find("\r\n\r\n");
         if (end != std::string::npos) {
@@ -122,12 +139,20 @@ bool ReadHead(SocketHandle s, std::string& pending, std::string& head,
             pending.erase(0, end + 4);
             return true;
         }
-        if (!WaitReady(s, false, bStopping))
+        if (!WaitReady(s, false, bStopping)) {
+            why = bStopping ? "the server stops"
+                            : "waiting failed, error " + std::to_string(LastSocketError());
             return false;
+        }
         char buf[4096];
         const int n = static_cast<int>(::recv(s, buf, sizeof buf, 0));
-        if (n <= 0)
+        if (n < 0 && IsPassingSocketError(LastSocketError()))
+            continue;
+        if (n <= 0) {
+            why = n == 0 ? "closed by the client"
+                         : "receiving failed, error " + std::to_string(LastSocketError());
             return false;
+        }
         pending.append(buf, static_cast<std::size_t>(n));
     }
 }
@@ -301,6 +326,11 @@ int TestHttpServer::RequestCount() const {
     return static_cast<int>(m_requests.size());
 }
 
+std::vector<std::string> TestHttpServer::ConnectionEnds() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_connectionEnds;
+}
+
 std::vector<HttpRequestSeen> TestHttpServer::Requests() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
@@ -342,7 +372,10 @@ void TestHttpServer::Serve(std::intptr_t socket, int nConnection) {
     const SocketHandle s = ToSocket(socket);
     std::string pending;
     std::string head;
-    while (!m_bStopping && ReadHead(s, pending, head, m_bStopping)) {
+    std::string why = "the server stops";
+    int nServed = 0;
+    while (!m_bStopping && ReadHead(s, pending, head, m_bStopping, why)) {
+        ++nServed;
         const HttpRequestSeen request = ParseHead(head, nConnection);
         Handler handler;
         {
@@ -354,11 +387,16 @@ void TestHttpServer::Serve(std::intptr_t socket, int nConnection) {
         const auto connection = request.headers.find("connection");
         const bool bClientCloses =
             connection != request.headers.end() && Lower(connection->second) == "close";
-        if (!SendResponse(s, request, response) || response.bClose || bClientCloses)
+        if (!SendResponse(s, request, response) || response.bClose || bClientCloses) {
+            why = response.bClose || bClientCloses ? "closed after the response"
+                                                   : "answer scripted to end or sending failed";
             break;
+        }
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_connectionEnds.push_back("connection " + std::to_string(nConnection) + ": " + why +
+                                   ", after " + std::to_string(nServed) + " requests");
         m_openSockets.erase(std::remove(m_openSockets.begin(), m_openSockets.end(), socket),
                             m_openSockets.end());
     }

@@ -66,6 +66,8 @@ public:
     int RequestCount() const;
     int ConnectionCount() const { return m_nConnections.load(); }
     std::vector<HttpRequestSeen> Requests() const;
+    // Why the server ended each connection it ended ("connection 2: closed by the client").
+    std::vector<std::string> ConnectionEnds() const;
 
     // Ends every stall under way (they also end when the server goes away); later ones stall
     // again.
@@ -89,6 +91,7 @@ private:
     Handler m_handler;
     std::string m_strRoot;
     std::vector<HttpRequestSeen> m_requests;
+    std::vector<std::string> m_connectionEnds;
     std::vector<std::thread> m_workers;
     std::vector<std::intptr_t> m_openSockets;
 };

@@ -100,7 +100,11 @@ public:
             delete this;
     }
 
-    bool Valid() const { return m_event != nullptr; }
+    bool Valid() const { return m_event != nullptr && m_closed != nullptr; }
+
+    // Waits up to nMs for WinINet to destroy the request handle (it gives the connection back
+    // for the next request then, which may happen on its own thread after the close).
+    void WaitClosed(DWORD nMs) { ::WaitForSingleObject(m_closed.get(), nMs); }
 
     // Called on WinINet's threads.
     void OnStatus(DWORD status, const void* info) {
@@ -129,6 +133,7 @@ public:
             break;
         }
         case INTERNET_STATUS_HANDLE_CLOSING:
+            ::SetEvent(m_closed.get());
             Release();
             break;
         default:
@@ -187,10 +192,13 @@ public:
     DWORD* BytesAvailable() { return &m_nBytesAvailable; }
 
 private:
-    CRequestState() : m_event(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    CRequestState()
+        : m_event(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+          m_closed(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~CRequestState() = default;
 
     CKernelHandle m_event;
+    CKernelHandle m_closed; // set when WinINet destroys the request handle
     std::atomic<int> m_nRefs{1};
     std::atomic<bool> m_bConnected{false};
     std::atomic<std::int64_t> m_nLastActivityMs{0};
@@ -330,7 +338,16 @@ public:
         return *got;
     }
 
-    void Close() override { m_request.reset(); }
+    void Close() override {
+        if (!m_request)
+            return;
+        m_request.reset();
+        // A request that ended well waits until WinINet has given its connection back, so
+        // that the next request finds it free instead of opening another one (Wine's WinINet
+        // can still hold the handle on its own thread when the close returns).
+        if (!m_failure)
+            m_state->WaitClosed(kCloseWaitMs);
+    }
 
 private:
     // The request's address as WinINet holds it (the final one once redirects are followed).
@@ -350,6 +367,7 @@ private:
     }
 
     // Codes of this client's own failures, beyond WinINet's.
+    static constexpr DWORD kCloseWaitMs = 1000;
     static constexpr DWORD kStoppedError = 0xE0000001;
     static constexpr DWORD kTooSlowError = 0xE0000002;
 
