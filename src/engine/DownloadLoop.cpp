@@ -117,7 +117,7 @@ void CSyncEngine::ShowFileName(const DownFileItem& item) {
     View().SetFileNameText(DisplayName(item.m_strServerFile) + " (크기 : " + size + ")");
 }
 
-int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount) {
+int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount, const CTargetCheck* pKnown) {
     ShowTotal(n, nCount);
     bool bInfoKnown = true;
     if (item.m_strFileSize.empty() || item.m_strModifyTime.empty())
@@ -127,7 +127,7 @@ int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount) {
         item.m_nSyncOkFlag = 1; // the local file stays and the later steps still use it
         return -1;
     }
-    const bool bCurrent = IsFileToDownload(item) != 1;
+    const bool bCurrent = IsFileToDownload(item, pKnown) != 1;
     // Trusted mode never writes beside a target: what lies there an ended run left.
     if (m_bLeftOversPossible && (bCurrent || m_bTrusted))
         RemoveLeftOverDownload(item.m_strTargetFile);

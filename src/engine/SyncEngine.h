@@ -91,8 +91,6 @@ public:
     // An HTTP date as seconds since 1970 in the local-time sense, with the +9 hour shift.
     static std::int64_t ParseHttpDate(const std::string& strText);
 
-    // 1 when the item's file must be downloaded, else 0.
-    int IsFileToDownload(const DownFileItem& item);
     // What a look at a target found, taken ahead of the item's turn (trusted mode: nothing
     // changes a target before the apply).
     struct CTargetCheck {
@@ -100,8 +98,10 @@ public:
         int nError = 0; // the system's code when not found
         plat::FileStatus status;
     };
-    // The next IsFileToDownload of this engine takes this instead of looking itself.
-    const CTargetCheck* m_pKnownTarget = nullptr;
+    static CTargetCheck CheckTarget(const std::string& path);
+    // 1 when the item's file must be downloaded, else 0. With pKnown the target is not
+    // looked at again.
+    int IsFileToDownload(const DownFileItem& item, const CTargetCheck* pKnown = nullptr);
 
     // Fetches the item with GET into its target path and gives it the server's time.
     // 0, or -1 no request, -2 status, -3 local file, -4 size, -5 time, -6 transport error,
@@ -169,7 +169,7 @@ private:
     void ShowFileName(const DownFileItem& item);
     // The progress texts, the server information where the list lacks it, and the decision.
     // 1 download, 0 current, -1 the information could not be had.
-    int DecideItem(DownFileItem& item, int n, int nCount);
+    int DecideItem(DownFileItem& item, int n, int nCount, const CTargetCheck* pKnown = nullptr);
     // Deletes what a download cut off by the end of its process left beside a current item.
     // Only when a run may have left such files (see LeftOverMarkerPath) is each folder looked
     // at, once per run; only a folder holding such files gets a delete per item.

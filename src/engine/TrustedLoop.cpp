@@ -302,11 +302,8 @@ namespace {
 std::vector<CSyncEngine::CTargetCheck> CheckTargets(const DownFileItemList& items) {
     std::vector<CSyncEngine::CTargetCheck> checks(items.size());
     auto check = [&](std::size_t nFirst, std::size_t nEnd) {
-        for (std::size_t i = nFirst; i < nEnd; ++i) {
-            checks[i].bFound = plat::GetFileStatus(items[i]->m_strTargetFile, checks[i].status);
-            if (!checks[i].bFound)
-                checks[i].nError = plat::LastErrorCode();
-        }
+        for (std::size_t i = nFirst; i < nEnd; ++i)
+            checks[i] = CSyncEngine::CheckTarget(items[i]->m_strTargetFile);
     };
     constexpr std::size_t kSplitFrom = 256; // below it a thread costs more than it saves
     const std::size_t nHalf = items.size() >= kSplitFrom ? items.size() / 2 : items.size();
@@ -336,10 +333,7 @@ int CSyncEngine::DownloadFilesTrusted() {
         nCount,
         [&](CSyncEngine& engine, int i) {
             const std::size_t n = static_cast<std::size_t>(i);
-            if (m_DownFileItemList[n]->m_nFileType != kFileTypeDel)
-                engine.m_pKnownTarget = &targets[n];
-            decisions[n] = engine.DecideItem(*m_DownFileItemList[n], i + 1, nCount);
-            engine.m_pKnownTarget = nullptr;
+            decisions[n] = engine.DecideItem(*m_DownFileItemList[n], i + 1, nCount, &targets[n]);
             return true;
         },
         [&](int i, bool) {

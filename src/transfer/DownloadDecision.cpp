@@ -7,7 +7,15 @@
 
 #include <cstdint>
 
-int CSyncEngine::IsFileToDownload(const DownFileItem& item) {
+CSyncEngine::CTargetCheck CSyncEngine::CheckTarget(const std::string& path) {
+    CTargetCheck target;
+    target.bFound = plat::GetFileStatus(path, target.status);
+    if (!target.bFound)
+        target.nError = plat::LastErrorCode();
+    return target;
+}
+
+int CSyncEngine::IsFileToDownload(const DownFileItem& item, const CTargetCheck* pKnown) {
     if (item.m_nFileType == kFileTypeDel) {
         WriteLog(g_pMyLog, 1, "CCobaltSyncThread::IsFileToDownload> File(%s) is Delete Type File",
                  item.m_strServerFile.c_str());
@@ -17,15 +25,10 @@ int CSyncEngine::IsFileToDownload(const DownFileItem& item) {
     const bool bServerTime = ModifyTimeToEpoch(item.m_strModifyTime, tServer);
     const std::int64_t nServerSize = AtoiValue(item.m_strFileSize);
 
-    plat::FileStatus status;
-    const CTargetCheck* pKnown = m_pKnownTarget;
-    m_pKnownTarget = nullptr;
-    const bool bFound =
-        pKnown != nullptr ? pKnown->bFound : plat::GetFileStatus(item.m_strTargetFile, status);
-    if (pKnown != nullptr)
-        status = pKnown->status;
-    if (!bFound) {
-        const int nError = pKnown != nullptr ? pKnown->nError : plat::LastErrorCode();
+    const CTargetCheck target = pKnown != nullptr ? *pKnown : CheckTarget(item.m_strTargetFile);
+    const plat::FileStatus& status = target.status;
+    if (!target.bFound) {
+        const int nError = target.nError;
         if (nError != plat::kErrFileNotFound) {
             WriteLog(g_pMyLog, 1,
                      "CCobaltSyncThread::IsFileToDownload> Local File Check : GetStatus(%s) "
