@@ -46,6 +46,36 @@ void CSyncEngine::LogConnectionsSetting() {
              text.c_str(), m_pConfig->m_nConnections);
 }
 
+void CSyncEngine::PipelineItemHeads() {
+    m_pHeadAnswers.reset();
+    if (ConnectionCount() < 2 || m_pConnection == nullptr)
+        return;
+    std::vector<std::string> paths;
+    for (const auto& item : m_DownFileItemList) {
+        if (item->m_strFileSize.empty() || item->m_strModifyTime.empty())
+            paths.push_back(EncodeUrl(ReplaceAll(
+                m_pConfig->m_strDownloadBaseUrl + "/" + item->m_strServerFile, "\\", "/")));
+    }
+    std::vector<plat::HttpHeadAnswer> answers;
+    // With the run's own connection, which stays open, CONNECTIONS in all.
+    if (paths.size() < 2 ||
+        !m_pConnection->PipelineHeads(paths, kAcceptTypes, ConnectionCount() - 1, answers))
+        return;
+    auto known = std::make_shared<CHeadAnswers>();
+    std::string time;
+    std::string size;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const plat::HttpHeadAnswer& answer = answers[i];
+        if (answer.nStatus == 200 && answer.QueryHeader("Last-Modified", time) &&
+            answer.QueryHeader("Content-Length", size))
+            known->emplace(paths[i], std::make_pair(time, size));
+    }
+    WriteLog(g_pMyLog, 1,
+             "CSyncEngine::DownloadFilesInListFromServer> Pipelined HEAD Answers = %d Of %d",
+             static_cast<int>(known->size()), static_cast<int>(paths.size()));
+    m_pHeadAnswers = std::move(known);
+}
+
 void CSyncEngine::AddFormattedRow(int nKind, const std::string& text) {
     m_strStatusMsg = text;
     View().AddStatusRow(nKind, m_strStatusMsg);
@@ -233,6 +263,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
             EndLeftOverCheck(nResult == 1);
             return nResult;
         }
+        PipelineItemHeads();
         const int nReported = ForEachItem(
             nCount,
             [this, nCount](CSyncEngine& engine, int i) {

@@ -85,6 +85,7 @@ int CSyncEngine::ForEachItem(int nCount,
             break;
         worker->m_bTrusted = m_bTrusted;
         worker->m_bLeftOversPossible = m_bLeftOversPossible;
+        worker->m_pHeadAnswers = m_pHeadAnswers;
         workers.push_back(std::move(worker));
     }
     // The first worker goes on on this engine's connection: N connections in all.
@@ -111,7 +112,7 @@ int CSyncEngine::ForEachItem(int nCount,
         }
         return nCount;
     }
-    const int nWindow = 4 * static_cast<int>(workers.size());
+    const int nWindow = 16 * static_cast<int>(workers.size());
     std::mutex mutex;
     std::condition_variable forWorkers;  // an item to take, or the end
     std::condition_variable forReporter; // the item in turn is done, or a worker ended
@@ -121,6 +122,7 @@ int CSyncEngine::ForEachItem(int nCount,
     int nAlive = nWorking;                           // worker threads not ended
     int nBusy = 0;                                   // workers inside an item
     std::multiset<std::string> targetsInFlight;      // with targetOf: the items' targets
+    int nTargetWaits = 0; // workers waiting for an item of their target to end
     int nNext = 0;
     int nReported = 0;
     bool bTaking = true;
@@ -152,7 +154,8 @@ int CSyncEngine::ForEachItem(int nCount,
                         --nBusy;
                         if (targetOf) {
                             targetsInFlight.erase(targetsInFlight.find(doneTarget));
-                            forWorkers.notify_all(); // an item of the same target may wait
+                            if (nTargetWaits > 0)
+                                forWorkers.notify_all(); // an item of the same target waits
                         }
                         if (nNext >= nCount)
                             forWorkers.notify_all(); // the idle ones see whether anything is left
@@ -195,10 +198,12 @@ int CSyncEngine::ForEachItem(int nCount,
                     ++nBusy;
                     if (targetOf) {
                         doneTarget = targetOf(i);
+                        ++nTargetWaits;
                         forWorkers.wait(lock, [&] {
                             return !bTaking || m_nRequestStopFlag != 0 ||
                                    targetsInFlight.count(doneTarget) == 0;
                         });
+                        --nTargetWaits;
                         if (!bTaking || m_nRequestStopFlag != 0) {
                             --nBusy;
                             return;

@@ -18,6 +18,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 class CSyncEngine {
@@ -86,6 +88,14 @@ public:
                           int& nFileSize);
     // The same for an item below the download base; fills its time and size on success.
     int GetItemServerFileInfo(DownFileItem& item);
+    // With CONNECTIONS > 1: the HEADs of every item without list times, pipelined on
+    // CONNECTIONS - 1 connections besides the run's own before the items' turns; the answers
+    // that bring a time and a size are kept in m_pHeadAnswers for GetServerFileInfo, which
+    // asks the server again for any other path.
+    void PipelineItemHeads();
+    // Request path (as GetServerFileInfo escapes it): Last-Modified and Content-Length texts.
+    using CHeadAnswers = std::unordered_map<std::string, std::pair<std::string, std::string>>;
+    std::shared_ptr<const CHeadAnswers> m_pHeadAnswers; // shared with the worker engines
     // Non-ASCII bytes of a path as %XX escapes (the UTF-8 form of each character).
     static std::string EncodeUrl(const std::string& strText);
     // An HTTP date as seconds since 1970 in the local-time sense, with the +9 hour shift.

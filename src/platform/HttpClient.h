@@ -13,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plat {
@@ -74,6 +75,14 @@ public:
     virtual void Close() = 0;
 };
 
+// The answer to one pipelined HEAD (CHttpConnection::PipelineHeads).
+struct HttpHeadAnswer {
+    int nStatus = 0; // 0: no answer came
+    std::vector<std::pair<std::string, std::string>> headers;
+    // The text of the first header of that name (without case); false when absent.
+    bool QueryHeader(const std::string& name, std::string& value) const;
+};
+
 class CHttpConnection {
 public:
     virtual ~CHttpConnection() = default;
@@ -86,6 +95,21 @@ public:
     virtual std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
                                                       const std::string& objectPath,
                                                       const char* const* acceptTypes) = 0;
+    // HEAD requests for objectPaths (escaped as OpenRequest escapes them, with the same
+    // Accept and user agent), sent on up to nStreams connections of their own without waiting
+    // for each answer (HTTP/1.1 pipelining): answers[i] answers objectPaths[i], with nStatus
+    // 0 where none came (for the caller to ask again with OpenRequest). Redirects are not
+    // followed and answers never come from a cache. A connection the server ends is opened
+    // again for the requests it left; one that brings no answer at all gives them to the
+    // others. Only plain HTTP that goes straight to the server is pipelined: false, with
+    // nothing sent, over HTTPS or a proxy, when the host has no IPv4 address, or for a
+    // connection type that does not pipeline.
+    virtual bool PipelineHeads(const std::vector<std::string>& objectPaths,
+                               const char* const* acceptTypes, int nStreams,
+                               std::vector<HttpHeadAnswer>& answers) {
+        (void)objectPaths, (void)acceptTypes, (void)nStreams, (void)answers;
+        return false;
+    }
 };
 
 class CHttpSession {

@@ -51,6 +51,15 @@ std::int64_t CSyncEngine::ParseHttpDate(const std::string& strText) {
 int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string& strModifyTime,
                                    int& nFileSize) {
     const std::string encoded = EncodeUrl(strObjectPath);
+    if (m_pHeadAnswers != nullptr) {
+        const auto known = m_pHeadAnswers->find(encoded);
+        if (known != m_pHeadAnswers->end()) {
+            m_nLastHttpStatus = 200;
+            strModifyTime = FormatModifyTime(ParseHttpDate(known->second.first));
+            nFileSize = AtoiValue(known->second.second);
+            return 0;
+        }
+    }
     try {
         std::unique_ptr<plat::CHttpRequest> request =
             m_pConnection != nullptr ? m_pConnection->OpenRequest("HEAD", encoded, kAcceptTypes)

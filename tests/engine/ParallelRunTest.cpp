@@ -130,8 +130,10 @@ TEST_F(ParallelRunTest, FourConnectionsReportInListOrder) {
     ASSERT_EQ(positions.size(), static_cast<std::size_t>(kItems));
     for (int i = 0; i < kItems; ++i)
         EXPECT_EQ(positions[static_cast<std::size_t>(i)], i + 1);
-    // Four connections, and one more after the dropped one; each carries many requests.
-    EXPECT_LE(server.ConnectionCount(), 5);
+    // Three connections besides the run's own for the pipelined HEADs, which end before the
+    // items' turns; then the run's own and three for the downloads, and one more after the
+    // dropped one. Never more than four at a time; each carries many requests.
+    EXPECT_LE(server.ConnectionCount(), 8);
     std::map<int, int> perConnection;
     for (const HttpRequestSeen& request : server.Requests())
         ++perConnection[request.nConnection];
@@ -143,14 +145,28 @@ TEST_F(ParallelRunTest, FourConnectionsReportInListOrder) {
     for (std::size_t i = 0; i < 4; ++i)
         EXPECT_GT(counts[i], 2) << "connection " << i; // every one of the four is reused
 
-    // A run with nothing to do keeps to four connections.
+    // The next run asks for every item once, in the pipelined HEADs, and again one by one
+    // only where that answer was no 200 with a time and a size (the 404).
     const int before = server.ConnectionCount();
+    const std::size_t nRequestsBefore = server.Requests().size();
     server.SetHandler(
         [this](const HttpRequestSeen& request) { return server.FolderResponse(request); });
     kstest::FakeView second;
     second.SetMessageBoxAnswer(kIdNo);
     Run(second);
-    EXPECT_LE(server.ConnectionCount() - before, 4);
+    std::map<std::string, int> heads;
+    const std::vector<HttpRequestSeen> requests = server.Requests();
+    for (std::size_t i = nRequestsBefore; i < requests.size(); ++i) {
+        if (requests[i].strMethod == "HEAD" && requests[i].strTarget != "/base/_listfile.txt")
+            ++heads[requests[i].strTarget];
+    }
+    ASSERT_EQ(heads.size(), static_cast<std::size_t>(kItems));
+    for (const auto& head : heads)
+        EXPECT_EQ(head.second, head.first == "/base/" + Name(30) ? 2 : 1) << head.first;
+    EXPECT_LE(server.ConnectionCount() - before, 6);
+    EXPECT_THAT(log.Messages(),
+                Contains("CSyncEngine::DownloadFilesInListFromServer> Pipelined HEAD Answers = 39 "
+                         "Of 40"));
 }
 
 TEST_F(ParallelRunTest, StopEndsTheTransfersInFlight) {

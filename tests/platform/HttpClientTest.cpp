@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -377,6 +378,95 @@ TEST_F(HttpClientTest, LoopbackNeverGoesThroughAProxy) {
     ScopedEnv noProxy("no_proxy", "");
     Reopen(Timeouts(5000, 10000));
     ExpectSmallFileServed();
+}
+
+// ---- Pipelined HEADs ----------------------------------------------------------------------
+
+TEST_F(HttpClientTest, PipelinedHeadsAnswerEveryPathWhateverTheServerDoesWithItsConnections) {
+    constexpr int kPaths = 150; // more than one stream keeps in flight
+    std::vector<std::string> paths;
+    for (int i = 0; i < kPaths; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".bin";
+        ASSERT_TRUE(
+            kstest::WriteFileBytes(m_root / name, std::string(static_cast<std::size_t>(i), 'x')));
+        paths.push_back("/" + name);
+    }
+    paths[7] = "/missing.bin";
+    using Script = std::function<void(HttpScriptedResponse&, const HttpRequestSeen&, int nRequest)>;
+    const struct Case {
+        const char* name;
+        Script script;
+    } cases[] = {
+        {"every connection kept", nullptr},
+        {"every tenth answer ends its connection",
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int n) { r.bClose = n % 10 == 0; }},
+        {"every answer ends its connection",
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int) { r.bClose = true; }},
+        {"the second connection closed without an answer",
+         [](HttpScriptedResponse& r, const HttpRequestSeen& q, int) {
+             r.bCloseBeforeHeaders = q.nConnection == 2;
+         }},
+        {"the second and third connections held without an answer",
+         [](HttpScriptedResponse& r, const HttpRequestSeen& q, int) {
+             r.bStallBeforeHeaders = q.nConnection > 1;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kstest::TestHttpServer server;
+        server.ServeFolder(m_root.Path());
+        std::atomic<int> nRequests{0};
+        server.SetHandler([&](const HttpRequestSeen& request) {
+            HttpScriptedResponse response = server.FolderResponse(request);
+            if (request.strTarget == "/p9.bin") {
+                response.nStatus = 302; // not followed: the answer is the redirect
+                response.headers = {{"Location", "/p10.bin"}};
+            }
+            if (c.script)
+                c.script(response, request, ++nRequests);
+            return response;
+        });
+        auto connection = m_session->Connect("127.0.0.1", server.Port());
+        ASSERT_NE(connection, nullptr);
+        std::vector<plat::HttpHeadAnswer> answers;
+        ASSERT_TRUE(connection->PipelineHeads(paths, kAcceptAll, 3, answers));
+        server.ReleaseStalls();
+        ASSERT_EQ(answers.size(), paths.size());
+        for (int i = 0; i < kPaths; ++i) {
+            const plat::HttpHeadAnswer& answer = answers[static_cast<std::size_t>(i)];
+            const int expected = i == 7 ? 404 : i == 9 ? 302 : 200;
+            ASSERT_EQ(answer.nStatus, expected) << paths[static_cast<std::size_t>(i)];
+            std::string length;
+            std::string modified;
+            if (expected == 200) {
+                EXPECT_TRUE(answer.QueryHeader("content-length", length));
+                EXPECT_EQ(length, std::to_string(i));
+                EXPECT_TRUE(answer.QueryHeader("Last-Modified", modified));
+            }
+        }
+        EXPECT_LE(server.ConnectionCount(), c.script ? kPaths + 3 : 3);
+        // The requests are those of OpenRequest.
+        const HttpRequestSeen seen = server.Requests().front();
+        EXPECT_EQ(seen.strMethod, "HEAD");
+        EXPECT_EQ(seen.strVersion, "HTTP/1.1");
+        EXPECT_EQ(seen.headers.at("user-agent"), kAgent);
+        EXPECT_EQ(seen.headers.at("accept"), "*/*");
+        EXPECT_EQ(seen.headers.at("host"), "127.0.0.1:" + std::to_string(server.Port()));
+    }
+}
+
+TEST_F(HttpClientTest, PipelinedHeadsNeverGoAroundAProxyOrTls) {
+    std::vector<plat::HttpHeadAnswer> answers;
+#ifndef _WIN32
+    ScopedEnv proxy("http_proxy", "http://192.0.2.1:3128");
+    Reopen(Timeouts(5000, 10000));
+    auto remote = m_session->Connect("192.0.2.1", 80);
+    ASSERT_NE(remote, nullptr);
+    EXPECT_FALSE(remote->PipelineHeads({"/small.txt", "/small.txt"}, kAcceptAll, 2, answers));
+#endif
+    auto secure = m_session->Connect("127.0.0.1", m_server.Port(), true);
+    ASSERT_NE(secure, nullptr);
+    EXPECT_FALSE(secure->PipelineHeads({"/small.txt", "/small.txt"}, kAcceptAll, 2, answers));
 }
 
 // ---- Transport failures -------------------------------------------------------------------

@@ -4,6 +4,7 @@
 // pauses the transfer while the small buffer is full, so a body never sits in memory whole.
 #include "platform/HttpClient.h"
 #include "platform/HttpPath.h"
+#include "platform/HttpPipeline.h"
 
 #include <curl/curl.h>
 
@@ -89,6 +90,8 @@ struct CurlConnection {
     std::string strBaseUrl; // "http://host:port" or "https://host:port"
     bool bSecure = false;
     bool bLoopback = false;
+    std::string strHost;
+    int nPort = 0;
     std::string strAgent;
     HttpTimeouts timeouts;
     // The request whose transfer the easy handle carries now, if any.
@@ -507,7 +510,30 @@ public:
                                               std::move(accept));
     }
 
+    bool PipelineHeads(const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
+                       int nStreams, std::vector<HttpHeadAnswer>& answers) override {
+        if (m_connection->bSecure || (!m_connection->bLoopback && ProxyInEnvironment()))
+            return false;
+        HeadPipelineTarget target;
+        target.strHost = m_connection->strHost;
+        target.nPort = m_connection->nPort;
+        target.strAgent = m_connection->strAgent;
+        return RunHeadPipeline(target, m_connection->timeouts, objectPaths, acceptTypes, nStreams,
+                               answers);
+    }
+
 private:
+    // Whether libcurl could take a proxy from the environment for a plain HTTP request (an
+    // exception in NO_PROXY is not looked into: such a host is simply not pipelined).
+    static bool ProxyInEnvironment() {
+        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
+            const char* value = std::getenv(name);
+            if (value != nullptr && *value != '\0')
+                return true;
+        }
+        return false;
+    }
+
     std::shared_ptr<CurlConnection> m_connection;
 };
 
@@ -530,6 +556,8 @@ public:
         connection->strBaseUrl = (bSecure ? "https://" : "http://") +
                                  (bIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(nPort);
         connection->bLoopback = IsLoopback(host);
+        connection->strHost = host;
+        connection->nPort = nPort;
         connection->strAgent = m_strAgent;
         connection->timeouts = m_timeouts;
         return std::make_unique<CCurlConnection>(std::move(connection));

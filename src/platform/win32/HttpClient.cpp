@@ -4,6 +4,7 @@
 // set as well; on Windows whichever ends first reports.
 #include "platform/HttpClient.h"
 #include "platform/HttpPath.h"
+#include "platform/HttpPipeline.h"
 #include "platform/win32/WinText.h"
 
 #include <windows.h>
@@ -451,8 +452,17 @@ private:
 
 class CWinInetConnection : public CHttpConnection {
 public:
-    CWinInetConnection(CSharedInternetHandle connection, const HttpTimeouts& timeouts, bool bSecure)
-        : m_connection(std::move(connection)), m_timeouts(timeouts), m_bSecure(bSecure) {}
+    CWinInetConnection(CSharedInternetHandle connection, const HttpTimeouts& timeouts, bool bSecure,
+                       HeadPipelineTarget target)
+        : m_connection(std::move(connection)), m_timeouts(timeouts), m_bSecure(bSecure),
+          m_target(std::move(target)) {}
+
+    bool PipelineHeads(const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
+                       int nStreams, std::vector<HttpHeadAnswer>& answers) override {
+        if (m_bSecure || (!IsLoopback(m_target.strHost) && MayUseProxy()))
+            return false;
+        return RunHeadPipeline(m_target, m_timeouts, objectPaths, acceptTypes, nStreams, answers);
+    }
 
     std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
                                               const std::string& objectPath,
@@ -489,15 +499,37 @@ public:
     }
 
 private:
+    // WinINet never sends a loopback request through a proxy.
+    static bool IsLoopback(const std::string& host) {
+        return host == "localhost" || host.compare(0, 4, "127.") == 0;
+    }
+    // Whether the system's settings may send a request through a proxy: a proxy server, a
+    // configuration script or the automatic detection (which may find one) is set.
+    static bool MayUseProxy() {
+        INTERNET_PER_CONN_OPTIONW option{};
+        option.dwOption = INTERNET_PER_CONN_FLAGS;
+        INTERNET_PER_CONN_OPTION_LISTW list{};
+        list.dwSize = sizeof list;
+        list.dwOptionCount = 1;
+        list.pOptions = &option;
+        DWORD size = sizeof list;
+        if (!::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
+            return true;
+        return (option.Value.dwValue &
+                (PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL | PROXY_TYPE_AUTO_DETECT)) != 0;
+    }
+
     CSharedInternetHandle m_connection;
     HttpTimeouts m_timeouts;
     bool m_bSecure;
+    HeadPipelineTarget m_target;
 };
 
 class CWinInetSession : public CHttpSession {
 public:
-    CWinInetSession(HINTERNET session, const HttpTimeouts& timeouts)
-        : m_session(session, InternetHandleCloser()), m_timeouts(timeouts) {}
+    CWinInetSession(HINTERNET session, const HttpTimeouts& timeouts, std::string agent)
+        : m_session(session, InternetHandleCloser()), m_timeouts(timeouts),
+          m_strAgent(std::move(agent)) {}
 
     std::unique_ptr<CHttpConnection> Connect(const std::string& host, int nPort,
                                              bool bSecure) override {
@@ -511,12 +543,18 @@ public:
         CSharedInternetHandle session = m_session;
         CSharedInternetHandle shared(
             connection, [session](HINTERNET handle) { ::InternetCloseHandle(handle); });
-        return std::make_unique<CWinInetConnection>(std::move(shared), m_timeouts, bSecure);
+        HeadPipelineTarget target;
+        target.strHost = host;
+        target.nPort = nPort;
+        target.strAgent = m_strAgent;
+        return std::make_unique<CWinInetConnection>(std::move(shared), m_timeouts, bSecure,
+                                                    std::move(target));
     }
 
 private:
     CSharedInternetHandle m_session;
     HttpTimeouts m_timeouts;
+    std::string m_strAgent;
 };
 
 } // namespace
@@ -534,7 +572,7 @@ std::unique_ptr<CHttpSession> OpenHttpSession(const std::string& agent,
     SetTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.nConnectMs);
     SetTimeout(session.get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts.nReceiveMs);
     SetTimeout(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.nReceiveMs);
-    return std::make_unique<CWinInetSession>(session.release(), timeouts);
+    return std::make_unique<CWinInetSession>(session.release(), timeouts, agent);
 }
 
 } // namespace plat
