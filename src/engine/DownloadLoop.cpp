@@ -59,7 +59,8 @@ void CSyncEngine::PipelineItemHeads() {
     std::vector<plat::HttpHeadAnswer> answers;
     // With the run's own connection, which stays open, CONNECTIONS in all.
     if (paths.size() < 2 ||
-        !m_pConnection->PipelineHeads(paths, kAcceptTypes, ConnectionCount() - 1, answers))
+        !m_pConnection->PipelineHeads(paths, kAcceptTypes, {"Last-Modified", "Content-Length"},
+                                      ConnectionCount() - 1, answers))
         return;
     auto known = std::make_shared<CHeadAnswers>();
     std::string time;

@@ -77,8 +77,8 @@ public:
 
 // The answer to one pipelined HEAD (CHttpConnection::PipelineHeads).
 struct HttpHeadAnswer {
-    int nStatus = 0; // 0: no answer came
-    std::vector<std::pair<std::string, std::string>> headers;
+    int nStatus = 0;                                          // 0: no answer came
+    std::vector<std::pair<std::string, std::string>> headers; // those asked to be kept
     // The text of the first header of that name (without case); false when absent.
     bool QueryHeader(const std::string& name, std::string& value) const;
 };
@@ -97,17 +97,19 @@ public:
                                                       const char* const* acceptTypes) = 0;
     // HEAD requests for objectPaths (escaped as OpenRequest escapes them, with the same
     // Accept and user agent), sent on up to nStreams connections of their own without waiting
-    // for each answer (HTTP/1.1 pipelining): answers[i] answers objectPaths[i], with nStatus
-    // 0 where none came (for the caller to ask again with OpenRequest). Redirects are not
+    // for each answer (HTTP/1.1 pipelining): answers[i] answers objectPaths[i] with its status
+    // and the headers named in keepHeaders, nStatus 0 where none came (for the caller to ask
+    // again with OpenRequest). Redirects are not
     // followed and answers never come from a cache. A connection the server ends is opened
     // again for the requests it left; one that brings no answer at all gives them to the
     // others. Only plain HTTP that goes straight to the server is pipelined: false, with
     // nothing sent, over HTTPS or a proxy, when the host has no IPv4 address, or for a
     // connection type that does not pipeline.
     virtual bool PipelineHeads(const std::vector<std::string>& objectPaths,
-                               const char* const* acceptTypes, int nStreams,
+                               const char* const* acceptTypes,
+                               const std::vector<std::string>& keepHeaders, int nStreams,
                                std::vector<HttpHeadAnswer>& answers) {
-        (void)objectPaths, (void)acceptTypes, (void)nStreams, (void)answers;
+        (void)objectPaths, (void)acceptTypes, (void)keepHeaders, (void)nStreams, (void)answers;
         return false;
     }
 };

@@ -17,7 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kDepth = 256;      // requests in flight on one stream
+constexpr std::size_t kDepth = 256;     // requests in flight on one stream
 constexpr int kSliceMs = 100;           // the stop flag is looked at this often
 constexpr int kFirstAnswerMs = 3000;    // a stream without any answer by then is given up
 constexpr std::size_t kHeadMax = 65536; // longest response head taken
@@ -60,7 +60,8 @@ constexpr std::size_t kNotHttp = std::string::npos;
 
 // The response head at the start of text: its length with the blank line that ends it,
 // kIncomplete when it has not all come, kNotHttp when text is no HTTP/1.x response.
-std::size_t ParseHead(std::string_view text, CParsedHead& head) {
+std::size_t ParseHead(std::string_view text, const std::vector<std::string>& keep,
+                      CParsedHead& head) {
     head = CParsedHead();
     std::size_t pos = 0;
     bool bFirst = true;
@@ -100,7 +101,9 @@ std::size_t ParseHead(std::string_view text, CParsedHead& head) {
             else if (bHttp10 && HasToken(value, "keep-alive"))
                 head.bKeepAlive = true;
         }
-        head.headers.emplace_back(std::string(name), std::string(value));
+        if (std::any_of(keep.begin(), keep.end(),
+                        [&](const std::string& kept) { return EqualNoCase(kept, name); }))
+            head.headers.emplace_back(std::string(name), std::string(value));
     }
 }
 
@@ -119,8 +122,9 @@ struct CStream {
 class CPipeline {
 public:
     CPipeline(const std::string& address, int nPort, const HttpTimeouts& timeouts,
-              std::vector<HttpHeadAnswer>& answers)
-        : m_strAddress(address), m_nPort(nPort), m_timeouts(timeouts), m_answers(answers) {}
+              const std::vector<std::string>& keepHeaders, std::vector<HttpHeadAnswer>& answers)
+        : m_strAddress(address), m_nPort(nPort), m_timeouts(timeouts), m_keep(keepHeaders),
+          m_answers(answers) {}
 
     void Run(const std::vector<std::string>& requests, int nStreams) {
         for (std::size_t i = 0; i < requests.size(); ++i)
@@ -245,7 +249,8 @@ private:
         std::size_t pos = 0;
         CParsedHead head;
         for (bool bLast = false; !bLast;) {
-            const std::size_t length = ParseHead(std::string_view(stream.in).substr(pos), head);
+            const std::size_t length =
+                ParseHead(std::string_view(stream.in).substr(pos), m_keep, head);
             if (length == kIncomplete)
                 break;
             if (length == kNotHttp || stream.inFlight.empty()) {
@@ -298,6 +303,7 @@ private:
     std::string m_strAddress;
     int m_nPort;
     const HttpTimeouts& m_timeouts;
+    const std::vector<std::string>& m_keep;
     std::vector<HttpHeadAnswer>& m_answers;
     std::deque<std::size_t> m_todo;
     std::vector<CStream> m_streams;
@@ -318,7 +324,8 @@ bool HttpHeadAnswer::QueryHeader(const std::string& name, std::string& value) co
 
 bool RunHeadPipeline(const HeadPipelineTarget& target, const HttpTimeouts& timeouts,
                      const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
-                     int nStreams, std::vector<HttpHeadAnswer>& answers) {
+                     const std::vector<std::string>& keepHeaders, int nStreams,
+                     std::vector<HttpHeadAnswer>& answers) {
     answers.assign(objectPaths.size(), HttpHeadAnswer());
     std::string address;
     if (!ResolveFirstIpv4(target.strHost, address))
@@ -337,7 +344,7 @@ bool RunHeadPipeline(const HeadPipelineTarget& target, const HttpTimeouts& timeo
     requests.reserve(objectPaths.size());
     for (const std::string& path : objectPaths)
         requests.push_back("HEAD " + HttpRequestPath(path) + tail);
-    CPipeline(address, target.nPort, timeouts, answers).Run(requests, nStreams);
+    CPipeline(address, target.nPort, timeouts, keepHeaders, answers).Run(requests, nStreams);
     return true;
 }
 

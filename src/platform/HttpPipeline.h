@@ -18,6 +18,7 @@ struct HeadPipelineTarget {
 // CHttpConnection::PipelineHeads for target; false when the host has no IPv4 address.
 bool RunHeadPipeline(const HeadPipelineTarget& target, const HttpTimeouts& timeouts,
                      const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
-                     int nStreams, std::vector<HttpHeadAnswer>& answers);
+                     const std::vector<std::string>& keepHeaders, int nStreams,
+                     std::vector<HttpHeadAnswer>& answers);
 
 } // namespace plat

@@ -511,15 +511,16 @@ public:
     }
 
     bool PipelineHeads(const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
-                       int nStreams, std::vector<HttpHeadAnswer>& answers) override {
+                       const std::vector<std::string>& keepHeaders, int nStreams,
+                       std::vector<HttpHeadAnswer>& answers) override {
         if (m_connection->bSecure || (!m_connection->bLoopback && ProxyInEnvironment()))
             return false;
         HeadPipelineTarget target;
         target.strHost = m_connection->strHost;
         target.nPort = m_connection->nPort;
         target.strAgent = m_connection->strAgent;
-        return RunHeadPipeline(target, m_connection->timeouts, objectPaths, acceptTypes, nStreams,
-                               answers);
+        return RunHeadPipeline(target, m_connection->timeouts, objectPaths, acceptTypes,
+                               keepHeaders, nStreams, answers);
     }
 
 private:

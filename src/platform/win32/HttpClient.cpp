@@ -458,10 +458,12 @@ public:
           m_target(std::move(target)) {}
 
     bool PipelineHeads(const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
-                       int nStreams, std::vector<HttpHeadAnswer>& answers) override {
+                       const std::vector<std::string>& keepHeaders, int nStreams,
+                       std::vector<HttpHeadAnswer>& answers) override {
         if (m_bSecure || (!IsLoopback(m_target.strHost) && MayUseProxy()))
             return false;
-        return RunHeadPipeline(m_target, m_timeouts, objectPaths, acceptTypes, nStreams, answers);
+        return RunHeadPipeline(m_target, m_timeouts, objectPaths, acceptTypes, keepHeaders,
+                               nStreams, answers);
     }
 
     std::unique_ptr<CHttpRequest> OpenRequest(const std::string& verb,
