@@ -197,6 +197,8 @@ private:
     }
 
     void Write(CStream& stream, const std::vector<std::string>& requests) {
+        if (stream.inFlight.empty() && !m_todo.empty())
+            stream.since = Clock::now(); // the wait for an answer starts now
         while (stream.inFlight.size() < kDepth && !m_todo.empty()) {
             const std::size_t i = m_todo.front();
             m_todo.pop_front();
