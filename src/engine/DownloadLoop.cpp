@@ -278,12 +278,14 @@ int CSyncEngine::DownloadFilesInListFromServer() {
             [this](int i) {
                 return m_DownFileItemList[static_cast<std::size_t>(i)]->m_strTargetFile;
             });
+        m_pHeadAnswers.reset(); // they answered this loop's items only
         if (m_nRequestStopFlag != 0)
             WriteLog(g_pMyLog, 1,
                      "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                      m_nRequestStopFlag.load());
         EndLeftOverCheck(nResult == 1 && nReported == nCount);
     } catch (const plat::CHttpError& error) {
+        m_pHeadAnswers.reset();
         const std::string text = HttpErrorText(error);
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Error : %s",
                  text.c_str());
