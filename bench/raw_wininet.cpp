@@ -22,9 +22,9 @@ int main(int argc, char** argv) {
     if (paths == nullptr)
         return 1;
     HINTERNET session = ::InternetOpenA("raw", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET connection = ::InternetConnectA(session, host.c_str(),
-                                              static_cast<INTERNET_PORT>(port), nullptr, nullptr,
-                                              INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET connection =
+        ::InternetConnectA(session, host.c_str(), static_cast<INTERNET_PORT>(port), nullptr,
+                           nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     std::vector<char> buffer(block);
     char line[4096];
     unsigned long long total = 0;
@@ -33,9 +33,9 @@ int main(int argc, char** argv) {
         std::string path = line;
         while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
             path.pop_back();
-        HINTERNET request = ::HttpOpenRequestA(
-            connection, "GET", path.c_str(), "HTTP/1.1", nullptr, nullptr,
-            INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION, 0);
+        HINTERNET request =
+            ::HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.1", nullptr, nullptr,
+                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION, 0);
         if (request == nullptr || !::HttpSendRequestA(request, nullptr, 0, nullptr, 0))
             return 1;
         DWORD got = 0;

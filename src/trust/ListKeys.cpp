@@ -45,7 +45,7 @@ int LoadListKeys(const std::string& path, std::vector<plat::CP256PublicKey>& key
     std::vector<std::vector<std::uint8_t>> blocks;
     std::string other;
     if (bReadError || !DecodePemBlocks(text, "PUBLIC KEY", blocks, other)) {
-        why = bReadError     ? "it cannot be read"
+        why = bReadError      ? "it cannot be read"
               : other.empty() ? "it is not valid PEM"
                               : "it holds a " + other + ", not a public key";
         return kListKeysInvalid;
