@@ -46,6 +46,10 @@ void CSyncEngine::LogConnectionsSetting() {
              text.c_str(), m_pConfig->m_nConnections);
 }
 
+std::string CSyncEngine::ItemUrl(const DownFileItem& item) const {
+    return ReplaceAll(m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile, "\\", "/");
+}
+
 void CSyncEngine::PipelineItemHeads() {
     m_pHeadAnswers.reset();
     if (ConnectionCount() < 2 || m_pConnection == nullptr)
@@ -53,8 +57,7 @@ void CSyncEngine::PipelineItemHeads() {
     std::vector<std::string> paths;
     for (const auto& item : m_DownFileItemList) {
         if (item->m_strFileSize.empty() || item->m_strModifyTime.empty())
-            paths.push_back(EncodeUrl(ReplaceAll(
-                m_pConfig->m_strDownloadBaseUrl + "/" + item->m_strServerFile, "\\", "/")));
+            paths.push_back(EncodeUrl(ItemUrl(*item)));
     }
     std::vector<plat::HttpHeadAnswer> answers;
     // With the run's own connection, which stays open, CONNECTIONS in all.
@@ -84,8 +87,7 @@ void CSyncEngine::AddFormattedRow(int nKind, const std::string& text) {
 
 // Asks the server for an item's time and size; true when they are known afterwards.
 bool CSyncEngine::FetchItemServerInfo(DownFileItem& item) {
-    const std::string url =
-        ReplaceAll(m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile, "\\", "/");
+    const std::string url = ItemUrl(item);
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", url.c_str());
     std::string strTime;
     int nSize = 0;

@@ -224,6 +224,8 @@ private:
     // bGet: attempt returns the codes of a GET (else those of a HEAD).
     int WithRetries(const std::string& what, bool bGet, const std::function<int()>& attempt);
     bool FetchItemServerInfo(DownFileItem& item);
+    // The item's path below the download base, as its HEAD asks for it ("\" as "/").
+    std::string ItemUrl(const DownFileItem& item) const;
     void HandleFailedDownload(DownFileItem& item, int r);
     // Deletes a local file; a failure is logged as "<pszWho>> DeleteFile(...) Error" at nLevel
     // with the system's text (not when the file was missing and bQuietWhenMissing is set).

@@ -22,13 +22,6 @@ constexpr int kSliceMs = 100;           // the stop flag is looked at this often
 constexpr int kFirstAnswerMs = 3000;    // a stream without any answer by then is given up
 constexpr std::size_t kHeadMax = 65536; // longest response head taken
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-               return lower(x) == lower(y);
-           });
-}
-
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);

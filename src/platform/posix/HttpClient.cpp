@@ -9,7 +9,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -63,23 +62,11 @@ using CCurlEasy = std::unique_ptr<CURL, EasyCleanup>;
 using CCurlMulti = std::unique_ptr<CURLM, MultiCleanup>;
 using CCurlList = std::unique_ptr<curl_slist, SlistFree>;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos)
         return std::string();
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-bool IsLoopback(const std::string& host) {
-    return EqualNoCase(host, "localhost") || host.compare(0, 4, "127.") == 0 || host == "::1" ||
-           host == "[::1]";
 }
 
 class CCurlRequest;
@@ -556,7 +543,7 @@ public:
         connection->bSecure = bSecure;
         connection->strBaseUrl = (bSecure ? "https://" : "http://") +
                                  (bIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(nPort);
-        connection->bLoopback = IsLoopback(host);
+        connection->bLoopback = IsLoopbackHost(host);
         connection->strHost = host;
         connection->nPort = nPort;
         connection->strAgent = m_strAgent;

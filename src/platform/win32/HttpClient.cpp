@@ -460,7 +460,7 @@ public:
     bool PipelineHeads(const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
                        const std::vector<std::string>& keepHeaders, int nStreams,
                        std::vector<HttpHeadAnswer>& answers) override {
-        if (m_bSecure || (!IsLoopback(m_target.strHost) && MayUseProxy()))
+        if (m_bSecure || (!IsLoopbackHost(m_target.strHost) && MayUseProxy()))
             return false;
         return RunHeadPipeline(m_target, m_timeouts, objectPaths, acceptTypes, keepHeaders,
                                nStreams, answers);
@@ -501,10 +501,6 @@ public:
     }
 
 private:
-    // WinINet never sends a loopback request through a proxy.
-    static bool IsLoopback(const std::string& host) {
-        return host == "localhost" || host.compare(0, 4, "127.") == 0;
-    }
     // Whether the system's settings may send a request through a proxy: a proxy server, a
     // configuration script or the automatic detection (which may find one) is set.
     static bool MayUseProxy() {
