@@ -57,7 +57,7 @@ void CSyncEngine::PipelineItemHeads() {
     std::vector<std::string> paths;
     for (const auto& item : m_DownFileItemList) {
         if (item->m_strFileSize.empty() || item->m_strModifyTime.empty())
-            paths.push_back(EncodeUrl(ItemUrl(*item)));
+            paths.push_back(m_pfnEncodeUrl(ItemUrl(*item)));
     }
     std::vector<plat::HttpHeadAnswer> answers;
     // With the run's own connection, which stays open, CONNECTIONS in all.

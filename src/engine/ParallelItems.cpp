@@ -84,6 +84,7 @@ int CSyncEngine::ForEachItem(int nCount,
         if (worker->InitSyncEngine(m_pConfig) < 0)
             break;
         worker->m_bTrusted = m_bTrusted;
+        worker->m_pfnEncodeUrl = m_pfnEncodeUrl;
         worker->m_bLeftOversPossible = m_bLeftOversPossible;
         worker->m_pHeadAnswers = m_pHeadAnswers;
         workers.push_back(std::move(worker));

@@ -98,6 +98,12 @@ public:
     std::shared_ptr<const CHeadAnswers> m_pHeadAnswers; // shared with the worker engines
     // Non-ASCII bytes of a path as %XX escapes (the UTF-8 form of each character).
     static std::string EncodeUrl(const std::string& strText);
+    // EncodeUrl, and "%", "?" and "#" escaped too, so that every byte of a file name is part
+    // of the path the server looks up (never an escape, a query or a fragment).
+    static std::string EncodeUrlReserved(const std::string& strText);
+    // The encoding of this run's request paths, chosen with the mode: EncodeUrl for plain
+    // lists, EncodeUrlReserved for signed lists (whose names the operators' tool checks).
+    std::string (*m_pfnEncodeUrl)(const std::string&) = &CSyncEngine::EncodeUrl;
     // An HTTP date as seconds since 1970 in the local-time sense, with the +9 hour shift.
     static std::int64_t ParseHttpDate(const std::string& strText);
 

@@ -18,6 +18,7 @@ int CSyncEngine::LoadListKey() {
     std::string why;
     const int r = LoadListKeys(path, m_listKeys, why);
     m_bTrusted = r != kListKeysAbsent; // a broken key file never falls back to plain mode
+    m_pfnEncodeUrl = m_bTrusted ? &CSyncEngine::EncodeUrlReserved : &CSyncEngine::EncodeUrl;
     if (r == kListKeysInvalid) {
         WriteLog(g_pMyLog, 4, "CSyncEngine::LoadListKey> Invalid Key File(%s)", path.c_str());
         WriteLog(g_pMyLog, 4, "CSyncEngine::LoadListKey> Reason = %s", why.c_str());
@@ -34,7 +35,7 @@ bool CSyncEngine::FetchSignature(const std::string& path, std::string& signature
     try {
         std::unique_ptr<plat::CHttpRequest> request =
             m_pConnection != nullptr
-                ? m_pConnection->OpenRequest("GET", EncodeUrl(path), kAcceptTypes)
+                ? m_pConnection->OpenRequest("GET", m_pfnEncodeUrl(path), kAcceptTypes)
                 : nullptr;
         if (request == nullptr) {
             reason = "no request could be made for the signature";

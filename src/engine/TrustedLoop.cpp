@@ -115,7 +115,7 @@ int CSyncEngine::DownloadToStaging(const DownFileItem& item, const std::string& 
     try {
         std::unique_ptr<plat::CHttpRequest> request =
             m_pConnection != nullptr
-                ? m_pConnection->OpenRequest("GET", EncodeUrl(path), kAcceptTypes)
+                ? m_pConnection->OpenRequest("GET", m_pfnEncodeUrl(path), kAcceptTypes)
                 : nullptr;
         if (request == nullptr)
             return -1;

@@ -88,7 +88,7 @@ int CSyncEngine::SetDownFileModifyDate(const DownFileItem& item) {
 int CSyncEngine::OpenDownloadRequest(const std::string& path,
                                      std::unique_ptr<plat::CHttpRequest>& request) {
     if (m_pConnection != nullptr)
-        request = m_pConnection->OpenRequest("GET", EncodeUrl(path), kAcceptTypes);
+        request = m_pConnection->OpenRequest("GET", m_pfnEncodeUrl(path), kAcceptTypes);
     if (request == nullptr) {
         WriteLog(g_pMyLog, 4,
                  "CCobaltSyncEngine::DownloadOneFileFromServer> OpenRequest() Return NULL");

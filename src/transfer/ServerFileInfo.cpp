@@ -8,6 +8,7 @@
 #include "transfer/Transfer.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 const char* const kAcceptTypes[] = {"image/gif",
@@ -26,13 +27,15 @@ std::string HttpErrorText(const plat::CHttpError& error) {
     return text.substr(0, plat::Utf8FitLength(text, kHttpErrorTextMax));
 }
 
-std::string CSyncEngine::EncodeUrl(const std::string& strText) {
+namespace {
+
+std::string EscapeBytes(const std::string& strText, const char* pszAlsoEscaped) {
     static const char* const hex = "0123456789ABCDEF";
     std::string out;
     out.reserve(strText.size());
     for (const char c : strText) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
+        if (byte < 0x80 && (c == '\0' || std::strchr(pszAlsoEscaped, c) == nullptr)) {
             out += c;
         } else {
             out += '%';
@@ -43,6 +46,16 @@ std::string CSyncEngine::EncodeUrl(const std::string& strText) {
     return out;
 }
 
+} // namespace
+
+std::string CSyncEngine::EncodeUrl(const std::string& strText) {
+    return EscapeBytes(strText, "");
+}
+
+std::string CSyncEngine::EncodeUrlReserved(const std::string& strText) {
+    return EscapeBytes(strText, "%?#");
+}
+
 std::int64_t CSyncEngine::ParseHttpDate(const std::string& strText) {
     const auto tNow = static_cast<std::int64_t>(std::time(nullptr));
     return ParseHttpDateAt(strText, plat::GetLocalNow(), tNow);
@@ -50,7 +63,7 @@ std::int64_t CSyncEngine::ParseHttpDate(const std::string& strText) {
 
 int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string& strModifyTime,
                                    int& nFileSize) {
-    const std::string encoded = EncodeUrl(strObjectPath);
+    const std::string encoded = m_pfnEncodeUrl(strObjectPath);
     if (m_pHeadAnswers != nullptr) {
         const auto known = m_pHeadAnswers->find(encoded);
         if (known != m_pHeadAnswers->end()) {

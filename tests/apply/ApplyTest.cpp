@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <thread>
 
 #ifndef _WIN32
@@ -131,6 +132,44 @@ protected:
         return kstest::Exists(ApplyJournalPath(app.Path()));
     }
 };
+
+TEST_F(ApplyTest, SignedNamesWithPercentQueryAndFragmentSignsAreAskedForAsTheyStand) {
+    Publish("reserved", {"_listfile.txt", "_listfile.txt.sig"});
+    const std::map<std::string, std::string> names = {{"/base/100%41.txt", "file1.txt"},
+                                                      {"/base/what?.txt", "file2.txt"},
+                                                      {"/base/no#1.txt", "file3.txt"},
+                                                      {"/base/plain.txt", "file4.txt"}};
+    // A server's reading of a request target: the query cut off, then the escapes decoded.
+    const auto pathOf = [](const std::string& target) {
+        std::string path;
+        const std::string raw = target.substr(0, target.find('?'));
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '%' && i + 2 < raw.size()) {
+                path += static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                path += raw[i];
+            }
+        }
+        return path;
+    };
+    server.SetHandler([&](const HttpRequestSeen& request) {
+        const auto file = names.find(pathOf(request.strTarget));
+        if (file == names.end())
+            return server.FolderResponse(request);
+        HttpScriptedResponse response;
+        response.headers = {{"Last-Modified", "Sat, 06 Dec 2025 05:46:40 GMT"}};
+        response.strBody = kstest::ReadFileBytes(kstest::PkiPath("reserved/" + file->second));
+        return response;
+    });
+    kstest::FakeView view;
+    RunTrusted(*config, view);
+    for (const auto& file : names)
+        EXPECT_EQ(kstest::ReadFileBytes(app / file.second),
+                  kstest::ReadFileBytes(kstest::PkiPath("reserved/" + file.second)))
+            << file.first;
+    EXPECT_THAT(view.Rows(), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+}
 
 // The child of KilledAtEveryStepLeavesTheOldOrTheNewSet.
 TEST(ApplyChild, DISABLED_RunAndEndAtStep) {

@@ -98,6 +98,20 @@ printf '#serial=4\nbig.bin,big.bin,APP,FILE,"","",%s\n' \
     "$(sha256sum resume/big.bin | cut -d' ' -f1)" >resume/_listfile.txt
 sign resume/_listfile.txt key1
 
+# A signed list of server names with "%", "?" and "#" beside a plain one; the files lie here
+# under the local names the list gives them, which any file system takes.
+mkdir -p reserved
+{
+    printf '#serial=6\n'
+    i=0
+    for f in '100%41.txt' 'what?.txt' 'no#1.txt' plain.txt; do
+        i=$((i + 1))
+        printf 'content of %s\n' "$f" >"reserved/file$i.txt"
+        printf '%s,file%d.txt,APP,FILE,"","",%s\n' "$f" "$i" "$(sha256sum "reserved/file$i.txt" | cut -d' ' -f1)"
+    done
+} >reserved/_listfile.txt
+sign reserved/_listfile.txt key1
+
 # A signed list that names a new updater.
 mkdir -p self
 printf 'updater v2, signed' >self/KestrelSync.exe
