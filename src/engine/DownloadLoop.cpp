@@ -112,6 +112,8 @@ bool CSyncEngine::FetchItemServerInfo(DownFileItem& item) {
 // Reports a failed download and deletes what it left.
 void CSyncEngine::HandleFailedDownload(DownFileItem& item, int r) {
     item.m_nSyncOkFlag = 0;
+    if (m_nRequestStopFlag == kStopWithdrawn)
+        return; // another connection takes the item again
     WriteLog(g_pMyLog, 1,
              "CSyncEngine::DownloadFilesInListFromServer> DownloadOneFileFromServer() Fail, "
              "RetVal = %d",

@@ -7,6 +7,9 @@
 
 #include "diag/MyLog.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -60,6 +63,72 @@ private:
     CEvents& m_events;
 };
 
+std::int64_t SteadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Connections that have never answered while others do: a server that serves one connection
+// at a time (or a limit on the way) holds them without a word until the head time-out, and
+// the items they took hold up the run. Such a worker's requests are ended once its item has
+// waited several times as long as the longest item of an answering connection, and at least
+// kGraceMinMs, so that its item goes to the connections that work, at their speed.
+class CSilenceWatch {
+public:
+    explicit CSilenceWatch(std::size_t nWorkers) : m_slots(nWorkers) {}
+    // Worker k goes on on a connection that has answered before.
+    void SetProven(std::size_t k) { m_slots[k].bProven = true; }
+    void Begin(std::size_t k) { m_slots[k].nSinceMs = SteadyNowMs(); }
+    void End(std::size_t k, const CSyncEngine& engine) {
+        CSlot& slot = m_slots[k];
+        if (slot.bProven || engine.m_nResponses > 0) {
+            slot.bProven = true;
+            const std::int64_t nTook = SteadyNowMs() - slot.nSinceMs;
+            if (nTook > m_nLongestMs)
+                m_nLongestMs = nTook;
+        }
+        slot.nSinceMs = 0;
+    }
+    // Ends the requests of the silent connections whose items waited too long.
+    void Withdraw(const std::vector<std::unique_ptr<CSyncEngine>>& workers) {
+        const std::int64_t nNow = SteadyNowMs();
+        std::int64_t nLongest = m_nLongestMs;
+        bool bAnyProven = false;
+        for (std::size_t k = 0; k < workers.size(); ++k) {
+            if (!Proven(k, *workers[k]))
+                continue;
+            bAnyProven = true;
+            if (m_slots[k].nSinceMs != 0)
+                nLongest = std::max(nLongest, nNow - m_slots[k].nSinceMs);
+        }
+        const std::int64_t nGraceMs = std::max<std::int64_t>(kGraceMinMs, 4 * nLongest);
+        for (std::size_t k = 0; bAnyProven && k < workers.size(); ++k) {
+            const std::int64_t nSince = m_slots[k].nSinceMs;
+            if (Proven(k, *workers[k]) || nSince == 0 || nNow - nSince <= nGraceMs ||
+                workers[k]->m_nRequestStopFlag != 0)
+                continue;
+            WriteLog(g_pMyLog, 3,
+                     "CSyncEngine::DownloadFilesInListFromServer> Connection %d Brought No Answer "
+                     "In %lld ms, Its Item Goes To The Others",
+                     static_cast<int>(k + 1), static_cast<long long>(nNow - nSince));
+            workers[k]->m_nRequestStopFlag = CSyncEngine::kStopWithdrawn;
+        }
+    }
+
+private:
+    static constexpr std::int64_t kGraceMinMs = 250;
+    struct CSlot {
+        std::atomic<std::int64_t> nSinceMs{0}; // the start of the item in hand, 0 when idle
+        std::atomic<bool> bProven{false};      // the connection has answered
+    };
+    bool Proven(std::size_t k, const CSyncEngine& engine) const {
+        return m_slots[k].bProven || engine.m_nResponses > 0;
+    }
+    std::vector<CSlot> m_slots;
+    std::atomic<std::int64_t> m_nLongestMs{0};
+};
+
 struct CItemReport {
     CEvents events;
     bool bDone = false;
@@ -100,9 +169,11 @@ int CSyncEngine::ForEachItem(int nCount,
             }
         }
     } lend{*this, workers.size() > 1 ? workers[0].get() : nullptr};
+    CSilenceWatch silence(workers.size());
     if (lend.pWorker != nullptr) {
         std::swap(m_pConnection, lend.pWorker->m_pConnection);
         std::swap(m_pSession, lend.pWorker->m_pSession);
+        silence.SetProven(0);
     }
     if (workers.size() <= 1) {
         // One connection: this engine's own, item after item, until a stop.
@@ -129,7 +200,7 @@ int CSyncEngine::ForEachItem(int nCount,
     bool bTaking = true;
     std::vector<std::thread> threads;
     for (const auto& worker : workers) {
-        threads.emplace_back([&, engine = worker.get()] {
+        threads.emplace_back([&, engine = worker.get(), nSlot = threads.size()] {
             struct CEnd {
                 std::mutex& mutex;
                 std::condition_variable& forReporter;
@@ -160,8 +231,10 @@ int CSyncEngine::ForEachItem(int nCount,
                         }
                         if (nNext >= nCount)
                             forWorkers.notify_all(); // the idle ones see whether anything is left
-                        if (!bDoneOk && bDoneUnanswered && nWorking > 1 && bTaking &&
-                            m_nRequestStopFlag == 0) {
+                        const bool bWithdrawn =
+                            engine->m_nRequestStopFlag == CSyncEngine::kStopWithdrawn;
+                        if (!bDoneOk && (bDoneUnanswered || bWithdrawn) && nWorking > 1 &&
+                            bTaking && m_nRequestStopFlag == 0) {
                             // A request without any answer (a connection the server refuses
                             // or holds): the item goes to the connections that work, and this
                             // worker stops.
@@ -177,6 +250,11 @@ int CSyncEngine::ForEachItem(int nCount,
                         if (nDone == nReported)
                             forReporter.notify_one(); // the reporter waits for this one
                         nDone = -1;
+                        if (bWithdrawn) {
+                            --nWorking; // its connection is ended for good
+                            forWorkers.notify_all();
+                            return;
+                        }
                     }
                     // Past the last item a worker stays while others are busy: an item of
                     // theirs may come back for retaking.
@@ -222,12 +300,14 @@ int CSyncEngine::ForEachItem(int nCount,
                 });
                 const int nUnansweredBefore = engine->m_nRequestsSent - engine->m_nResponses;
                 bool bOk = false;
+                silence.Begin(nSlot);
                 try {
                     bOk = job(*engine, i);
                 } catch (const plat::CHttpError& error) {
                     // Raised where the item reports, as it would have been one by one.
                     events.push_back([error](CSyncView&) { throw error; });
                 }
+                silence.End(nSlot, *engine);
                 SetThreadLogSink(nullptr);
                 engine->m_pDlg = nullptr;
                 nDone = i;
@@ -276,6 +356,7 @@ int CSyncEngine::ForEachItem(int nCount,
                     if (nAlive == 0)
                         break; // nobody will take it: the stop came first
                     forReporter.wait_for(lock, std::chrono::milliseconds(50));
+                    silence.Withdraw(workers);
                 }
                 for (int i = nLast; i < nCount && reports[static_cast<std::size_t>(i)].bDone; ++i)
                     batch.push_back(std::move(reports[static_cast<std::size_t>(i)]));

@@ -140,6 +140,9 @@ public:
 
     std::atomic<int> m_nNowRunningFlag{0};  // 1 while the worker runs its sequence
     std::atomic<int> m_nRequestStopFlag{0}; // set by Stop and by deletion; never reset
+    // The stop flag's value when the item scheduler ends a worker's connection that never
+    // answered: its item goes to another connection, so nothing of it is undone here.
+    static constexpr int kStopWithdrawn = 2;
     std::atomic<int> m_nThreadEndedFlag{0}; // set when the worker's body has returned
     char m_szLocalIpAddr[16] = {};
     std::atomic<CSyncView*> m_pDlg{nullptr}; // the owning window; not owned
@@ -152,9 +155,9 @@ public:
     plat::HttpTimeouts m_httpTimeouts;      // used by InitSyncEngine
     // What the download loop fetched in this run (the list file not counted).
     int m_nDownloadedFiles = 0;
-    int m_nLastHttpStatus = 0; // the status of the last response (0: none)
-    int m_nRequestsSent = 0;   // requests this engine sent for items
-    int m_nResponses = 0;      // and the responses they brought
+    int m_nLastHttpStatus = 0;        // the status of the last response (0: none)
+    int m_nRequestsSent = 0;          // requests this engine sent for items
+    std::atomic<int> m_nResponses{0}; // and the responses they brought (read by the scheduler)
     // Trusted mode's tests end the process at a step of the apply.
     std::function<void(int nStep)> m_applyStepHook;
     std::int64_t m_nDownloadedBytes = 0;

@@ -206,23 +206,34 @@ TEST_F(ParallelRunTest, StopEndsTheTransfersInFlight) {
 }
 
 TEST_F(ParallelRunTest, AServerOfOneConnectionStillServesTheRun) {
-    // Connections after the first are held without an answer.
+    // Connections after the first are held without an answer, far longer than the run may
+    // take: their items must go to the connection that answers, not wait for a time-out.
     server.SetHandler([this](const HttpRequestSeen& request) {
         HttpScriptedResponse response = server.FolderResponse(request);
         response.bStallBeforeHeaders = request.nConnection > 1;
         return response;
     });
+    config.m_nConnections = 8;
     kstest::FakeView view;
     SyncEnginePtr engine(new CSyncEngine);
     engine->m_pDlg = &view;
-    engine->m_httpTimeouts.nHeadMs = 1000;
+    engine->m_httpTimeouts.nHeadMs = 600000;
+    engine->m_httpTimeouts.nReceiveMs = 600000;
     ASSERT_EQ(engine->InitSyncEngine(&config), 0);
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(engine->StartSyncThread(), 0);
-    engine->m_pSyncThread->Join();
+    while (engine->m_nThreadEndedFlag == 0 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(engine->m_nThreadEndedFlag, 0) << "the run waits for connections that never answer";
+    engine->m_nRequestStopFlag = 1;
     server.ReleaseStalls();
+    engine->m_pSyncThread->Join();
     for (int i = 0; i < kItems; ++i)
         EXPECT_EQ(kstest::FileSize(app / Name(i)), 1000 + 100 * i) << Name(i);
     EXPECT_THAT(view.Rows(), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    for (const Row& row : view.Rows())
+        EXPECT_NE(row.first, kStatusError) << row.second;
     // One download each, in list order: what a connection without an answer tried is gone.
     std::vector<int> expected;
     for (int i = 0; i < kItems; ++i)
