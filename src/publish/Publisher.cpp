@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Text.h"
+#include "publish/ListTargets.h"
 #include "publish/Rules.h"
 #include "transfer/HttpDate.h"
 #include "trust/Der.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -265,23 +267,45 @@ bool ScanFolder(CScan& scan, const std::string& folder, const std::string& relat
     return true;
 }
 
-bool HashFile(CTreeFile& file, std::uint64_t& nHashed) {
-    std::FILE* fp = plat::OpenFile(file.strFullPath, "rb");
+constexpr int kHashUnreadable = -1;
+constexpr int kHashChanged = -2;
+
+// The file's hash, and its size and time from the same read: 0, kHashUnreadable, or
+// kHashChanged when the bytes read and the file's status before and after the read disagree
+// (a file written to while it is read would give a line whose size and hash do not match).
+int HashFile(CTreeFile& file, std::uint64_t& nHashed) {
+    plat::FileStatus before;
+    std::FILE* fp = plat::GetFileStatus(file.strFullPath, before)
+                        ? plat::OpenFile(file.strFullPath, "rb")
+                        : nullptr;
     if (fp == nullptr)
-        return false;
+        return kHashUnreadable;
     plat::CSha256 sha;
+    std::uint64_t nRead = 0;
     std::vector<char> buf(kReadBlock);
     for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0;) {
         sha.Update(buf.data(), n);
-        nHashed += n;
+        nRead += n;
     }
     const bool bRead = std::ferror(fp) == 0;
     std::fclose(fp);
+    nHashed += nRead;
     plat::Sha256Digest digest{};
-    if (!bRead || !sha.Finish(digest))
-        return false;
+    plat::FileStatus after;
+    if (!bRead || !sha.Finish(digest) || !plat::GetFileStatus(file.strFullPath, after))
+        return kHashUnreadable;
+    if (nRead != before.nSize || after.nSize != before.nSize || after.tModify != before.tModify)
+        return kHashChanged;
+    file.nSize = nRead;
+    file.tModify = before.tModify;
     file.strHash = Sha256Hex(digest);
-    return true;
+    return 0;
+}
+
+// A workstation puts the server path into the request as it stands: "%" would begin an
+// escape, "?" a query and "#" a fragment, so the server would answer for another name.
+bool FetchableName(const std::string& serverPath) {
+    return serverPath.find_first_of("%?#") == std::string::npos;
 }
 
 struct CEntry {
@@ -292,6 +316,245 @@ struct CEntry {
     std::string strHash;
     bool bDelete = false;
 };
+
+// The line of each file of the tree: class, type and local path from the previous list, else
+// from the rules. False with the reason for a file no line may name, or for two files that
+// would be one on a workstation.
+bool FileEntries(const std::vector<CTreeFile>& files, const std::vector<CPublishRule>& rules,
+                 const std::map<std::string, DownFileItem>& previous, CListTargets& targets,
+                 std::vector<CEntry>& entries, std::string& why) {
+    for (const CTreeFile& file : files) {
+        CEntry entry{file.strPath, "", std::to_string(file.nSize),
+                     CPublisher::TimeColumn(file.tModify), file.strHash};
+        std::string strClass;
+        std::string strType;
+        std::string strLocal;
+        const auto known = previous.find(file.strPath);
+        if (known != previous.end()) {
+            strClass = known->second.m_strFileClass;
+            strType = known->second.m_strFileType;
+            strLocal = WithBackslashes(known->second.m_strLocalFile);
+        } else {
+            ApplyRules(rules, file.strPath, strClass, strType, strLocal);
+        }
+        std::string earlier;
+        if (file.strPath.find('\\') != std::string::npos ||
+            !AppendField(entry.strLine, file.strPath, true) ||
+            !AppendField(entry.strLine, strLocal, false))
+            why = "the name " + file.strPath + " cannot be written in a list line";
+        else if (!FetchableName(file.strPath))
+            why = "the name " + file.strPath +
+                  " holds \"%\", \"?\" or \"#\", which the workstations send as they are (the "
+                  "server would answer for another name); rename it";
+        else if (!targets.Add(file.strPath, strLocal, earlier))
+            why = earlier + " and " + file.strPath + " are one file on the workstations (" +
+                  strLocal + "); give them other local paths";
+        if (!why.empty())
+            return false;
+        for (const std::string* field :
+             {&strClass, &strType, &entry.strTime, &entry.strSize, &entry.strHash})
+            AppendField(entry.strLine, *field, false);
+        entries.push_back(entry);
+    }
+    return true;
+}
+
+// The previous list's DEL lines, each until its file comes back or another line of the list
+// takes its target (deleting what that line brings).
+bool DeletionEntries(const std::vector<DownFileItem>& previousDeletions, CListTargets& targets,
+                     std::vector<CEntry>& entries, std::string& why) {
+    std::set<std::string> present;
+    for (const CEntry& entry : entries)
+        present.insert(entry.strServer);
+    for (const DownFileItem& item : previousDeletions) {
+        const std::string local = WithBackslashes(item.m_strLocalFile);
+        std::string earlier;
+        if (present.count(item.m_strServerFile) != 0 || targets.Has(local))
+            continue;
+        targets.Add(item.m_strServerFile, local, earlier);
+        CEntry entry;
+        entry.bDelete = true;
+        entry.strServer = item.m_strServerFile;
+        const std::string time =
+            item.m_strModifyTime.empty() ? "20000101000000" : item.m_strModifyTime;
+        const std::string size = item.m_strFileSize.empty() ? "0" : item.m_strFileSize;
+        bool bOk = AppendField(entry.strLine, item.m_strServerFile, true) &&
+                   AppendField(entry.strLine, local, false);
+        for (const std::string& field : {item.m_strFileClass, std::string("DEL"), time, size})
+            bOk = bOk && AppendField(entry.strLine, field, false);
+        if (!bOk) {
+            why = "the DEL line of " + item.m_strServerFile + " cannot be written";
+            return false;
+        }
+        entries.push_back(entry);
+    }
+    return true;
+}
+
+// What a list of entries would change against the previous list, for --dry-run.
+void ShowChanges(std::FILE* out, const std::vector<CEntry>& entries,
+                 const std::map<std::string, DownFileItem>& previous) {
+    int nAdded = 0;
+    int nChanged = 0;
+    int nUnchanged = 0;
+    std::set<std::string> present;
+    for (const CEntry& entry : entries) {
+        if (entry.bDelete)
+            continue;
+        present.insert(entry.strServer);
+        const auto known = previous.find(entry.strServer);
+        const char* what = "added";
+        if (known == previous.end()) {
+            ++nAdded;
+        } else if (known->second.m_strFileSize != entry.strSize ||
+                   known->second.m_strModifyTime != entry.strTime ||
+                   known->second.m_strSha256 != entry.strHash) {
+            what = "changed";
+            ++nChanged;
+        } else {
+            ++nUnchanged;
+            continue;
+        }
+        std::fprintf(out, "%s: %s\n", what, entry.strServer.c_str());
+    }
+    int nRemoved = 0;
+    for (const auto& [path, item] : previous) {
+        if (present.count(path) == 0) {
+            std::fprintf(out, "removed: %s\n", path.c_str());
+            ++nRemoved;
+        }
+    }
+    std::fprintf(out, "%d added, %d changed, %d removed, %d unchanged (nothing written)\n", nAdded,
+                 nChanged, nRemoved, nUnchanged);
+}
+
+// The item against its file in the tree, each difference given to differ; false for a DEL
+// line, which only checks that the file is gone.
+bool CompareWithTree(const std::string& tree, const DownFileItem& item,
+                     const std::function<void(const std::string&)>& differ) {
+    std::string path = item.m_strServerFile;
+    std::replace(path.begin(), path.end(), '/', plat::kPathSep);
+    CTreeFile file{item.m_strServerFile, plat::JoinPath(tree, path), 0, 0, ""};
+    plat::FileStatus status;
+    const bool bExists = plat::GetFileStatus(file.strFullPath, status) && !status.bFolder;
+    if (item.m_nFileType == kFileTypeDel) {
+        if (bExists)
+            differ("on the server although the list deletes it: " + file.strPath);
+        return false;
+    }
+    std::uint64_t nHashed = 0;
+    const int nHash = bExists ? HashFile(file, nHashed) : kHashUnreadable;
+    if (nHash != 0) {
+        differ((nHash == kHashChanged ? "changed while it was read: " : "missing from the tree: ") +
+               file.strPath);
+        return true;
+    }
+    const std::string size = std::to_string(file.nSize);
+    const std::string time = CPublisher::TimeColumn(file.tModify);
+    if (item.m_strFileSize != size)
+        differ("size differs: " + file.strPath + ": " + item.m_strFileSize + " in the list, " +
+               size + " in the tree");
+    if (item.m_strModifyTime != time)
+        differ("time differs: " + file.strPath + ": " + item.m_strModifyTime + " in the list, " +
+               time + " in the tree");
+    if (item.m_strSha256 != file.strHash)
+        differ("SHA-256 differs: " + file.strPath);
+    return true;
+}
+
+// The files of the tree in order, without the tool's own files; false with the reason in
+// scan.strWhy.
+bool ScanTree(const CPublishOptions& options, const std::string& out, CScan& scan) {
+    if (!plat::CanonicalPath(options.strTree, scan.strRoot)) {
+        scan.strWhy = "cannot resolve the tree " + options.strTree;
+        return false;
+    }
+    scan.visited.insert(scan.strRoot);
+    for (const std::string& own : {out, out + ".sig", out + ".ks-publish", options.strPrevious,
+                                   options.strPrevious + ".sig"}) {
+        std::string canonical;
+        if (!own.empty() && plat::CanonicalPath(own, canonical))
+            scan.excluded.insert(canonical);
+    }
+    if (!ScanFolder(scan, options.strTree, ""))
+        return false;
+    std::sort(scan.files.begin(), scan.files.end(),
+              [](const CTreeFile& a, const CTreeFile& b) { return a.strPath < b.strPath; });
+    return true;
+}
+
+// The files of the scan hashed in order, with their progress on progress (when not null);
+// false with the reason in scan.strWhy.
+bool HashTree(CScan& scan, std::FILE* progress, std::uint64_t& nHashed) {
+    for (std::size_t i = 0; i < scan.files.size(); ++i) {
+        const int nHash = HashFile(scan.files[i], nHashed);
+        if (nHash != 0) {
+            scan.strWhy = nHash == kHashChanged
+                              ? scan.files[i].strPath + " changed while it was read; publish when "
+                                                        "the tree stays as it is"
+                              : "cannot read " + scan.files[i].strPath;
+            return false;
+        }
+        if (progress != nullptr)
+            std::fprintf(progress, "\rhashed %zu of %zu files, %.1f MB", i + 1, scan.files.size(),
+                         static_cast<double>(nHashed) / 1e6);
+    }
+    if (progress != nullptr)
+        std::fprintf(progress, "\n");
+    return true;
+}
+
+struct CPrevious {
+    std::map<std::string, DownFileItem> files; // by server path
+    std::vector<DownFileItem> deletions;
+    std::int64_t nSerial = 0;
+};
+
+// The previous list of options, checked as a workstation would check it (--force takes one
+// that does not parse or is not signed); false with the reason.
+bool ReadPrevious(const CPublishOptions& options, CPrevious& previous, std::string& why) {
+    if (options.strPrevious.empty())
+        return true;
+    std::string bytes;
+    std::string utf8;
+    if (!ReadAll(options.strPrevious, bytes)) {
+        why = "cannot read the previous list " + options.strPrevious;
+        return false;
+    }
+    const bool bHasSerial = bytes.compare(0, 8, "#serial=") == 0;
+    if (!Decode(bytes, options.strEncoding, utf8) ||
+        (bHasSerial && !ListSerial(bytes, previous.nSerial))) {
+        if (!options.bForce) {
+            why = "the previous list " + options.strPrevious + " does not parse as " +
+                  options.strEncoding + " (--force takes it all the same)";
+            return false;
+        }
+        Decode(bytes, "utf-8", utf8);
+    }
+    if (!options.strPub.empty()) {
+        std::vector<plat::CP256PublicKey> keys;
+        std::string signature;
+        if (LoadListKeys(options.strPub, keys, why) != kListKeysLoaded) {
+            why = options.strPub +
+                  " holds no usable public key: " + (why.empty() ? "no such file" : why);
+            return false;
+        }
+        ReadAll(options.strPrevious + ".sig", signature);
+        if (!IsSignedByAny(bytes, signature, keys, why) && !options.bForce) {
+            why = "the previous list is not signed by " + options.strPub + ": " + why +
+                  " (--force takes it all the same)";
+            return false;
+        }
+        why.clear();
+    }
+    for (const DownFileItem& item : ParseItems(utf8)) {
+        if (item.m_nFileType == kFileTypeDel)
+            previous.deletions.push_back(item);
+        else
+            previous.files.emplace(item.m_strServerFile, item);
+    }
+    return true;
+}
 
 } // namespace
 
@@ -307,162 +570,38 @@ int CPublisher::List(const CPublishOptions& options) {
         return Fail("the output folder " + Folder(out) + " does not exist");
 
     std::vector<CPublishRule> rules;
+    std::string why;
     if (!options.strRules.empty()) {
         std::string text;
-        std::string why;
         if (!ReadAll(options.strRules, text))
             return Fail("cannot read the rules file " + options.strRules);
         if (!ParseRules(text, rules, why))
             return Fail(options.strRules + ", " + why);
     }
 
-    // The previous list, checked as a workstation would check it.
-    std::map<std::string, DownFileItem> previous;
-    std::vector<DownFileItem> previousDeletions;
-    std::int64_t nPreviousSerial = 0;
-    if (!options.strPrevious.empty()) {
-        std::string bytes;
-        std::string utf8;
-        if (!ReadAll(options.strPrevious, bytes))
-            return Fail("cannot read the previous list " + options.strPrevious);
-        const bool bHasSerial = bytes.compare(0, 8, "#serial=") == 0;
-        if (!Decode(bytes, options.strEncoding, utf8) ||
-            (bHasSerial && !ListSerial(bytes, nPreviousSerial))) {
-            if (!options.bForce)
-                return Fail("the previous list " + options.strPrevious + " does not parse as " +
-                            options.strEncoding + " (--force takes it all the same)");
-            Decode(bytes, "utf-8", utf8);
-        }
-        if (!options.strPub.empty()) {
-            std::vector<plat::CP256PublicKey> keys;
-            std::string why;
-            std::string signature;
-            if (LoadListKeys(options.strPub, keys, why) != kListKeysLoaded)
-                return Fail(options.strPub +
-                            " holds no usable public key: " + (why.empty() ? "no such file" : why));
-            ReadAll(options.strPrevious + ".sig", signature);
-            if (!IsSignedByAny(bytes, signature, keys, why) && !options.bForce)
-                return Fail("the previous list is not signed by " + options.strPub + ": " + why +
-                            " (--force takes it all the same)");
-        }
-        for (const DownFileItem& item : ParseItems(utf8)) {
-            if (item.m_nFileType == kFileTypeDel)
-                previousDeletions.push_back(item);
-            else
-                previous.emplace(item.m_strServerFile, item);
-        }
-    }
+    CPrevious previous;
+    if (!ReadPrevious(options, previous, why))
+        return Fail(why);
 
-    // The tree, without the tool's own files.
     CScan scan;
-    if (!plat::CanonicalPath(options.strTree, scan.strRoot))
-        return Fail("cannot resolve the tree " + options.strTree);
-    scan.visited.insert(scan.strRoot);
-    for (const std::string& own : {out, out + ".sig", out + ".ks-publish", options.strPrevious,
-                                   options.strPrevious + ".sig"}) {
-        std::string canonical;
-        if (!own.empty() && plat::CanonicalPath(own, canonical))
-            scan.excluded.insert(canonical);
-    }
-    if (!ScanFolder(scan, options.strTree, ""))
-        return Fail(scan.strWhy);
-    std::sort(scan.files.begin(), scan.files.end(),
-              [](const CTreeFile& a, const CTreeFile& b) { return a.strPath < b.strPath; });
     std::uint64_t nHashed = 0;
-    for (std::size_t i = 0; i < scan.files.size(); ++i) {
-        if (!HashFile(scan.files[i], nHashed))
-            return Fail("cannot read " + scan.files[i].strPath);
-        if (options.bProgress)
-            std::fprintf(m_err, "\rhashed %zu of %zu files, %.1f MB", i + 1, scan.files.size(),
-                         static_cast<double>(nHashed) / 1e6);
-    }
-    if (options.bProgress)
-        std::fprintf(m_err, "\n");
+    if (!ScanTree(options, out, scan) ||
+        !HashTree(scan, options.bProgress ? m_err : nullptr, nHashed))
+        return Fail(scan.strWhy);
 
     std::vector<CEntry> entries;
-    std::set<std::string> present;
-    for (const CTreeFile& file : scan.files) {
-        CEntry entry;
-        entry.strServer = file.strPath;
-        entry.strSize = std::to_string(file.nSize);
-        entry.strTime = TimeColumn(file.tModify);
-        entry.strHash = file.strHash;
-        std::string strClass;
-        std::string strType;
-        std::string strLocal;
-        const auto known = previous.find(file.strPath);
-        if (known != previous.end()) {
-            strClass = known->second.m_strFileClass;
-            strType = known->second.m_strFileType;
-            strLocal = WithBackslashes(known->second.m_strLocalFile);
-        } else {
-            ApplyRules(rules, file.strPath, strClass, strType, strLocal);
-        }
-        if (file.strPath.find('\\') != std::string::npos ||
-            !AppendField(entry.strLine, file.strPath, true) ||
-            !AppendField(entry.strLine, strLocal, false))
-            return Fail("the name " + file.strPath + " cannot be written in a list line");
-        for (const std::string* field :
-             {&strClass, &strType, &entry.strTime, &entry.strSize, &entry.strHash})
-            AppendField(entry.strLine, *field, false);
-        present.insert(file.strPath);
-        entries.push_back(entry);
-    }
-    for (const DownFileItem& item : previousDeletions) {
-        if (present.count(item.m_strServerFile) != 0)
-            continue; // the file has come back
-        CEntry entry;
-        entry.bDelete = true;
-        entry.strServer = item.m_strServerFile;
-        const std::string time =
-            item.m_strModifyTime.empty() ? "20000101000000" : item.m_strModifyTime;
-        const std::string size = item.m_strFileSize.empty() ? "0" : item.m_strFileSize;
-        bool bOk = AppendField(entry.strLine, item.m_strServerFile, true) &&
-                   AppendField(entry.strLine, WithBackslashes(item.m_strLocalFile), false);
-        for (const std::string& field : {item.m_strFileClass, std::string("DEL"), time, size})
-            bOk = bOk && AppendField(entry.strLine, field, false);
-        if (!bOk)
-            return Fail("the DEL line of " + item.m_strServerFile + " cannot be written");
-        entries.push_back(entry);
-    }
-
+    CListTargets targets;
+    if (!FileEntries(scan.files, rules, previous.files, targets, entries, why) ||
+        !DeletionEntries(previous.deletions, targets, entries, why))
+        return Fail(why);
     if (options.bDryRun) {
-        int nAdded = 0;
-        int nChanged = 0;
-        int nUnchanged = 0;
-        for (const CEntry& entry : entries) {
-            if (entry.bDelete)
-                continue;
-            const auto known = previous.find(entry.strServer);
-            const char* what = "added";
-            if (known == previous.end()) {
-                ++nAdded;
-            } else if (known->second.m_strFileSize != entry.strSize ||
-                       known->second.m_strModifyTime != entry.strTime ||
-                       known->second.m_strSha256 != entry.strHash) {
-                what = "changed";
-                ++nChanged;
-            } else {
-                ++nUnchanged;
-                continue;
-            }
-            std::fprintf(m_out, "%s: %s\n", what, entry.strServer.c_str());
-        }
-        int nRemoved = 0;
-        for (const auto& [path, item] : previous) {
-            if (present.count(path) == 0) {
-                std::fprintf(m_out, "removed: %s\n", path.c_str());
-                ++nRemoved;
-            }
-        }
-        std::fprintf(m_out, "%d added, %d changed, %d removed, %d unchanged (nothing written)\n",
-                     nAdded, nChanged, nRemoved, nUnchanged);
+        ShowChanges(m_out, entries, previous.files);
         return 0;
     }
 
     const std::int64_t tNow = static_cast<std::int64_t>(std::time(nullptr));
     const std::int64_t nSerial =
-        std::max<std::int64_t>(nPreviousSerial + 1, std::stoll(UtcDigitsFromTime(tNow)));
+        std::max<std::int64_t>(previous.nSerial + 1, std::stoll(UtcDigitsFromTime(tNow)));
     std::string text = "#serial=" + std::to_string(nSerial) + "\n";
     if (options.nExpiresDays >= 0)
         text += "#expires=" + UtcDigitsFromTime(tNow + std::int64_t{options.nExpiresDays} * 86400) +
@@ -512,31 +651,15 @@ int CPublisher::Verify(const std::string& tree, const std::string& list, const s
     if (!Decode(bytes, encoding, utf8))
         return Fail(list + " is not " + encoding + " text");
     std::size_t nChecked = 0;
+    CListTargets targets;
     for (const DownFileItem& item : ParseItems(utf8)) {
-        std::string path = item.m_strServerFile;
-        std::replace(path.begin(), path.end(), '/', plat::kPathSep);
-        CTreeFile file{item.m_strServerFile, plat::JoinPath(tree, path), 0, 0, ""};
-        plat::FileStatus status;
-        const bool bExists = plat::GetFileStatus(file.strFullPath, status) && !status.bFolder;
-        if (item.m_nFileType == kFileTypeDel) {
-            if (bExists)
-                differ("on the server although the list deletes it: " + file.strPath);
-            continue;
-        }
-        ++nChecked;
-        std::uint64_t nHashed = 0;
-        if (!bExists || !HashFile(file, nHashed)) {
-            differ("missing from the tree: " + file.strPath);
-            continue;
-        }
-        if (item.m_strFileSize != std::to_string(status.nSize))
-            differ("size differs: " + file.strPath + ": " + item.m_strFileSize + " in the list, " +
-                   std::to_string(status.nSize) + " in the tree");
-        if (item.m_strModifyTime != TimeColumn(status.tModify))
-            differ("time differs: " + file.strPath + ": " + item.m_strModifyTime +
-                   " in the list, " + TimeColumn(status.tModify) + " in the tree");
-        if (item.m_strSha256 != file.strHash)
-            differ("SHA-256 differs: " + file.strPath);
+        std::string earlier;
+        if (!targets.Add(item.m_strServerFile, item.m_strLocalFile, earlier))
+            differ("one file on the workstations: " + earlier + " and " + item.m_strServerFile);
+        if (item.m_nFileType != kFileTypeDel && !FetchableName(item.m_strServerFile))
+            differ("a name the workstations cannot ask for: " + item.m_strServerFile);
+        if (CompareWithTree(tree, item, differ))
+            ++nChecked;
     }
     std::fprintf(m_out, "%zu files checked, %d difference(s)\n", nChecked, nDifferences);
     return nDifferences == 0 ? 0 : 1;

@@ -3,6 +3,7 @@
 // written), and the rules file.
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "publish/Publisher.h"
 #include "publish/Rules.h"
 #include "support/ChildProcess.h"
 #include "support/Nginx.h"
@@ -10,6 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +37,41 @@ int Tool(const std::vector<std::string>& arguments) {
 
 int Openssl(const std::vector<std::string>& arguments) {
     return Run("/usr/bin/openssl", arguments);
+}
+
+// A command of the publisher run in this process: its exit status, and what it wrote to
+// standard output and standard error in text.
+int Publish(const std::function<int(CPublisher&)>& command, std::string& text) {
+    std::FILE* fp = std::tmpfile();
+    if (fp == nullptr)
+        return -1;
+    CPublisher publisher(fp, fp);
+    const int nStatus = command(publisher);
+    std::rewind(fp);
+    text.clear();
+    for (int c; (c = std::fgetc(fp)) != EOF;)
+        text += static_cast<char>(c);
+    std::fclose(fp);
+    return nStatus;
+}
+
+int ListTree(const std::string& tree, const std::string& rules, std::string& text,
+             const std::string& previous = "") {
+    CPublishOptions options;
+    options.strTree = tree;
+    options.strRules = rules;
+    options.strPrevious = previous;
+    return Publish([&options](CPublisher& publisher) { return publisher.List(options); }, text);
+}
+
+bool MakeTree(const std::string& tree, const std::vector<std::string>& files) {
+    bool bOk = plat::CreateFolder(tree);
+    for (const std::string& file : files) {
+        const std::string path = plat::JoinPath(tree, file);
+        bOk = bOk && plat::CreateFolderChain(path.substr(0, path.rfind('/'))) &&
+              kstest::WriteFileBytes(path, file);
+    }
+    return bOk;
 }
 
 TEST(PublishTool, SignaturesAgreeWithOpenssl) {
@@ -122,6 +165,128 @@ TEST(PublishTool, RefusedInputWritesNothing) {
     EXPECT_EQ(Tool({"list", good, "--previous", dir / "previous.txt", "--pub",
                     dir / "KestrelSync.pem", "--force"}),
               0);
+}
+
+// Lines a workstation would act on wrongly: two files of the tree that are one file on a
+// Windows workstation (case, "/" and "\", folder placeholders, ".." and trailing dots), and
+// names that a workstation's request would turn into another name.
+TEST(PublishTool, RefusesLinesTheWorkstationsWouldMisread) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::vector<std::string> files;
+        std::string rules;
+        int nStatus;
+        std::vector<std::string> named; // in the message
+    } cases[] = {
+        {"one rule, two folders",
+         {"a/dup.dll", "b/dup.dll"},
+         "*/dup.dll,APP,FILE,bin\\{name}\n",
+         1,
+         {"a/dup.dll", "b/dup.dll"}},
+        {"case and separators",
+         {"Bin/Main.exe", "lib/main.exe"},
+         "lib/*,APP,FILE,bin/{name}\n",
+         1,
+         {"Bin/Main.exe", "lib/main.exe"}},
+        {"the system folder two ways",
+         {"s1/x.dll", "s2/X.DLL"},
+         "s1/*,SYS,FILE,%SystemDir%\\{name}\ns2/*,SYS,FILE,_WINDOWS\\System32\\{name}\n",
+         1,
+         {"s1/x.dll", "s2/X.DLL"}},
+        {"case beyond ASCII",
+         {"\xD0\x94\xD0\x9E\xD0\x9A.txt", "\xD0\xB4\xD0\xBE\xD0\xBA.txt"},
+         "",
+         1,
+         {"\xD0\x94\xD0\x9E\xD0\x9A.txt", "\xD0\xB4\xD0\xBE\xD0\xBA.txt"}},
+        {"dots",
+         {"bin/x.dll", "old/x.dll"},
+         "old/*,APP,FILE,.\\bin\\sub\\..\\{name}.\n",
+         1,
+         {"bin/x.dll", "old/x.dll"}},
+        {"folders that are apart on a 64-bit workstation",
+         {"s64/x.dll", "s32/x.dll", "f/a.ttf", "g/a.ttf"},
+         "s64/*,SYS,FILE,_SYSTEM\\{name}\ns32/*,SYS,FILE,_SYSTEM_32BIT\\{name}\n"
+         "f/*,APP,FNT,_FONTS\\{name}\ng/*,APP,FILE,_fonts\\{name}\n",
+         0,
+         {}},
+        {"a percent sign", {"a.txt", "a%20b.txt"}, "", 1, {"a%20b.txt"}},
+        {"a question mark", {"a.txt", "what?.txt"}, "", 1, {"what?.txt"}},
+        {"a number sign", {"a.txt", "notes/#1.txt"}, "", 1, {"notes/#1.txt"}},
+    };
+    int nTree = 0;
+    for (const auto& c : cases) {
+        const std::string tree = dir / ("tree" + std::to_string(++nTree));
+        const std::string rules = tree + ".rules";
+        ASSERT_TRUE(MakeTree(tree, c.files)) << c.name;
+        ASSERT_TRUE(kstest::WriteFileBytes(rules, c.rules)) << c.name;
+        std::string text;
+        EXPECT_EQ(ListTree(tree, rules, text), c.nStatus) << c.name << ": " << text;
+        for (const std::string& name : c.named)
+            EXPECT_NE(text.find(name), std::string::npos) << c.name << ": " << text;
+        EXPECT_EQ(kstest::Exists(tree + "/_listfile.txt"), c.nStatus == 0) << c.name;
+    }
+
+    // A DEL line of the previous list gives way to a file that takes its target; verify tells
+    // a signed list whose second line was then pointed at the first one's target.
+    const std::string tree = dir / "verified";
+    ASSERT_TRUE(MakeTree(tree, {"a/dup.dll", "b/dup.dll"}));
+    ASSERT_TRUE(kstest::WriteFileBytes(dir / "verified.rules",
+                                       "a/*,APP,FILE,bin\\{name}\nb/*,APP,FILE,lib\\{name}\n"));
+    ASSERT_TRUE(kstest::WriteFileBytes(
+        dir / "previous.txt",
+        "#serial=1\ngone/dup.dll,Bin/Dup.dll,APP,DEL\nold/z.dll,old/z.dll,APP,DEL\n"));
+    std::string text;
+    ASSERT_EQ(ListTree(tree, dir / "verified.rules", text, dir / "previous.txt"), 0) << text;
+    const std::string list = tree + "/_listfile.txt";
+    std::string bytes = kstest::ReadFileBytes(list);
+    EXPECT_EQ(bytes.find("gone/dup.dll"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("old/z.dll"), std::string::npos) << bytes;
+    const auto verify = [&](std::string& out) {
+        return Publish(
+            [&](CPublisher& publisher) {
+                return publisher.Sign(list, dir / "list-signing.key") != 0
+                           ? -1
+                           : publisher.Verify(tree, list, dir / "KestrelSync.pem", "cp949");
+            },
+            out);
+    };
+    ASSERT_EQ(Publish([&dir](CPublisher& publisher) { return publisher.Keygen(dir.Path()); }, text),
+              0);
+    ASSERT_EQ(verify(text), 0) << text;
+    const std::size_t at = bytes.find("lib\\dup.dll");
+    ASSERT_NE(at, std::string::npos) << bytes;
+    ASSERT_TRUE(kstest::WriteFileBytes(list, bytes.replace(at, 4, "BIN/")));
+    EXPECT_EQ(verify(text), 1) << text;
+    EXPECT_NE(text.find("a/dup.dll and b/dup.dll"), std::string::npos) << text;
+}
+
+// A file whose bytes arrive while the publisher reads it: a FIFO, which the scan finds with 0
+// bytes and which a writer fills only once the publisher has opened it.
+TEST(PublishTool, RefusesAFileThatChangesWhileItIsRead) {
+    TempDir dir;
+    ASSERT_TRUE(MakeTree(dir / "tree", {"a.txt"}));
+    const std::string fifo = dir / "tree/growing.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<int> nDone{0};
+    std::thread writer([&fifo, &nDone] {
+        // Without a reader, a writer's open fails at once (ENXIO) instead of waiting.
+        int fd = -1;
+        while (nDone == 0 && (fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (fd >= 0) {
+            const std::string bytes(1000, 'x');
+            EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+            ::close(fd);
+        }
+    });
+    std::string text;
+    const int nStatus = ListTree(dir / "tree", "", text);
+    nDone = 1;
+    writer.join();
+    EXPECT_EQ(nStatus, 1) << text;
+    EXPECT_NE(text.find("growing.log"), std::string::npos) << text;
+    EXPECT_FALSE(kstest::Exists(dir / "tree/_listfile.txt"));
 }
 
 TEST(PublishRules, PatternsAndTheirFields) {
