@@ -241,21 +241,28 @@ TEST_F(ParallelRunTest, HeadAnswersTheOneByOneClientRefusesLeaveTheInstalledFile
         ASSERT_TRUE(kstest::WriteFileBytes(path, Content(i)));
         ASSERT_TRUE(plat::SetFileModifyTime(path, kServerTime));
     }
-    // The items' HEADs: a negative length, a NUL byte in the length, or every answer twice.
+    // The items' HEADs: every answer twice, a negative length, or a NUL byte in the length.
+    // The last two only where the one-by-one client refuses them: Wine's WinINet takes them
+    // itself, so that a run of one connection already acts on them.
+#ifdef _WIN32
+    constexpr int kKinds = 1;
+#else
+    constexpr int kKinds = 3;
+#endif
     server.SetHandler([this](const HttpRequestSeen& request) {
         HttpScriptedResponse response = server.FolderResponse(request);
         const std::size_t at = request.strTarget.find("/base/f");
         if (request.strMethod != "HEAD" || at == std::string::npos)
             return response;
         const int i = std::atoi(request.strTarget.c_str() + at + 7) - 100;
-        if (i % 3 == 0)
-            response.headers.emplace_back("Content-Length", "-5");
-        else if (i % 3 == 1)
-            response.headers.emplace_back("Content-Length",
-                                          std::string("1\0", 2) + std::to_string(1000 + 100 * i));
-        else
+        if (i % kKinds == 0)
             response.strRaw = kstest::TestHttpServer::ResponseBytes(request, response) +
                               kstest::TestHttpServer::ResponseBytes(request, response);
+        else if (i % kKinds == 1)
+            response.headers.emplace_back("Content-Length", "-5");
+        else
+            response.headers.emplace_back("Content-Length",
+                                          std::string("1\0", 2) + std::to_string(1000 + 100 * i));
         return response;
     });
     kstest::FakeView view;
