@@ -458,6 +458,22 @@ TEST_F(HttpClientTest, PipelinedHeadsAnswerEveryPathWhateverTheServerDoesWithIts
     }
 }
 
+// Path i ("/h<i>.bin", 100 + i bytes, kFileTime + i) is unknown, to be asked again one by one,
+// or has its own answer; bNone: it must be unknown.
+void ExpectOwnAnswerOrNone(const plat::HttpHeadAnswer& answer, int i, bool bNone) {
+    if (bNone || answer.nStatus == 0) {
+        EXPECT_EQ(answer.nStatus, 0);
+        return;
+    }
+    std::string length;
+    std::string modified;
+    EXPECT_EQ(answer.nStatus, 200);
+    EXPECT_TRUE(answer.QueryHeader("Content-Length", length));
+    EXPECT_EQ(length, std::to_string(100 + i));
+    EXPECT_TRUE(answer.QueryHeader("Last-Modified", modified));
+    EXPECT_EQ(modified, kstest::HttpDate(kFileTime + i));
+}
+
 TEST_F(HttpClientTest, PipelinedHeadsTakeNoAnswerTheOneByOneClientMightRefuse) {
     constexpr int kPaths = 12;
     std::vector<std::string> paths;
@@ -536,20 +552,10 @@ TEST_F(HttpClientTest, PipelinedHeadsTakeNoAnswerTheOneByOneClientMightRefuse) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
         server.ReleaseStalls();
         ASSERT_EQ(answers.size(), paths.size());
-        // Every path is unknown (asked again one by one) or has its own answer.
         for (int i = 0; i < kPaths; ++i) {
-            const plat::HttpHeadAnswer& answer = answers[static_cast<std::size_t>(i)];
-            if (c.nBadPath < 0 || i == c.nBadPath) {
-                EXPECT_EQ(answer.nStatus, 0) << paths[static_cast<std::size_t>(i)];
-            } else if (answer.nStatus != 0) {
-                std::string length;
-                std::string modified;
-                EXPECT_EQ(answer.nStatus, 200) << paths[static_cast<std::size_t>(i)];
-                EXPECT_TRUE(answer.QueryHeader("Content-Length", length));
-                EXPECT_EQ(length, std::to_string(100 + i)) << paths[static_cast<std::size_t>(i)];
-                EXPECT_TRUE(answer.QueryHeader("Last-Modified", modified));
-                EXPECT_EQ(modified, kstest::HttpDate(kFileTime + i));
-            }
+            SCOPED_TRACE(paths[static_cast<std::size_t>(i)]);
+            ExpectOwnAnswerOrNone(answers[static_cast<std::size_t>(i)], i,
+                                  c.nBadPath < 0 || i == c.nBadPath);
         }
         // A stream given up hands on no path that another then waits for in turn.
         std::map<std::string, int> asked;
