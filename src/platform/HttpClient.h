@@ -99,12 +99,16 @@ public:
     // Accept and user agent), sent on up to nStreams connections of their own without waiting
     // for each answer (HTTP/1.1 pipelining): answers[i] answers objectPaths[i] with its status
     // and the headers named in keepHeaders, nStatus 0 where none came (for the caller to ask
-    // again with OpenRequest). Redirects are not
-    // followed and answers never come from a cache. A connection the server ends is opened
-    // again for the requests it left; one that brings no answer at all gives them to the
-    // others. Only plain HTTP that goes straight to the server is pipelined: false, with
-    // nothing sent, over HTTPS or a proxy, when the host has no IPv4 address, or for a
-    // connection type that does not pipeline.
+    // again with OpenRequest). Redirects are not followed and answers never come from a
+    // cache. A connection the server ends is opened again for the requests it left; one that
+    // brings no answer at all gives them to the others, and when none has answered by the
+    // first answers' wait (3 s, or nHeadMs if shorter) all are given up at once. An answer
+    // that OpenRequest's client might refuse, and every answer of a connection that gives
+    // other than one answer per request (more answers or bytes than asked for, an answer cut
+    // off, none in time), stays at nStatus 0. Memory stays bounded whatever the server sends.
+    // Only plain HTTP that goes straight to the server is pipelined: false, with nothing
+    // sent, over HTTPS or a proxy, when the host has no IPv4 address, or for a connection
+    // type that does not pipeline.
     virtual bool PipelineHeads(const std::vector<std::string>& objectPaths,
                                const char* const* acceptTypes,
                                const std::vector<std::string>& keepHeaders, int nStreams,

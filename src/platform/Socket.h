@@ -19,6 +19,9 @@ public:
     // Bytes read into buffer; 0 the peer ended the connection; -1 nothing to read now; -2 the
     // connection failed.
     virtual long Receive(char* buffer, std::size_t size) = 0;
+    // Ends the sending side (the peer reads the end of the stream) while receiving goes on;
+    // false when the connection refuses it.
+    virtual bool ShutdownSend() = 0;
 };
 
 // Starts a TCP connection to an IPv4 address in dotted form, with small segments sent at

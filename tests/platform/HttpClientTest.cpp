@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -454,6 +455,112 @@ TEST_F(HttpClientTest, PipelinedHeadsAnswerEveryPathWhateverTheServerDoesWithIts
         EXPECT_EQ(seen.headers.at("user-agent"), kAgent);
         EXPECT_EQ(seen.headers.at("accept"), "*/*");
         EXPECT_EQ(seen.headers.at("host"), "127.0.0.1:" + std::to_string(server.Port()));
+    }
+}
+
+// Path i ("/h<i>.bin", 100 + i bytes, kFileTime + i) is unknown, to be asked again one by one,
+// or has its own answer; bNone: it must be unknown.
+void ExpectOwnAnswerOrNone(const plat::HttpHeadAnswer& answer, int i, bool bNone) {
+    if (bNone || answer.nStatus == 0) {
+        EXPECT_EQ(answer.nStatus, 0);
+        return;
+    }
+    std::string length;
+    std::string modified;
+    EXPECT_EQ(answer.nStatus, 200);
+    EXPECT_TRUE(answer.QueryHeader("Content-Length", length));
+    EXPECT_EQ(length, std::to_string(100 + i));
+    EXPECT_TRUE(answer.QueryHeader("Last-Modified", modified));
+    EXPECT_EQ(modified, kstest::HttpDate(kFileTime + i));
+}
+
+TEST_F(HttpClientTest, PipelinedHeadsTakeNoAnswerTheOneByOneClientMightRefuse) {
+    constexpr int kPaths = 12;
+    std::vector<std::string> paths;
+    for (int i = 0; i < kPaths; ++i) {
+        const std::string name = "h" + std::to_string(i) + ".bin";
+        ASSERT_TRUE(kstest::WriteFileBytes(m_root / name, std::string(100u + i, 'x')));
+        ASSERT_TRUE(plat::SetFileModifyTime(m_root / name, kFileTime + i));
+        paths.push_back("/" + name);
+    }
+    plat::HttpTimeouts timeouts = Timeouts(5000, 10000);
+    timeouts.nHeadMs = 1000;
+    Reopen(timeouts);
+    const std::vector<std::string> kKeep = {"Content-Length", "Last-Modified"};
+    // Scripts the answer to paths[nPath]; the answer is that path's unless the script says.
+    using Script = std::function<void(HttpScriptedResponse&, const HttpRequestSeen&, int nPath)>;
+    const auto twice = [](HttpScriptedResponse& r, const HttpRequestSeen& q, int) {
+        r.strRaw = kstest::TestHttpServer::ResponseBytes(q, r) +
+                   kstest::TestHttpServer::ResponseBytes(q, r);
+    };
+    const struct Case {
+        const char* name;
+        int nStreams;
+        int nBadPath; // the path whose answer no client may take, -1 for every path
+        Script script;
+    } cases[] = {
+        {"a negative length", 3, 5,
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int) {
+             r.headers.emplace_back("Content-Length", "-5");
+         }},
+        {"a NUL byte in the length", 3, 5,
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int nPath) {
+             r.headers.emplace_back("Content-Length",
+                                    std::string("1\0", 2) + std::to_string(100 + nPath));
+         }},
+        {"two lengths that disagree", 3, 5,
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int nPath) {
+             r.headers.emplace_back("Content-Length", std::to_string(100 + nPath));
+             r.headers.emplace_back("Content-Length", "7");
+         }},
+        {"a folded header line", 3, 5,
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int) {
+             r.headers.emplace_back("X-Note", "one\r\n two");
+         }},
+        {"bytes after the last answer", 3, 11,
+         [](HttpScriptedResponse& r, const HttpRequestSeen& q, int) {
+             r.strRaw = kstest::TestHttpServer::ResponseBytes(q, r) + "HTTP/1.1 200";
+         }},
+        {"every answer sent twice", 3, -1, twice},
+        {"interim answers without end", 3, 0,
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int) {
+             r.strRaw = "HTTP/1.1 100 Continue\r\n\r\n";
+             r.bRawEndless = true;
+         }},
+        {"no stream ever answers", 7, -1,
+         [](HttpScriptedResponse& r, const HttpRequestSeen&, int) {
+             r.bStallBeforeHeaders = true;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kstest::TestHttpServer server;
+        server.ServeFolder(m_root.Path());
+        server.SetHandler([&](const HttpRequestSeen& request) {
+            HttpScriptedResponse response = server.FolderResponse(request);
+            const int nPath = std::atoi(request.strTarget.c_str() + 2);
+            if (c.nBadPath < 0 || nPath == c.nBadPath)
+                c.script(response, request, nPath);
+            return response;
+        });
+        auto connection = m_session->Connect("127.0.0.1", server.Port());
+        ASSERT_NE(connection, nullptr);
+        std::vector<plat::HttpHeadAnswer> answers;
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(connection->PipelineHeads(paths, kAcceptAll, kKeep, c.nStreams, answers));
+        // Only a guard against a hang: the answers' waits are 1 s.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        server.ReleaseStalls();
+        ASSERT_EQ(answers.size(), paths.size());
+        for (int i = 0; i < kPaths; ++i) {
+            SCOPED_TRACE(paths[static_cast<std::size_t>(i)]);
+            ExpectOwnAnswerOrNone(answers[static_cast<std::size_t>(i)], i,
+                                  c.nBadPath < 0 || i == c.nBadPath);
+        }
+        // A stream given up hands on no path that another then waits for in turn.
+        std::map<std::string, int> asked;
+        for (const HttpRequestSeen& request : server.Requests())
+            EXPECT_EQ(++asked[request.strTarget], 1) << request.strTarget;
     }
 }
 

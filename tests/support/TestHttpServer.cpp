@@ -204,6 +204,16 @@ bool HasHeader(const HttpScriptedResponse& response, const char* name) {
     return false;
 }
 
+std::string HeadBytes(const HttpScriptedResponse& response) {
+    std::string out =
+        "HTTP/1.1 " + std::to_string(response.nStatus) + " " + response.strReason + "\r\n";
+    for (const auto& header : response.headers)
+        out += header.first + ": " + header.second + "\r\n";
+    if (response.bAutoContentLength && !HasHeader(response, "Content-Length"))
+        out += "Content-Length: " + std::to_string(response.strBody.size()) + "\r\n";
+    return out + "\r\n";
+}
+
 #ifdef _WIN32
 const WinsockInit g_winsock;
 #endif
@@ -404,6 +414,26 @@ void TestHttpServer::Serve(std::intptr_t socket, int nConnection) {
     CloseSocket(s);
 }
 
+std::string TestHttpServer::ResponseBytes(const HttpRequestSeen& request,
+                                          const HttpScriptedResponse& response) {
+    return HeadBytes(response) + (request.strMethod != "HEAD" ? response.strBody : std::string());
+}
+
+bool TestHttpServer::SendRaw(std::intptr_t socket, const HttpScriptedResponse& response) {
+    const SocketHandle s = ToSocket(socket);
+    if (!response.bRawEndless)
+        return SendAll(s, response.strRaw.data(), response.strRaw.size(), m_bStopping);
+    // Large sends, so that the bytes come faster than a client can take them.
+    std::string chunk;
+    while (chunk.size() < 256 * 1024)
+        chunk += response.strRaw;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kRawEndlessSeconds);
+    while (std::chrono::steady_clock::now() < end &&
+           SendAll(s, chunk.data(), chunk.size(), m_bStopping)) {
+    }
+    return false;
+}
+
 bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& request,
                                   const HttpScriptedResponse& response) {
     const SocketHandle s = ToSocket(socket);
@@ -419,16 +449,10 @@ bool TestHttpServer::SendResponse(std::intptr_t socket, const HttpRequestSeen& r
             std::this_thread::sleep_for(std::chrono::milliseconds(response.nInterimEveryMs));
         return false;
     }
-    std::string out =
-        "HTTP/1.1 " + std::to_string(response.nStatus) + " " + response.strReason + "\r\n";
-    for (const auto& header : response.headers)
-        out += header.first + ": " + header.second + "\r\n";
-    if (response.bAutoContentLength && !HasHeader(response, "Content-Length"))
-        out += "Content-Length: " + std::to_string(response.strBody.size()) + "\r\n";
-    out += "\r\n";
-    const std::size_t headSize = out.size();
-    if (request.strMethod != "HEAD")
-        out += response.strBody;
+    if (!response.strRaw.empty())
+        return SendRaw(socket, response);
+    const std::size_t headSize = HeadBytes(response).size();
+    const std::string out = ResponseBytes(request, response);
 
     std::size_t limit = out.size();
     bool bStall = false;

@@ -2,7 +2,7 @@
 // the test process (Winsock on Windows, BSD sockets on POSIX). It serves a folder with
 // Last-Modified and Content-Length, or answers as a test's handler scripts it: any status,
 // headers left out, a body shorter or longer than announced, a connection dropped mid-body,
-// a stall, a redirect. It counts requests and connections.
+// a stall, a redirect, raw bytes (once or without end). It counts requests and connections.
 #pragma once
 
 #include <atomic>
@@ -37,9 +37,14 @@ struct HttpScriptedResponse {
     bool bStallBeforeHeaders = false;            // never answer
     bool bCloseBeforeHeaders = false;            // close the connection without an answer
     bool bClose = false;                         // close the connection after the response
-    int nTrickleMs = 0;      // send the body one byte every nTrickleMs milliseconds
-    int nInterimEveryMs = 0; // answer "100 Continue" every nInterimEveryMs, never the response
+    int nTrickleMs = 0;       // send the body one byte every nTrickleMs milliseconds
+    int nInterimEveryMs = 0;  // answer "100 Continue" every nInterimEveryMs, never the response
+    std::string strRaw;       // when not empty: the whole answer, these bytes as they are
+    bool bRawEndless = false; // strRaw again and again, as fast as the client takes it, until
+                              // the client goes (at most kRawEndlessSeconds)
 };
+
+inline constexpr int kRawEndlessSeconds = 60;
 
 class TestHttpServer {
 public:
@@ -63,6 +68,11 @@ public:
     // The folder answer for one request, for handlers that change only some requests.
     HttpScriptedResponse FolderResponse(const HttpRequestSeen& request) const;
 
+    // The bytes of response as the server sends it for request (no body for HEAD), for
+    // handlers that send an answer other than once (strRaw).
+    static std::string ResponseBytes(const HttpRequestSeen& request,
+                                     const HttpScriptedResponse& response);
+
     int RequestCount() const;
     int ConnectionCount() const { return m_nConnections.load(); }
     std::vector<HttpRequestSeen> Requests() const;
@@ -78,6 +88,7 @@ private:
     void Serve(std::intptr_t socket, int nConnection);
     bool SendResponse(std::intptr_t socket, const HttpRequestSeen& request,
                       const HttpScriptedResponse& response);
+    bool SendRaw(std::intptr_t socket, const HttpScriptedResponse& response);
     void Stall();
 
     std::intptr_t m_listen;

@@ -53,6 +53,8 @@ public:
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : -2;
     }
 
+    bool ShutdownSend() override { return ::shutdown(m_fd, SHUT_WR) == 0; }
+
 private:
     int m_fd;
     int m_nState;

@@ -50,6 +50,8 @@ public:
         return ::WSAGetLastError() == WSAEWOULDBLOCK ? -1 : -2;
     }
 
+    bool ShutdownSend() override { return ::shutdown(m_socket, SD_SEND) == 0; }
+
 private:
     SOCKET m_socket;
     int m_nState;
