@@ -373,6 +373,22 @@ TEST_F(ApplyTest, ListNamingOneTargetTwiceInstallsTheLaterLine) {
     }
     for (const HttpRequestSeen& request : server.Requests())
         EXPECT_FALSE(request.strMethod == "GET" && request.strTarget == "/base/one.txt");
+
+    // The transaction itself refuses such a set, before anything changes.
+    const std::string installed = kstest::ReadFileBytes(app / "same.txt");
+    std::vector<CApplyOp> ops(2);
+    for (std::size_t n = 0; n < ops.size(); ++n) {
+        ops[n].strName = n == 0 ? "one.txt" : "two.txt";
+        ops[n].strTarget = app / (n == 0 ? "same.txt" : Native("./same.txt"));
+        ops[n].strStaged = app / ops[n].strName;
+        ASSERT_TRUE(kstest::WriteFileBytes(ops[n].strStaged, ops[n].strName));
+    }
+    CApplyFailure failure;
+    EXPECT_EQ(CApplyTransaction(ApplyJournalPath(app.Path())).Apply(ops, failure), -4);
+    EXPECT_EQ(failure.strTarget, ops[1].strTarget);
+    EXPECT_EQ(kstest::ReadFileBytes(app / "same.txt"), installed);
+    for (const CApplyOp& op : ops)
+        EXPECT_EQ(kstest::ReadFileBytes(op.strStaged), op.strName);
 }
 
 // Journals written by hand into the staging folder. Recovery at start-up moves and deletes

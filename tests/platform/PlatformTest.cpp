@@ -1,5 +1,6 @@
 // The platform layer's results, checked by the same cases on Windows (under Wine) and POSIX.
 #include "platform/FileSystem.h"
+#include "platform/FolderAccess.h"
 #include "platform/InstanceLock.h"
 #include "platform/LocalTime.h"
 #include "platform/Path.h"
@@ -14,6 +15,16 @@
 #include <ctime>
 #include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -117,6 +128,35 @@ TEST(Path, JoinAndLastSeparator) {
 #ifdef _WIN32
     EXPECT_EQ(plat::LastSepPos("C:\\App/x\\y.exe"), 8u);
 #endif
+}
+
+TEST(Path, OneFileSpelledTwoWaysHasOneKey) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool bSame;
+    } cases[] = {
+        {"/app/same.txt", "/app/./same.txt", true},
+        {"/app/same.txt", "/app//bin/../same.txt", true},
+        {"/app/same.txt", "/app/bin/same.txt", false},
+        {"/../app/a", "/app/a", true}, // nothing above the root
+        {"/app/Same.txt", "/app/same.txt", plat::kDrivePaths},
+#ifdef _WIN32
+        {"C:\\App\\a.txt", "c:/app/A.TXT", true},
+        {"C:\\a.txt", "D:\\a.txt", false},
+#endif
+    };
+    for (const auto& c : cases) {
+        std::string a = c.a;
+        std::string b = c.b;
+        for (std::string* path : {&a, &b}) {
+            for (char& ch : *path) {
+                if (ch == '/')
+                    ch = plat::kPathSep;
+            }
+        }
+        EXPECT_EQ(plat::PathKey(a) == plat::PathKey(b), c.bSame) << c.a << " " << c.b;
+    }
 }
 
 // ---- File system ---------------------------------------------------------------------------
@@ -238,6 +278,45 @@ TEST_F(FileSystemTest, RenameNeverReplaces) {
     ASSERT_TRUE(plat::RenameFile(a, dir / "c.txt"));
     EXPECT_FALSE(kstest::Exists(a));
     EXPECT_EQ(kstest::ReadFileBytes(dir / "c.txt"), "A");
+}
+
+// A folder that only the administrators and the system may write: the owner and the access
+// that the platform shows afterwards.
+TEST_F(FileSystemTest, FolderWritableByAdministratorsAndTheSystemOnly) {
+    const std::string folder = dir / "staging";
+    ASSERT_TRUE(plat::CreateFolder(folder));
+    EXPECT_FALSE(plat::RestrictFolderWriters(dir / "missing"));
+#ifdef _WIN32
+    ASSERT_TRUE(plat::RestrictFolderWriters(folder)) << plat::LastErrorCode();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring wide(folder.begin(), folder.end());
+    ASSERT_EQ(::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT,
+                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, nullptr, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+        nullptr));
+    const std::wstring sddl = text;
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    EXPECT_EQ(sddl, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+#else
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    ASSERT_TRUE(plat::RestrictFolderWriters(folder)) << plat::LastErrorCode();
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    // A link to a folder is refused, and the folder behind it stays as it was.
+    const std::string link = dir / "link";
+    ASSERT_EQ(::symlink(folder.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    EXPECT_FALSE(plat::RestrictFolderWriters(link));
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0777u);
+#endif
 }
 
 TEST_F(FileSystemTest, CopyReplacesAndKeepsTimeAndAttributes) {
