@@ -37,27 +37,61 @@ bool Discard(const std::string& path) {
     return plat::RemoveFile(path) || !Exists(path);
 }
 
-// Puts the old set back, from what the file system shows; every step can run again after an
-// interruption. False when a step failed.
-bool Undo(const CApplyJournal& journal) {
+// The first pass of the undo: every target gets its old file back, and a new file that came in
+// goes back to "<target>.ks-new". Until READY every new file is there; after it, one is
+// missing only where it came in, until the second pass takes them away. False when a step
+// failed.
+bool RestoreTargets(const CApplyJournal& journal) {
     bool bOk = true;
-    for (int n = static_cast<int>(journal.ops.size()) - 1; n >= 0; --n) {
-        const CApplyOp& op = journal.ops[static_cast<std::size_t>(n)];
-        const std::string newPath = ApplyNewPath(op.strTarget);
-        const std::string oldPath = ApplyOldPath(op.strTarget);
-        if (!op.bDelete && journal.bReady && !Exists(newPath) && Exists(op.strTarget))
-            bOk = plat::RenameFile(op.strTarget, newPath) && bOk; // the new file came in
-        if (Exists(oldPath) && !Exists(op.strTarget))
-            bOk = plat::RenameFile(oldPath, op.strTarget) && bOk; // the old one goes back
-        if (!op.bDelete && Exists(newPath)) {
-            // A copy goes; a moved file goes back to the staging folder, still verified.
-            if (Exists(op.strStaged))
-                Discard(newPath);
-            else
-                bOk = plat::RenameFile(newPath, op.strStaged) && bOk;
-        }
+    for (auto op = journal.ops.rbegin(); op != journal.ops.rend(); ++op) {
+        const std::string newPath = ApplyNewPath(op->strTarget);
+        const std::string oldPath = ApplyOldPath(op->strTarget);
+        if (!op->bDelete && journal.bReady && !Exists(newPath) && Exists(op->strTarget))
+            bOk = plat::RenameFile(op->strTarget, newPath) && bOk; // the new file came in
+        if (Exists(oldPath) && !Exists(op->strTarget))
+            bOk = plat::RenameFile(oldPath, op->strTarget) && bOk; // the old one goes back
     }
     return bOk;
+}
+
+// The second pass: a copy goes; a moved file goes back to the staging folder, still verified.
+bool ReturnNewFiles(const CApplyJournal& journal) {
+    bool bOk = true;
+    for (auto op = journal.ops.rbegin(); op != journal.ops.rend(); ++op) {
+        const std::string newPath = ApplyNewPath(op->strTarget);
+        if (op->bDelete || !Exists(newPath))
+            continue;
+        if (Exists(op->strStaged))
+            bOk = Discard(newPath) && bOk;
+        else
+            bOk = plat::RenameFile(newPath, op->strStaged) && bOk;
+    }
+    return bOk;
+}
+
+bool AppendRecord(const std::string& journalPath, const std::string& line) {
+    std::FILE* fp = plat::OpenFile(journalPath, "ab");
+    if (fp == nullptr)
+        return false;
+    const std::string text = line + "\n";
+    const bool bWritten =
+        plat::WriteToFile(fp, text.data(), text.size()) == text.size() && plat::FlushFile(fp);
+    return plat::CloseFile(fp) && bWritten && plat::FlushToDisk(journalPath);
+}
+
+// Puts the old set back, from what the file system shows; every step can run again after an
+// interruption. Once every target holds its old file, UNDONE is recorded before the second
+// pass: a target whose new file went back to the staging folder looks as if that file had come
+// in, and must never be taken again. False when a step failed (the journal then stays).
+bool Undo(const CApplyJournal& journal, const std::string& journalPath) {
+    if (!journal.bUndone) {
+        if (!RestoreTargets(journal))
+            return false;
+        // Before READY no target took a new file: the first pass may run again.
+        if (journal.bReady && !AppendRecord(journalPath, "UNDONE"))
+            return false;
+    }
+    return ReturnNewFiles(journal);
 }
 
 // Removes what a committed transaction left: the old files and the staged ones.
@@ -90,7 +124,8 @@ bool CheckSet(const std::vector<CApplyOp>& ops, CApplyFailure& failure) {
 }
 
 // Removes what an earlier apply may have left beside a target: the undo takes a ".ks-old" for
-// the installed file this apply set aside, and must never put a stale one in its place.
+// the installed file this apply set aside, and must never put a stale one in its place, nor
+// take a stale ".ks-new" into the staging folder.
 bool ClearLeftOvers(const CApplyOp& op, CApplyFailure& failure) {
     for (const std::string& path : {ApplyNewPath(op.strTarget), ApplyOldPath(op.strTarget)}) {
         if (Exists(path) && !Discard(path)) {
@@ -193,8 +228,6 @@ int CApplyTransaction::Execute(const std::vector<CApplyOp>& ops, CApplyFailure& 
     // A staged file that two items share is copied for all but its last user.
     std::map<std::string, int> uses;
     for (const CApplyOp& op : ops) {
-        if (!ClearLeftOvers(op, failure))
-            return -2;
         if (!op.bDelete)
             ++uses[op.strStaged];
     }
@@ -282,6 +315,11 @@ int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& fa
         failure = CApplyFailure{"", m_strJournalPath, plat::kErrAlreadyExists, false};
         return -3;
     }
+    // Before the journal exists: once it does, every ".ks-old" beside a target is this apply's.
+    for (const CApplyOp& op : ops) {
+        if (!ClearLeftOvers(op, failure))
+            return -2;
+    }
     if (!KeepList(failure) || !BeginJournal(ops, failure))
         return -3;
     Step();
@@ -292,7 +330,7 @@ int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& fa
     journal.ops = ops;
     journal.bReady = m_bReady;
     if (r != 0) {
-        failure.bUndone = Undo(journal);
+        failure.bUndone = Undo(journal, m_strJournalPath);
         if (failure.bUndone)
             plat::RemoveFile(m_strJournalPath);
         return r;
@@ -342,7 +380,7 @@ int RecoverInterruptedApply(const std::string& programFolder, std::string& why) 
         Finish(journal);
         return plat::RemoveFile(path) ? kRecoveryFinished : kRecoveryFailed;
     }
-    if (!Undo(journal))
+    if (!Undo(journal, path))
         return kRecoveryFailed;
     return plat::RemoveFile(path) ? kRecoveryUndone : kRecoveryFailed;
 }

@@ -16,8 +16,10 @@
 //   ASIDE n  the installed file renamed to "<target>.ks-old" (a deletion is this step alone);
 //   IN n   "<target>.ks-new" renamed to the target;
 //   COMMIT after the last step, with the folders flushed; then the ".ks-old" files and the
-//          journal are removed.
-// Recovery reads the operations and the READY and COMMIT records; what each rename did it
+//          journal are removed;
+//   UNDONE when an undo has given every target its old file back, before the new files go
+//          back to the staging folder.
+// Recovery reads the operations and the READY, COMMIT and UNDONE records; what each rename did it
 // reads off the file system, so an interruption between a rename and its record is no harm.
 // It acts only on a journal that CJournalCheck (apply/JournalCheck.h) admits.
 #pragma once
@@ -61,8 +63,9 @@ public:
     explicit CApplyTransaction(std::string strJournalPath);
 
     // Moves ops into place as one transaction. 0 committed; -1 undone because a target stayed
-    // locked, -2 undone after another failure (failure says which and why, and whether the
-    // undo went through); -3 the journal could not be written, or the journal of an earlier
+    // locked, -2 undone after another failure, or a file that an earlier apply left beside a
+    // target could not be removed (failure says which and why, and whether the undo went
+    // through); -3 the journal could not be written, or the journal of an earlier
     // apply is still there (kErrAlreadyExists), -4 the set was refused: it names one target
     // twice (kErrAlreadyExists) or holds a path with a tab or a line end (nothing was changed
     // in either case).

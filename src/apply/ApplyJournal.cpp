@@ -90,6 +90,8 @@ void ReadRecord(const std::vector<std::string>& f, CApplyJournal& journal) {
         journal.bReady = true;
     } else if (f[0] == "COMMIT") {
         journal.bCommitted = true;
+    } else if (f[0] == "UNDONE") {
+        journal.bUndone = true;
     }
 }
 

@@ -17,6 +17,7 @@ struct CApplyJournal {
     bool bBegun = false;
     bool bReady = false; // every new file was in place and flushed
     bool bCommitted = false;
+    bool bUndone = false; // every target held its old file again
 };
 
 // The first line of every journal.

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <thread>
 
 #ifndef _WIN32
@@ -389,6 +390,45 @@ TEST_F(ApplyTest, ListNamingOneTargetTwiceInstallsTheLaterLine) {
     EXPECT_EQ(kstest::ReadFileBytes(app / "same.txt"), installed);
     for (const CApplyOp& op : ops)
         EXPECT_EQ(kstest::ReadFileBytes(op.strStaged), op.strName);
+}
+
+// An undo that fails halfway: c.txt's new file cannot go in (a folder took its name after it
+// was set aside) and a.txt, whose new file came in, is held when it is to go back. The journal
+// stays; the next start finishes the undo, and every target holds exactly its old bytes again,
+// b.bin too, whose undo was done before the failure.
+TEST_F(ApplyTest, UndoThatFailsHalfwayIsFinishedAtTheNextStart) {
+    const std::string staging = StagingFolder(app.Path());
+    ASSERT_TRUE(plat::CreateFolderChain(staging));
+    std::vector<CApplyOp> ops;
+    for (const char* name : kNewFiles) {
+        CApplyOp op;
+        op.strName = name;
+        op.strTarget = app / Native(name);
+        const std::string bytes = std::string("new ") + name;
+        op.strStaged = plat::JoinPath(staging, Sha256HexOf(bytes));
+        ASSERT_TRUE(kstest::WriteFileBytes(op.strStaged, bytes));
+        ops.push_back(op);
+    }
+    const std::string& c = ops[2].strTarget;
+    CApplyTransaction transaction(ApplyJournalPath(app.Path()));
+    std::unique_ptr<kstest::HeldFile> held;
+    transaction.m_afterStep = [&](int) {
+        if (held == nullptr && kstest::Exists(ApplyOldPath(c)) && !kstest::Exists(c)) {
+            ASSERT_TRUE(plat::CreateFolder(c));
+            held = std::make_unique<kstest::HeldFile>(ops[0].strTarget);
+        }
+    };
+    CApplyFailure failure;
+    EXPECT_LT(transaction.Apply(ops, failure), 0);
+    EXPECT_FALSE(failure.bUndone);
+    ASSERT_TRUE(kstest::Exists(ApplyJournalPath(app.Path())));
+    held.reset();
+    ASSERT_TRUE(plat::RemoveFolder(c));
+    EXPECT_EQ(RecoverApplyOfFolder(app.Path(), "CVentoApp::InitInstance"), kRecoveryUndone);
+    EXPECT_TRUE(IsOldSet());
+    EXPECT_FALSE(LeftOvers());
+    for (const CApplyOp& op : ops)
+        EXPECT_EQ(kstest::ReadFileBytes(op.strStaged), "new " + op.strName);
 }
 
 // Journals written by hand into the staging folder. Recovery at start-up moves and deletes
