@@ -334,7 +334,7 @@ std::vector<CSyncEngine::CTargetCheck> CheckTargets(const DownFileItemList& item
     return checks;
 }
 
-// For each item, the line that counts for its target (itself when no other line names it).
+// For each item, the item whose line counts for its target (itself when no other names it).
 // The one-by-one loop writes an earlier line's file and then a later one's over it, and
 // deletes the DEL lines' files after every download: so the later line counts, and a DEL line
 // over any other.
@@ -393,8 +393,8 @@ int CSyncEngine::DecideTrustedItems(std::vector<DownFileItem*>& toFetch,
                 nResult = 0;
             if (counting[n] != n) {
                 WriteLog(g_pMyLog, 3,
-                         "CSyncEngine::DownloadFilesTrusted> Lines %d And %d Name One Target(%s), "
-                         "Line %d Counts",
+                         "CSyncEngine::DownloadFilesTrusted> Items %d And %d Name One Target(%s), "
+                         "Item %d Counts",
                          i + 1, static_cast<int>(counting[n]) + 1, item->m_strTargetFile.c_str(),
                          static_cast<int>(counting[n]) + 1);
             } else if (item->m_nFileType == kFileTypeDel) {
