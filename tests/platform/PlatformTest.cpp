@@ -280,28 +280,76 @@ TEST_F(FileSystemTest, RenameNeverReplaces) {
     EXPECT_EQ(kstest::ReadFileBytes(dir / "c.txt"), "A");
 }
 
-// A folder that only the administrators and the system may write: the owner and the access
-// that the platform shows afterwards.
+#ifdef _WIN32
+std::wstring WidePath(const std::string& path) {
+    const std::u16string utf16 = plat::Utf8ToUtf16(path);
+    return std::wstring(utf16.begin(), utf16.end());
+}
+
+// Rights that let a group change what a folder holds.
+constexpr DWORD kWriteRights =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// The rights that the folder's access list allows a well-known group, as the system reports
+// them (Wine reports its own mapping of the Unix mode bits where it keeps no access lists).
+DWORD AllowedTo(const std::string& folder, WELL_KNOWN_SID_TYPE group) {
+    const std::wstring wide = WidePath(folder);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return 0;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD nSid = sizeof sid;
+    ACL_SIZE_INFORMATION info{};
+    DWORD mask = 0;
+    if (dacl != nullptr && ::CreateWellKnownSid(group, nullptr, sid, &nSid) &&
+        ::GetAclInformation(dacl, &info, sizeof info, AclSizeInformation)) {
+        for (DWORD i = 0; i < info.AceCount; ++i) {
+            void* ace = nullptr;
+            if (::GetAce(dacl, i, &ace) &&
+                static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, sid))
+                mask |= static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask;
+        }
+    }
+    ::LocalFree(descriptor);
+    return mask;
+}
+
+// Everyone may do everything in the folder.
+bool OpenToEveryone(const std::string& folder) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    BOOL bPresent = FALSE;
+    BOOL bDefaulted = FALSE;
+    PACL dacl = nullptr;
+    ::GetSecurityDescriptorDacl(descriptor, &bPresent, &dacl, &bDefaulted);
+    std::wstring wide = WidePath(folder);
+    const DWORD r = ::SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                            nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(descriptor);
+    return r == ERROR_SUCCESS;
+}
+#endif
+
+// A folder that everyone could write is made one that only the administrators and the system
+// may write: the rights the platform reports afterwards.
 TEST_F(FileSystemTest, FolderWritableByAdministratorsAndTheSystemOnly) {
     const std::string folder = dir / "staging";
     ASSERT_TRUE(plat::CreateFolder(folder));
     EXPECT_FALSE(plat::RestrictFolderWriters(dir / "missing"));
 #ifdef _WIN32
+    ASSERT_TRUE(OpenToEveryone(folder));
+    ASSERT_NE(AllowedTo(folder, WinWorldSid) & kWriteRights, 0u);
     ASSERT_TRUE(plat::RestrictFolderWriters(folder)) << plat::LastErrorCode();
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    std::wstring wide(folder.begin(), folder.end());
-    ASSERT_EQ(::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT,
-                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                      nullptr, nullptr, nullptr, nullptr, &descriptor),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    wchar_t* text = nullptr;
-    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-        nullptr));
-    const std::wstring sddl = text;
-    ::LocalFree(text);
-    ::LocalFree(descriptor);
-    EXPECT_EQ(sddl, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+    for (const WELL_KNOWN_SID_TYPE group :
+         {WinWorldSid, WinBuiltinUsersSid, WinAuthenticatedUserSid, WinInteractiveSid})
+        EXPECT_EQ(AllowedTo(folder, group) & kWriteRights, 0u) << group;
+    EXPECT_EQ(AllowedTo(folder, WinLocalSystemSid) & FILE_ALL_ACCESS,
+              static_cast<DWORD>(FILE_ALL_ACCESS));
 #else
     ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
     ASSERT_TRUE(plat::RestrictFolderWriters(folder)) << plat::LastErrorCode();
