@@ -1,7 +1,10 @@
 #include "apply/Apply.h"
 
+#include "apply/ApplyJournal.h"
+#include "apply/JournalCheck.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderAccess.h"
 #include "platform/Path.h"
 #include "platform/Thread.h"
 
@@ -10,11 +13,8 @@
 #include <cstdlib>
 #include <map>
 #include <set>
-#include <sstream>
 
 namespace {
-
-const char* const kJournalHead = "KestrelSync apply journal 1";
 
 bool Exists(const std::string& path) {
     plat::FileStatus status;
@@ -31,99 +31,109 @@ bool IsLockError(int nError) {
            nError == 33; // ERROR_LOCK_VIOLATION
 }
 
-// A file the transaction no longer needs; a read-only one too.
-void Discard(const std::string& path) {
+// A file the transaction no longer needs; a read-only one too. True when it is gone.
+bool Discard(const std::string& path) {
     plat::SetReadOnly(path, false);
-    plat::RemoveFile(path);
+    return plat::RemoveFile(path) || !Exists(path);
 }
 
-struct CJournal {
-    std::vector<CApplyOp> ops;
-    bool bReady = false; // every new file was in place and flushed
-    bool bBegun = false;
-    bool bCommitted = false;
-};
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-        if (tab == std::string::npos)
-            return fields;
-        start = tab + 1;
-    }
-}
-
-// The journal's records; false when it cannot be read or is not a journal.
-bool ReadJournal(const std::string& path, CJournal& journal) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
-        return false;
-    std::string text;
-    char buf[8192];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;)
-        text.append(buf, n);
-    std::fclose(fp);
-    std::istringstream lines(text);
-    std::string line;
-    if (!std::getline(lines, line) || line != kJournalHead)
-        return false;
-    // Only whole lines count: a record cut by the end of a process is no record.
-    while (std::getline(lines, line) && !lines.eof()) {
-        const std::vector<std::string> f = SplitTabs(line);
-        if (f[0] == "OP" && f.size() >= 4 && !journal.bBegun) {
-            CApplyOp op;
-            op.bDelete = f[2] == "DELETE";
-            op.strTarget = f[3];
-            if (!op.bDelete && f.size() >= 6) {
-                op.strStaged = f[4];
-                op.tModify = std::strtoll(f[5].c_str(), nullptr, 10);
-            }
-            journal.ops.push_back(op);
-        } else if (f[0] == "BEGIN") {
-            journal.bBegun = true;
-        } else if (f[0] == "READY") {
-            journal.bReady = true;
-        } else if (f[0] == "COMMIT") {
-            journal.bCommitted = true;
-        }
-    }
-    return true;
-}
-
-// Puts the old set back, from what the file system shows; every step can run again after an
-// interruption. False when a step failed.
-bool Undo(const CJournal& journal) {
+// The first pass of the undo: every target gets its old file back, and a new file that came in
+// goes back to "<target>.ks-new". Until READY every new file is there; after it, one is
+// missing only where it came in, until the second pass takes them away. False when a step
+// failed.
+bool RestoreTargets(const CApplyJournal& journal) {
     bool bOk = true;
-    for (int n = static_cast<int>(journal.ops.size()) - 1; n >= 0; --n) {
-        const CApplyOp& op = journal.ops[static_cast<std::size_t>(n)];
-        const std::string newPath = ApplyNewPath(op.strTarget);
-        const std::string oldPath = ApplyOldPath(op.strTarget);
-        if (!op.bDelete && journal.bReady && !Exists(newPath) && Exists(op.strTarget))
-            bOk = plat::RenameFile(op.strTarget, newPath) && bOk; // the new file came in
-        if (Exists(oldPath) && !Exists(op.strTarget))
-            bOk = plat::RenameFile(oldPath, op.strTarget) && bOk; // the old one goes back
-        if (!op.bDelete && Exists(newPath)) {
-            // A copy goes; a moved file goes back to the staging folder, still verified.
-            if (Exists(op.strStaged))
-                Discard(newPath);
-            else
-                bOk = plat::RenameFile(newPath, op.strStaged) && bOk;
-        }
+    for (auto op = journal.ops.rbegin(); op != journal.ops.rend(); ++op) {
+        const std::string newPath = ApplyNewPath(op->strTarget);
+        const std::string oldPath = ApplyOldPath(op->strTarget);
+        if (!op->bDelete && journal.bReady && !Exists(newPath) && Exists(op->strTarget))
+            bOk = plat::RenameFile(op->strTarget, newPath) && bOk; // the new file came in
+        if (Exists(oldPath) && !Exists(op->strTarget))
+            bOk = plat::RenameFile(oldPath, op->strTarget) && bOk; // the old one goes back
     }
     return bOk;
 }
 
+// The second pass: a copy goes; a moved file goes back to the staging folder, still verified.
+bool ReturnNewFiles(const CApplyJournal& journal) {
+    bool bOk = true;
+    for (auto op = journal.ops.rbegin(); op != journal.ops.rend(); ++op) {
+        const std::string newPath = ApplyNewPath(op->strTarget);
+        if (op->bDelete || !Exists(newPath))
+            continue;
+        if (Exists(op->strStaged))
+            bOk = Discard(newPath) && bOk;
+        else
+            bOk = plat::RenameFile(newPath, op->strStaged) && bOk;
+    }
+    return bOk;
+}
+
+bool AppendRecord(const std::string& journalPath, const std::string& line) {
+    std::FILE* fp = plat::OpenFile(journalPath, "ab");
+    if (fp == nullptr)
+        return false;
+    const std::string text = line + "\n";
+    const bool bWritten =
+        plat::WriteToFile(fp, text.data(), text.size()) == text.size() && plat::FlushFile(fp);
+    return plat::CloseFile(fp) && bWritten && plat::FlushToDisk(journalPath);
+}
+
+// Puts the old set back, from what the file system shows; every step can run again after an
+// interruption. Once every target holds its old file, UNDONE is recorded before the second
+// pass: a target whose new file went back to the staging folder looks as if that file had come
+// in, and must never be taken again. False when a step failed (the journal then stays).
+bool Undo(const CApplyJournal& journal, const std::string& journalPath) {
+    if (!journal.bUndone) {
+        if (!RestoreTargets(journal))
+            return false;
+        // Before READY no target took a new file: the first pass may run again.
+        if (journal.bReady && !AppendRecord(journalPath, "UNDONE"))
+            return false;
+    }
+    return ReturnNewFiles(journal);
+}
+
 // Removes what a committed transaction left: the old files and the staged ones.
-void Finish(const CJournal& journal) {
+void Finish(const CApplyJournal& journal) {
     for (const CApplyOp& op : journal.ops) {
         if (Exists(ApplyOldPath(op.strTarget)))
             Discard(ApplyOldPath(op.strTarget));
         if (!op.bDelete && Exists(op.strStaged))
             Discard(op.strStaged);
     }
+}
+
+// The set is refused before anything changes when it names one target twice (the second
+// set-aside would find the first one's ".ks-old", and the undo could not tell them apart) or
+// a path that the journal's lines cannot hold.
+bool CheckSet(const std::vector<CApplyOp>& ops, CApplyFailure& failure) {
+    std::set<std::string> targets;
+    for (const CApplyOp& op : ops) {
+        if (op.strTarget.find_first_of("\t\n") != std::string::npos ||
+            op.strStaged.find_first_of("\t\n") != std::string::npos) {
+            failure = CApplyFailure{op.strName, op.strTarget, plat::kErrInvalidParameter, false};
+            return false;
+        }
+        if (!targets.insert(plat::PathKey(op.strTarget)).second) {
+            failure = CApplyFailure{op.strName, op.strTarget, plat::kErrAlreadyExists, false};
+            return false;
+        }
+    }
+    return true;
+}
+
+// Removes what an earlier apply may have left beside a target: the undo takes a ".ks-old" for
+// the installed file this apply set aside, and must never put a stale one in its place, nor
+// take a stale ".ks-new" into the staging folder.
+bool ClearLeftOvers(const CApplyOp& op, CApplyFailure& failure) {
+    for (const std::string& path : {ApplyNewPath(op.strTarget), ApplyOldPath(op.strTarget)}) {
+        if (Exists(path) && !Discard(path)) {
+            failure = CApplyFailure{op.strName, path, plat::LastErrorCode(), false};
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -136,12 +146,23 @@ std::string ApplyJournalPath(const std::string& programFolder) {
     return plat::JoinPath(StagingFolder(programFolder), "journal");
 }
 
+std::string RefusedJournalPath(const std::string& programFolder) {
+    return ApplyJournalPath(programFolder) + ".refused";
+}
+
+bool EnsureStagingFolder(const std::string& programFolder) {
+    const std::string staging = StagingFolder(programFolder);
+    return plat::CreateFolderChain(staging) &&
+           plat::RestrictFolderWriters(plat::JoinPath(programFolder, "update")) &&
+           plat::RestrictFolderWriters(staging);
+}
+
 void ClearStagingFolder(const std::string& programFolder) {
     std::vector<plat::FoundFile> found;
     if (!plat::FindFiles(plat::JoinPath(StagingFolder(programFolder), "*"), found))
         return;
     for (const plat::FoundFile& file : found) {
-        if (!file.bFolder && file.strName != "journal")
+        if (!file.bFolder && file.strName != "journal" && file.strName != "journal.refused")
             Discard(file.strPath);
     }
 }
@@ -161,7 +182,7 @@ bool CApplyTransaction::Record(const std::string& line, bool bFlush) {
     if (m_fp == nullptr)
         return false;
     const std::string text = line + "\n";
-    if (plat::WriteToFile(m_fp, text.data(), text.size()) != text.size() || std::fflush(m_fp) != 0)
+    if (plat::WriteToFile(m_fp, text.data(), text.size()) != text.size() || !plat::FlushFile(m_fp))
         return false;
     return !bFlush || plat::FlushToDisk(m_strJournalPath);
 }
@@ -194,8 +215,6 @@ bool CApplyTransaction::MoveWithRetries(const std::string& from, const std::stri
 bool CApplyTransaction::PrepareNew(const CApplyOp& op, bool bCopy, CApplyFailure& failure) {
     const std::string newPath = ApplyNewPath(op.strTarget);
     plat::CreateFolderChain(Folder(op.strTarget));
-    if (Exists(newPath))
-        Discard(newPath); // left by an earlier try
     bool bOk = !bCopy && plat::RenameFile(op.strStaged, newPath);
     if (!bOk && (bCopy || plat::LastErrorCode() == plat::kErrNotSameDevice))
         bOk = plat::CopyFileOver(op.strStaged, newPath); // another volume
@@ -225,7 +244,12 @@ int CApplyTransaction::Execute(const std::vector<CApplyOp>& ops, CApplyFailure& 
         failure = CApplyFailure{"", m_strJournalPath, plat::LastErrorCode(), false};
         return -2;
     }
+    m_bReady = true;
     Step();
+    return MoveIntoPlace(ops, failure);
+}
+
+int CApplyTransaction::MoveIntoPlace(const std::vector<CApplyOp>& ops, CApplyFailure& failure) {
     std::set<std::string> folders;
     for (std::size_t n = 0; n < ops.size(); ++n) {
         const CApplyOp& op = ops[n];
@@ -254,43 +278,60 @@ int CApplyTransaction::Execute(const std::vector<CApplyOp>& ops, CApplyFailure& 
     return 0;
 }
 
+bool CApplyTransaction::KeepList(CApplyFailure& failure) {
+    if (m_origin.strSha256.empty())
+        return true;
+    const std::string kept = plat::JoinPath(Folder(m_strJournalPath), m_origin.strSha256);
+    if (plat::CopyFileOver(m_origin.strListFile, kept) && plat::FlushToDisk(kept))
+        return true;
+    failure = CApplyFailure{"", kept, plat::LastErrorCode(), false};
+    return false;
+}
+
+bool CApplyTransaction::BeginJournal(const std::vector<CApplyOp>& ops, CApplyFailure& failure) {
+    m_fp = plat::OpenFile(m_strJournalPath, "wb");
+    bool bOk = Record(kApplyJournalHead, false);
+    if (bOk && !m_origin.strSha256.empty())
+        bOk = Record(ApplyListRecord(m_origin), false);
+    for (std::size_t n = 0; n < ops.size() && bOk; ++n)
+        bOk = Record(ApplyOpRecord(n, ops[n]), false);
+    if (bOk && Record("BEGIN", true))
+        return true;
+    failure = CApplyFailure{"", m_strJournalPath, plat::LastErrorCode(), false};
+    if (m_fp != nullptr)
+        std::fclose(m_fp);
+    m_fp = nullptr;
+    plat::RemoveFile(m_strJournalPath);
+    return false;
+}
+
 int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& failure) {
     m_nStep = 0;
-    for (const CApplyOp& op : ops) {
-        if (op.strTarget.find_first_of("\t\n") != std::string::npos ||
-            op.strStaged.find_first_of("\t\n") != std::string::npos) {
-            failure = CApplyFailure{op.strName, op.strTarget, plat::kErrInvalidParameter, false};
-            return -2;
-        }
-    }
-    m_fp = plat::OpenFile(m_strJournalPath, "wb");
-    bool bOk = Record(kJournalHead, false);
-    for (std::size_t n = 0; n < ops.size() && bOk; ++n) {
-        const CApplyOp& op = ops[n];
-        bOk =
-            Record("OP\t" + std::to_string(n) + (op.bDelete ? "\tDELETE\t" : "\tREPLACE\t") +
-                       op.strTarget +
-                       (op.bDelete ? "" : "\t" + op.strStaged + "\t" + std::to_string(op.tModify)),
-                   false);
-    }
-    if (!bOk || !Record("BEGIN", true)) {
-        failure = CApplyFailure{"", m_strJournalPath, plat::LastErrorCode(), false};
-        if (m_fp != nullptr)
-            std::fclose(m_fp);
-        m_fp = nullptr;
-        plat::RemoveFile(m_strJournalPath);
+    m_bReady = false;
+    if (!CheckSet(ops, failure))
+        return -4;
+    if (Exists(m_strJournalPath)) {
+        // An earlier apply that recovery could not finish or undo: its record stays.
+        failure = CApplyFailure{"", m_strJournalPath, plat::kErrAlreadyExists, false};
         return -3;
     }
+    // Before the journal exists: once it does, every ".ks-old" beside a target is this apply's.
+    for (const CApplyOp& op : ops) {
+        if (!ClearLeftOvers(op, failure))
+            return -2;
+    }
+    if (!KeepList(failure) || !BeginJournal(ops, failure))
+        return -3;
     Step();
     const int r = Execute(ops, failure);
     std::fclose(m_fp);
     m_fp = nullptr;
-    CJournal journal;
+    CApplyJournal journal;
     journal.ops = ops;
+    journal.bReady = m_bReady;
     if (r != 0) {
-        ReadJournal(m_strJournalPath, journal); // whether READY was recorded
-        journal.ops = ops;
-        if (Undo(journal))
+        failure.bUndone = Undo(journal, m_strJournalPath);
+        if (failure.bUndone)
             plat::RemoveFile(m_strJournalPath);
         return r;
     }
@@ -302,29 +343,44 @@ int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& fa
 
 int RecoverApplyOfFolder(const std::string& programFolder, const char* pszWho) {
     const std::string journal = ApplyJournalPath(programFolder);
-    const int r = RecoverInterruptedApply(journal);
-    if (r == kRecoveryFailed)
-        WriteLog(g_pMyLog, 4, "%s> Recovery Of %s Failed, ErrCode = %d", pszWho, journal.c_str(),
-                 plat::LastErrorCode());
-    else if (r != kRecoveryNothing)
+    std::string why;
+    const int r = RecoverInterruptedApply(programFolder, why);
+    if (r == kRecoveryRefused) {
+        WriteLog(g_pMyLog, 4, "%s> Journal %s Refused, Nothing Moved, Reason = %s", pszWho,
+                 journal.c_str(), why.c_str());
+        WriteLog(g_pMyLog, 3, "%s> Journal Set Aside As %s", pszWho,
+                 RefusedJournalPath(programFolder).c_str());
+    } else if (r == kRecoveryFailed) {
+        WriteLog(g_pMyLog, 4, "%s> Recovery Of %s Failed, ErrCode = %d%s%s", pszWho,
+                 journal.c_str(), plat::LastErrorCode(),
+                 why.empty() ? "" : ", Reason = ", why.c_str());
+    } else if (r != kRecoveryNothing) {
         WriteLog(g_pMyLog, 2, "%s> Interrupted Apply %s", pszWho,
                  r == kRecoveryFinished ? "Finished (The New Set)" : "Undone (The Old Set)");
+    }
     return r;
 }
 
-int RecoverInterruptedApply(const std::string& strJournalPath) {
-    if (!Exists(strJournalPath))
+int RecoverInterruptedApply(const std::string& programFolder, std::string& why) {
+    const std::string path = ApplyJournalPath(programFolder);
+    if (!Exists(path))
         return kRecoveryNothing;
-    CJournal journal;
-    if (!ReadJournal(strJournalPath, journal)) {
-        // Cut before its first line was whole: nothing was moved yet.
-        return plat::RemoveFile(strJournalPath) ? kRecoveryUndone : kRecoveryFailed;
+    CApplyJournal journal;
+    if (!ReadApplyJournal(path, journal) || !journal.bBegun) {
+        // Cut before its first line or its BEGIN was whole: nothing was moved yet.
+        return plat::RemoveFile(path) ? kRecoveryUndone : kRecoveryFailed;
+    }
+    if (!CJournalCheck(programFolder).Admit(journal, why)) {
+        if (plat::ReplaceFileWith(path, RefusedJournalPath(programFolder)))
+            return kRecoveryRefused;
+        why = "the refused journal could not be set aside (" + why + ")";
+        return kRecoveryFailed;
     }
     if (journal.bCommitted) {
         Finish(journal);
-        return plat::RemoveFile(strJournalPath) ? kRecoveryFinished : kRecoveryFailed;
+        return plat::RemoveFile(path) ? kRecoveryFinished : kRecoveryFailed;
     }
-    if (journal.bBegun && !Undo(journal))
+    if (!Undo(journal, path))
         return kRecoveryFailed;
-    return plat::RemoveFile(strJournalPath) ? kRecoveryUndone : kRecoveryFailed;
+    return plat::RemoveFile(path) ? kRecoveryUndone : kRecoveryFailed;
 }

@@ -2,6 +2,7 @@
 // worker thread, and the operations of a run.
 #pragma once
 
+#include "apply/Apply.h"
 #include "config/SyncConfig.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
@@ -137,6 +138,7 @@ public:
 
     bool m_bTrusted = false; // a key file is present: lists are signed, files hashed
     std::vector<plat::CP256PublicKey> m_listKeys;
+    CApplyOrigin m_listOrigin; // the list this run verified, for the journal of its apply
 
     std::atomic<int> m_nNowRunningFlag{0};  // 1 while the worker runs its sequence
     std::atomic<int> m_nRequestStopFlag{0}; // set by Stop and by deletion; never reset
@@ -220,14 +222,28 @@ private:
     // Trusted mode's loop: every decision first, then the room on the volume, every download
     // into the staging folder, and the apply of the whole set when all of them arrived.
     int DownloadFilesTrusted();
+    // Its steps. Every item decided: the replacements to fetch and the deletions of the lines
+    // that count (counting[i], the line that counts for item i's target); 1, or 0 when an
+    // item's information could not be had.
+    int DecideTrustedItems(std::vector<DownFileItem*>& toFetch,
+                           std::vector<DownFileItem*>& deletions,
+                           std::vector<std::size_t>& counting);
+    // Room on the staging volume for what is still to be fetched; false when there is not
+    // (reported).
+    bool HasRoomToStage(const std::vector<DownFileItem*>& toFetch);
+    // Every item of toFetch staged and verified; false when one or more failed (reported).
+    bool StageAll(const std::vector<DownFileItem*>& toFetch, std::vector<std::string>& stagedPaths);
     // Downloads one item into the staging folder (resuming what an earlier try left) and
     // verifies it there. 0, or the codes of DownloadOneFileFromServer.
     int StageItem(const DownFileItem& item, std::string& staged);
     int DownloadToStaging(const DownFileItem& item, const std::string& staged,
                           const plat::Sha256Digest& expected);
-    // The staged set moved into place as one transaction; false when it was undone (reported).
+    // The staged set moved into place as one transaction, with the deletions; false when it
+    // was undone (reported).
     bool ApplyStagedFiles(const std::vector<DownFileItem*>& staged,
-                          const std::vector<std::string>& stagedPaths);
+                          const std::vector<std::string>& stagedPaths,
+                          const std::vector<DownFileItem*>& deletions);
+    void ReportApplyFailure(int r, const CApplyFailure& failure);
     // Runs attempt, and in trusted mode again after 1, 2, 4 ... seconds (at most 30) while it
     // fails for a transient reason, up to RETRY_COUNT more times. Stop ends a wait at once.
     // bGet: attempt returns the codes of a GET (else those of a HEAD).

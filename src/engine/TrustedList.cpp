@@ -2,6 +2,7 @@
 // and the verdict that lets a list replace the one the last run used.
 #include "engine/SyncEngine.h"
 
+#include "apply/Apply.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -120,6 +121,12 @@ int CSyncEngine::FetchVerifiedListFile() {
     }
     WriteLog(g_pMyLog, 2, "CSyncEngine::VerifyListFile> Verified, Serial = %lld",
              static_cast<long long>(verdict.nSerial));
+    plat::CSha256 sha;
+    sha.Update(bytes.data(), bytes.size());
+    m_listOrigin = CApplyOrigin{};
+    plat::Sha256Digest digest{};
+    if (sha.Finish(digest))
+        m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, Sha256Hex(digest), signature};
     if (verdict.nSerial > nKept && !WriteListSerial(m_pConfig->m_strIniPath, verdict.nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
                  m_pConfig->m_strIniPath.c_str());

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 namespace {
 
@@ -235,7 +236,8 @@ int CSyncEngine::StageItem(const DownFileItem& item, std::string& staged) {
 }
 
 bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
-                                   const std::vector<std::string>& stagedPaths) {
+                                   const std::vector<std::string>& stagedPaths,
+                                   const std::vector<DownFileItem*>& deletions) {
     std::vector<CApplyOp> ops;
     for (std::size_t i = 0; i < items.size(); ++i) {
         CApplyOp op;
@@ -247,8 +249,8 @@ bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
         ops.push_back(op);
     }
     // The deletions of DEL items belong to the same transaction.
-    for (const auto& item : m_DownFileItemList) {
-        if (item->m_nFileType != kFileTypeDel || !Exists(item->m_strTargetFile))
+    for (const DownFileItem* item : deletions) {
+        if (!Exists(item->m_strTargetFile))
             continue;
         CApplyOp op;
         op.bDelete = true;
@@ -262,6 +264,7 @@ bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
         return true;
     View().SetStepText("업데이트 파일 적용 중...");
     CApplyTransaction transaction(ApplyJournalPath(m_pConfig->m_strLocalBaseDir));
+    transaction.m_origin = m_listOrigin;
     transaction.m_afterStep = m_applyStepHook;
     transaction.m_onRetry = [](const std::string& path, int nAttempt, int nError) {
         WriteLog(g_pMyLog, 3,
@@ -275,6 +278,11 @@ bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
                  static_cast<int>(ops.size()));
         return true;
     }
+    ReportApplyFailure(r, failure);
+    return false;
+}
+
+void CSyncEngine::ReportApplyFailure(int r, const CApplyFailure& failure) {
     const std::string reason = SystemText(failure.nError);
     if (r == -1) {
         const std::string holders = plat::ProcessesUsingFile(failure.strTarget);
@@ -291,8 +299,13 @@ bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
                         (failure.strName.empty() ? failure.strTarget : failure.strName) +
                             " 파일 교체 실패 : " + reason);
     }
-    WriteLog(g_pMyLog, 3, "CSyncEngine::ApplyStagedFiles> Undone, The Installed Files Are Kept");
-    return false;
+    if (failure.bUndone)
+        WriteLog(g_pMyLog, 3,
+                 "CSyncEngine::ApplyStagedFiles> Undone, The Installed Files Are Kept");
+    else
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::ApplyStagedFiles> Undo Incomplete, The Journal Stays For The "
+                 "Recovery At The Next Start");
 }
 
 namespace {
@@ -321,14 +334,51 @@ std::vector<CSyncEngine::CTargetCheck> CheckTargets(const DownFileItemList& item
     return checks;
 }
 
+// For each item, the item whose line counts for its target (itself when no other names it).
+// The one-by-one loop writes an earlier line's file and then a later one's over it, and
+// deletes the DEL lines' files after every download: so the later line counts, and a DEL line
+// over any other.
+std::vector<std::size_t> CountingLines(const DownFileItemList& items) {
+    std::unordered_map<std::string, std::size_t> last;
+    std::vector<std::string> keys(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        keys[i] = plat::PathKey(items[i]->m_strTargetFile);
+        const auto found = last.emplace(keys[i], i);
+        const bool bDelKept = items[found.first->second]->m_nFileType == kFileTypeDel &&
+                              items[i]->m_nFileType != kFileTypeDel;
+        if (!found.second && !bDelKept)
+            found.first->second = i;
+    }
+    std::vector<std::size_t> counting(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i)
+        counting[i] = last[keys[i]];
+    return counting;
+}
+
+// What of the item's file is still to be fetched: nothing when an earlier run staged it (the
+// stage checks its hash again before it is used), the rest when it began it.
+std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& staging) {
+    const std::int64_t nSize = std::max<std::int64_t>(AtoiValue(item.m_strFileSize), 0);
+    plat::Sha256Digest digest{};
+    if (!ParseSha256Hex(item.m_strSha256, digest))
+        return static_cast<std::uint64_t>(nSize);
+    const std::string staged = plat::JoinPath(staging, Sha256Hex(digest));
+    if (FileSize(staged) == nSize)
+        return 0;
+    const std::int64_t nPartial = FileSize(staged + ".part");
+    return static_cast<std::uint64_t>(nPartial > 0 && nPartial < nSize ? nSize - nPartial : nSize);
+}
+
 } // namespace
 
-int CSyncEngine::DownloadFilesTrusted() {
+int CSyncEngine::DecideTrustedItems(std::vector<DownFileItem*>& toFetch,
+                                    std::vector<DownFileItem*>& deletions,
+                                    std::vector<std::size_t>& counting) {
     const int nCount = static_cast<int>(m_DownFileItemList.size());
     int nResult = 1;
-    std::vector<DownFileItem*> toFetch;
     std::vector<int> decisions(static_cast<std::size_t>(nCount));
     const std::vector<CTargetCheck> targets = CheckTargets(m_DownFileItemList);
+    counting = CountingLines(m_DownFileItemList);
     ForEachItem(
         nCount,
         [&](CSyncEngine& engine, int i) {
@@ -337,37 +387,56 @@ int CSyncEngine::DownloadFilesTrusted() {
             return true;
         },
         [&](int i, bool) {
-            const int d = decisions[static_cast<std::size_t>(i)];
-            if (d < 0)
+            const std::size_t n = static_cast<std::size_t>(i);
+            DownFileItem* item = m_DownFileItemList[n].get();
+            if (decisions[n] < 0)
                 nResult = 0;
-            else if (d > 0)
-                toFetch.push_back(m_DownFileItemList[static_cast<std::size_t>(i)].get());
+            if (counting[n] != n) {
+                WriteLog(g_pMyLog, 3,
+                         "CSyncEngine::DownloadFilesTrusted> Items %d And %d Name One Target(%s), "
+                         "Item %d Counts",
+                         i + 1, static_cast<int>(counting[n]) + 1, item->m_strTargetFile.c_str(),
+                         static_cast<int>(counting[n]) + 1);
+            } else if (item->m_nFileType == kFileTypeDel) {
+                deletions.push_back(item);
+            } else if (decisions[n] > 0) {
+                toFetch.push_back(item);
+            }
         });
-    if (m_nRequestStopFlag != 0) {
-        WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                 m_nRequestStopFlag.load());
-        return nResult; // nothing staged, nothing changed
-    }
-    // Room for what is to be fetched, with a margin, before a byte of it is fetched.
+    return nResult;
+}
+
+bool CSyncEngine::HasRoomToStage(const std::vector<DownFileItem*>& toFetch) {
+    const std::string staging = StagingFolder(m_pConfig->m_strLocalBaseDir);
+    if (!EnsureStagingFolder(m_pConfig->m_strLocalBaseDir))
+        WriteLog(g_pMyLog, 3,
+                 "CSyncEngine::DownloadFilesTrusted> Staging Folder(%s) Access Not Restricted, "
+                 "ErrCode = %d",
+                 staging.c_str(), plat::LastErrorCode());
     std::uint64_t nNeeded = 0;
     for (const DownFileItem* item : toFetch)
-        nNeeded += static_cast<std::uint64_t>(std::max(AtoiValue(item->m_strFileSize), 0));
-    nNeeded += nNeeded / 20 + (1u << 20);
-    const std::string staging = StagingFolder(m_pConfig->m_strLocalBaseDir);
-    plat::CreateFolderChain(staging);
+        nNeeded += BytesStillToStage(*item, staging);
+    if (nNeeded == 0)
+        return true;
+    // A margin, and the copy of the list that the apply keeps with its journal.
+    nNeeded +=
+        nNeeded / 20 + (1u << 20) +
+        static_cast<std::uint64_t>(std::max<std::int64_t>(FileSize(m_listOrigin.strListFile), 0));
     std::uint64_t nFree = 0;
-    if (!toFetch.empty() && plat::FreeDiskSpace(staging, nFree) && nFree < nNeeded) {
-        std::string text;
-        FormatWithCommas(std::to_string(nNeeded), text);
-        WriteLog(g_pMyLog, 4,
-                 "CSyncEngine::DownloadFilesTrusted> Disk Full, Needed = %llu, Free "
-                 "= %llu",
-                 static_cast<unsigned long long>(nNeeded), static_cast<unsigned long long>(nFree));
-        AddFormattedRow(kStatusError, "디스크 공간 부족 (필요 " + text + " 바이트)");
-        return 0;
-    }
+    if (!plat::FreeDiskSpace(staging, nFree) || nFree >= nNeeded)
+        return true;
+    std::string text;
+    FormatWithCommas(std::to_string(nNeeded), text);
+    WriteLog(g_pMyLog, 4,
+             "CSyncEngine::DownloadFilesTrusted> Disk Full, Needed = %llu, Free = %llu",
+             static_cast<unsigned long long>(nNeeded), static_cast<unsigned long long>(nFree));
+    AddFormattedRow(kStatusError, "디스크 공간 부족 (필요 " + text + " 바이트)");
+    return false;
+}
+
+bool CSyncEngine::StageAll(const std::vector<DownFileItem*>& toFetch,
+                           std::vector<std::string>& stagedPaths) {
     const int nFetch = static_cast<int>(toFetch.size());
-    std::vector<std::string> stagedPaths(toFetch.size());
     bool bAllStaged = true;
     int nStagedOk = 0;
     const int nStaged = ForEachItem(
@@ -391,15 +460,26 @@ int CSyncEngine::DownloadFilesTrusted() {
                  m_nRequestStopFlag.load());
         bAllStaged = bAllStaged && nStaged == nFetch;
     }
-    if (!bAllStaged) {
+    if (!bAllStaged)
         WriteLog(g_pMyLog, 3,
                  "CSyncEngine::DownloadFilesTrusted> %d Of %d Files Staged, Nothing Applied",
                  nStagedOk, nFetch);
-        for (DownFileItem* item : toFetch)
-            item->m_nSyncOkFlag = 0;
-        return 0;
+    return bAllStaged;
+}
+
+int CSyncEngine::DownloadFilesTrusted() {
+    std::vector<DownFileItem*> toFetch;
+    std::vector<DownFileItem*> deletions;
+    std::vector<std::size_t> counting;
+    const int nResult = DecideTrustedItems(toFetch, deletions, counting);
+    if (m_nRequestStopFlag != 0) {
+        WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                 m_nRequestStopFlag.load());
+        return nResult; // nothing staged, nothing changed
     }
-    const bool bApplied = ApplyStagedFiles(toFetch, stagedPaths);
+    std::vector<std::string> stagedPaths(toFetch.size());
+    const bool bApplied = HasRoomToStage(toFetch) && StageAll(toFetch, stagedPaths) &&
+                          ApplyStagedFiles(toFetch, stagedPaths, deletions);
     for (DownFileItem* item : toFetch) {
         item->m_nSyncOkFlag = bApplied ? 1 : 0;
         if (bApplied) {
@@ -407,6 +487,9 @@ int CSyncEngine::DownloadFilesTrusted() {
             m_nDownloadedBytes += AtoiValue(item->m_strFileSize);
         }
     }
+    // A line that another one overrides ends as the line that counts.
+    for (std::size_t i = 0; i < counting.size(); ++i)
+        m_DownFileItemList[i]->m_nSyncOkFlag = m_DownFileItemList[counting[i]]->m_nSyncOkFlag;
     if (bApplied && nResult == 1)
         ClearStagingFolder(m_pConfig->m_strLocalBaseDir); // nothing staged is needed any more
     return bApplied ? nResult : 0;

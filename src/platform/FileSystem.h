@@ -102,6 +102,10 @@ std::size_t WriteToFile(std::FILE* fp, const void* data, std::size_t size);
 // stream is closed either way.
 bool CloseFile(std::FILE* fp);
 
+// fflush; false when buffered bytes could not be written (a full disk: kErrDiskFull; the
+// reason is left in LastErrorCode).
+bool FlushFile(std::FILE* fp);
+
 // Creates a new file for writing (binary); fails with kErrFileExists when the name exists.
 // bPrivate: readable and writable by its owner only (POSIX mode 0600; Windows a protected
 // access list that grants the owner alone).

@@ -33,4 +33,10 @@ std::size_t LastSepPos(std::string_view path);
 // base when base names no drive; anything else goes after base.
 std::string ResolveAgainstBase(std::string_view base, std::string_view path);
 
+// A key under which two spellings of one local path compare equal: every separator the
+// platform's, empty and "." parts dropped, ".." taking back the part before it, and on Windows
+// the ASCII letters in one case (its file names compare without case). The file system is not
+// asked: links and short names are not resolved.
+std::string PathKey(std::string_view path);
+
 } // namespace plat

@@ -1,6 +1,7 @@
 // Trusted mode's all-or-nothing apply, against the signed tree of the test PKI served by the
 // scripted server: a process killed at every step of the apply, a locked target, transient
-// server errors, a download resumed with Range, and a full staging volume.
+// server errors, a download resumed with Range, a full staging volume and one with room for
+// the update once, a list that names one target twice, and journals written by hand.
 #include "apply/Apply.h"
 #include "engine/SyncEngine.h"
 #include "platform/FileSystem.h"
@@ -14,12 +15,15 @@
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestMachine.h"
+#include "trust/SignedList.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <memory>
 #include <thread>
 
 #ifndef _WIN32
@@ -43,6 +47,42 @@ std::string Native(std::string relative) {
             c = plat::kPathSep;
     }
     return relative;
+}
+
+std::string Sha256HexOf(const std::string& bytes) {
+    plat::CSha256 sha;
+    sha.Update(bytes.data(), bytes.size());
+    plat::Sha256Digest digest{};
+    sha.Finish(digest);
+    return Sha256Hex(digest);
+}
+
+// Every file below folder with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    const std::function<void(const std::string&)> walk = [&](const std::string& from) {
+        std::vector<plat::FoundFile> found;
+        plat::FindFiles(plat::JoinPath(from, "*"), found);
+        for (const plat::FoundFile& entry : found) {
+            if (entry.bFolder)
+                walk(entry.strPath);
+            else
+                files[entry.strPath] = kstest::ReadFileBytes(entry.strPath);
+        }
+    };
+    walk(folder);
+    return files;
+}
+
+// The staging folder holds verified files only: each one named by a hash has that hash.
+void ExpectOnlyVerifiedFilesStaged(const std::string& app) {
+    for (const auto& file : Snapshot(StagingFolder(app))) {
+        const std::string name = file.first.substr(plat::LastSepPos(file.first) + 1);
+        plat::Sha256Digest digest{};
+        if (ParseSha256Hex(name, digest)) {
+            EXPECT_EQ(Sha256HexOf(file.second), name) << file.first;
+        }
+    }
 }
 
 // The folder and settings of a workstation in trusted mode.
@@ -198,7 +238,8 @@ TEST_F(ApplyTest, KilledAtEveryStepLeavesTheOldOrTheNewSet) {
         const int nExit = child.Wait(120000);
         ASSERT_TRUE(nExit == 99 || nExit == 0) << "step " << nStep << ": exit " << nExit;
         // The next start, before anything else.
-        EXPECT_NE(RecoverInterruptedApply(ApplyJournalPath(app.Path())), kRecoveryFailed);
+        std::string why;
+        EXPECT_GE(RecoverInterruptedApply(app.Path(), why), kRecoveryNothing) << why;
         const bool bOld = IsOldSet();
         const bool bNew = IsNewSet();
         EXPECT_TRUE(bOld || bNew) << "a mix after the end at step " << nStep;
@@ -329,6 +370,256 @@ TEST_F(ApplyTest, FullStagingVolumeChangesNothing) {
                                  kStatusError, ::testing::StartsWith("디스크 공간 부족 (필요 "))));
     for (const HttpRequestSeen& request : server.Requests())
         EXPECT_FALSE(request.strMethod == "GET" && request.strTarget == "/base/bin/b.bin");
+#endif
+}
+
+// A signed list that names one target twice ("same.txt", then ".\same.txt") and another file
+// after it. The later line counts, as in the one-by-one loop; when the apply is undone (the
+// other file stays locked after the twice-named one went in), every target holds exactly its
+// old bytes again and the staging folder verified files only.
+TEST_F(ApplyTest, ListNamingOneTargetTwiceInstallsTheLaterLine) {
+    Publish("twice", {"_listfile.txt", "_listfile.txt.sig", "one.txt", "two.txt", "other.txt"});
+    const std::string oldSame("old\r\n\0same", 11);
+    for (const bool bLocked : {true, false}) {
+        ASSERT_TRUE(kstest::WriteFileBytes(app / "same.txt", oldSame));
+        ASSERT_TRUE(kstest::WriteFileBytes(app / "other.txt", "old other"));
+        kstest::FakeView view;
+        view.SetMessageBoxAnswer(kIdNo);
+        {
+            kstest::HeldFile held(app / "other.txt");
+            if (!bLocked)
+                held.Release();
+            RunTrusted(*config, view);
+        }
+        const std::string want =
+            bLocked ? oldSame : kstest::ReadFileBytes(kstest::PkiPath("twice/two.txt"));
+        EXPECT_EQ(kstest::ReadFileBytes(app / "same.txt"), want) << bLocked;
+        EXPECT_EQ(kstest::ReadFileBytes(app / "other.txt"),
+                  bLocked ? "old other"
+                          : kstest::ReadFileBytes(kstest::PkiPath("twice/other.txt")));
+        for (const char* name : {"same.txt", "other.txt"}) {
+            EXPECT_FALSE(kstest::Exists(ApplyNewPath(app / name))) << name;
+            EXPECT_FALSE(kstest::Exists(ApplyOldPath(app / name))) << name;
+        }
+        EXPECT_FALSE(kstest::Exists(ApplyJournalPath(app.Path())));
+        ExpectOnlyVerifiedFilesStaged(app.Path());
+        if (bLocked)
+            EXPECT_THAT(
+                log.Messages(),
+                Contains("CSyncEngine::ApplyStagedFiles> Undone, The Installed Files Are Kept"));
+        else
+            EXPECT_THAT(view.Rows(), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    }
+    for (const HttpRequestSeen& request : server.Requests())
+        EXPECT_FALSE(request.strMethod == "GET" && request.strTarget == "/base/one.txt");
+
+    // The transaction itself refuses such a set, before anything changes.
+    const std::string installed = kstest::ReadFileBytes(app / "same.txt");
+    std::vector<CApplyOp> ops(2);
+    for (std::size_t n = 0; n < ops.size(); ++n) {
+        ops[n].strName = n == 0 ? "one.txt" : "two.txt";
+        ops[n].strTarget = app / (n == 0 ? "same.txt" : Native("./same.txt"));
+        ops[n].strStaged = app / ops[n].strName;
+        ASSERT_TRUE(kstest::WriteFileBytes(ops[n].strStaged, ops[n].strName));
+    }
+    CApplyFailure failure;
+    EXPECT_EQ(CApplyTransaction(ApplyJournalPath(app.Path())).Apply(ops, failure), -4);
+    EXPECT_EQ(failure.strTarget, ops[1].strTarget);
+    EXPECT_EQ(kstest::ReadFileBytes(app / "same.txt"), installed);
+    for (const CApplyOp& op : ops)
+        EXPECT_EQ(kstest::ReadFileBytes(op.strStaged), op.strName);
+}
+
+// An undo that fails halfway: c.txt's new file cannot go in (a folder took its name after it
+// was set aside) and a.txt, whose new file came in, is held when it is to go back. The journal
+// stays; the next start finishes the undo, and every target holds exactly its old bytes again,
+// b.bin too, whose undo was done before the failure.
+TEST_F(ApplyTest, UndoThatFailsHalfwayIsFinishedAtTheNextStart) {
+    const std::string staging = StagingFolder(app.Path());
+    ASSERT_TRUE(plat::CreateFolderChain(staging));
+    std::vector<CApplyOp> ops;
+    for (const char* name : kNewFiles) {
+        CApplyOp op;
+        op.strName = name;
+        op.strTarget = app / Native(name);
+        const std::string bytes = std::string("new ") + name;
+        op.strStaged = plat::JoinPath(staging, Sha256HexOf(bytes));
+        ASSERT_TRUE(kstest::WriteFileBytes(op.strStaged, bytes));
+        ops.push_back(op);
+    }
+    const std::string& c = ops[2].strTarget;
+    CApplyTransaction transaction(ApplyJournalPath(app.Path()));
+    std::unique_ptr<kstest::HeldFile> held;
+    transaction.m_afterStep = [&](int) {
+        if (held == nullptr && kstest::Exists(ApplyOldPath(c)) && !kstest::Exists(c)) {
+            ASSERT_TRUE(plat::CreateFolder(c));
+            held = std::make_unique<kstest::HeldFile>(ops[0].strTarget);
+        }
+    };
+    CApplyFailure failure;
+    EXPECT_LT(transaction.Apply(ops, failure), 0);
+    EXPECT_FALSE(failure.bUndone);
+    ASSERT_TRUE(kstest::Exists(ApplyJournalPath(app.Path())));
+    held.reset();
+    ASSERT_TRUE(plat::RemoveFolder(c));
+    EXPECT_EQ(RecoverApplyOfFolder(app.Path(), "CVentoApp::InitInstance"), kRecoveryUndone);
+    EXPECT_TRUE(IsOldSet());
+    EXPECT_FALSE(LeftOvers());
+    for (const CApplyOp& op : ops)
+        EXPECT_EQ(kstest::ReadFileBytes(op.strStaged), "new " + op.strName);
+}
+
+// Journals written by hand into the staging folder. Recovery at start-up moves and deletes
+// nothing for a staged path outside the staging folder, a staged name that is no hash, a target
+// that the journal's list does not name, or a list that no key of the workstation signed: the
+// journal is set aside and the log says why. A journal without the list record (as an earlier
+// version wrote) whose paths all lie in the program folder and the staging folder is recovered.
+TEST_F(ApplyTest, HandWrittenJournalsMoveNothing) {
+    TempDir outside;
+    const std::string secret = outside / "secret";
+    const std::string staging = StagingFolder(app.Path());
+    const std::string journal = ApplyJournalPath(app.Path());
+    const std::string list = kstest::ReadFileBytes(kstest::PkiPath("tree/_listfile.txt"));
+    const std::string listHash = Sha256HexOf(list);
+    const std::string newA = kstest::ReadFileBytes(kstest::PkiPath("tree/a.txt"));
+    const std::string stagedA = plat::JoinPath(staging, Sha256HexOf(newA));
+    const auto hex = [](const std::string& bytes) {
+        std::string text;
+        for (const unsigned char c : bytes) {
+            text += "0123456789abcdef"[c >> 4];
+            text += "0123456789abcdef"[c & 15];
+        }
+        return text;
+    };
+    const auto listRecord = [&](const char* sig) {
+        return "LIST\t" + listHash + "\t" + hex(kstest::ReadFileBytes(kstest::PkiPath(sig))) + "\n";
+    };
+    const auto replace = [](const std::string& target, const std::string& staged) {
+        return "OP\t0\tREPLACE\t" + target + "\t" + staged + "\t1765000000\nBEGIN\nREADY\n";
+    };
+    const struct {
+        const char* name;
+        std::string records;
+        const char* why; // nullptr: recovered
+    } cases[] = {
+        {"staged path outside the staging folder", replace(app / "a.txt", secret) + "COMMIT\n",
+         "is not in the staging folder"},
+        {"staged name that is no hash", replace(app / "a.txt", plat::JoinPath(staging, "chosen")),
+         "is not named by a SHA-256"},
+        {"target the list does not name",
+         listRecord("tree/_listfile.txt.sig") + replace(secret, stagedA),
+         "is not named by the list"},
+        {"list that no key signed", listRecord("other.txt.sig") + replace(app / "a.txt", stagedA),
+         "matches none of the keys"},
+        {"earlier format, every path contained", replace(app / "a.txt", stagedA), nullptr},
+    };
+    for (const auto& c : cases) {
+        InstallOldSet();
+        ClearStagingFolder(app.Path());
+        plat::RemoveFile(RefusedJournalPath(app.Path()));
+        ASSERT_TRUE(kstest::WriteFileBytes(secret, "readable by root only"));
+        ASSERT_TRUE(plat::CreateFolderChain(staging));
+        ASSERT_TRUE(kstest::WriteFileBytes(plat::JoinPath(staging, listHash), list));
+        if (c.why == nullptr) {
+            // Killed after a.txt went in: the old bytes lie beside it.
+            ASSERT_TRUE(plat::RenameFile(app / "a.txt", ApplyOldPath(app / "a.txt")));
+            ASSERT_TRUE(kstest::WriteFileBytes(app / "a.txt", newA));
+        }
+        const std::string text = "KestrelSync apply journal 1\n" + c.records;
+        ASSERT_TRUE(kstest::WriteFileBytes(journal, text));
+        const auto before = Snapshot(app.Path());
+        const auto outsideBefore = Snapshot(outside.Path());
+        const int r = RecoverApplyOfFolder(app.Path(), "CVentoApp::InitInstance");
+        EXPECT_TRUE(Snapshot(outside.Path()) == outsideBefore) << c.name;
+        if (c.why == nullptr) {
+            EXPECT_EQ(r, kRecoveryUndone) << c.name;
+            EXPECT_TRUE(IsOldSet()) << c.name;
+            EXPECT_FALSE(LeftOvers()) << c.name;
+            EXPECT_EQ(kstest::ReadFileBytes(stagedA), newA) << c.name;
+            continue;
+        }
+        auto after = Snapshot(app.Path());
+        EXPECT_FALSE(kstest::Exists(journal)) << c.name;
+        EXPECT_EQ(after[RefusedJournalPath(app.Path())], text) << c.name;
+        after.erase(RefusedJournalPath(app.Path()));
+        auto expected = before;
+        expected.erase(journal);
+        EXPECT_TRUE(after == expected) << c.name;
+        EXPECT_THAT(
+            log.LevelsAndMessages(),
+            Contains(::testing::AllOf(HasSubstr("ERROR CVentoApp::InitInstance> Journal " +
+                                                journal + " Refused, Nothing Moved, Reason = "),
+                                      HasSubstr(c.why))))
+            << c.name;
+    }
+}
+
+// A volume with room for the update once: the first run stages two of the three files (the
+// server fails the third) and applies nothing; the second counts them as done and gets past the
+// check. An apply that finds the volume full says so with the system's reason.
+TEST_F(ApplyTest, StagedFilesCountAsDoneOnAVolumeWithRoomOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a full volume is provoked with a small tmpfs on POSIX";
+#else
+    std::uint64_t nTotal = 0;
+    for (const char* name : kNewFiles)
+        nTotal += static_cast<std::uint64_t>(
+            kstest::FileSize(kstest::PkiPath(std::string("tree/") + name)));
+    const std::uint64_t nList =
+        static_cast<std::uint64_t>(kstest::FileSize(kstest::PkiPath("tree/_listfile.txt")));
+    // What the check asks for (the files, 5 % and 1 MB, the list kept with the journal), and
+    // less room than the staged b.bin (100,000 bytes) takes.
+    const std::uint64_t nRoom =
+        (nTotal + nTotal / 20 + (1u << 20) + nList + 40000 + 4095) / 4096 * 4096;
+    const std::string update = app / "update";
+    ASSERT_TRUE(plat::CreateFolder(update));
+    const std::string size = "size=" + std::to_string(nRoom);
+    if (::mount("tmpfs", update.c_str(), "tmpfs", 0, size.c_str()) != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    bool bFailA = true;
+    server.SetHandler([this, &bFailA](const HttpRequestSeen& request) {
+        HttpScriptedResponse response = server.FolderResponse(request);
+        if (bFailA && request.strMethod == "GET" && request.strTarget == "/base/a.txt") {
+            response.nStatus = 404;
+            response.strReason = "Not Found";
+            response.strBody = "gone";
+        }
+        return response;
+    });
+    config->m_nRetryCount = 0;
+    kstest::FakeView first;
+    first.SetMessageBoxAnswer(kIdNo);
+    RunTrusted(*config, first);
+    EXPECT_TRUE(IsOldSet());
+    bFailA = false;
+    kstest::FakeView second;
+    RunTrusted(*config, second);
+    EXPECT_TRUE(IsNewSet());
+    EXPECT_THAT(second.Rows(), ::testing::Not(Contains(::testing::Pair(
+                                   kStatusError, ::testing::StartsWith("디스크 공간 부족")))));
+
+    // The volume filled up before the apply writes its journal there.
+    const std::string staged = plat::JoinPath(StagingFolder(app.Path()), std::string(64, 'a'));
+    ASSERT_TRUE(kstest::WriteFileBytes(staged, "new x"));
+    if (std::FILE* fp = plat::OpenFile(plat::JoinPath(update, "filler"), "wb")) {
+        const std::string block(65536, 'f');
+        while (std::fwrite(block.data(), 1, block.size(), fp) == block.size() &&
+               std::fflush(fp) == 0) {
+        }
+        std::fclose(fp);
+    }
+    ASSERT_TRUE(kstest::WriteFileBytes(app / "x.txt", "old x"));
+    CApplyOp op;
+    op.strName = "x.txt";
+    op.strTarget = app / "x.txt";
+    op.strStaged = staged;
+    CApplyFailure failure;
+    plat::SetLastErrorCode(plat::kErrFileNotFound); // what an earlier look at a file left
+    const int r = CApplyTransaction(ApplyJournalPath(app.Path())).Apply({op}, failure);
+    ::umount2(update.c_str(), MNT_DETACH);
+    EXPECT_EQ(r, -3);
+    EXPECT_EQ(failure.nError, plat::kErrDiskFull);
+    EXPECT_EQ(kstest::ReadFileBytes(app / "x.txt"), "old x");
 #endif
 }
 

@@ -112,6 +112,21 @@ mkdir -p reserved
 } >reserved/_listfile.txt
 sign reserved/_listfile.txt key1
 
+# A signed list that names one target twice (the second time through "."), and another file
+# after it: the later line is the one that counts.
+mkdir -p twice
+printf 'first line\r\n' >twice/one.txt
+printf 'second line, the one that counts\r\n' >twice/two.txt
+printf 'another file\n' >twice/other.txt
+sha() { sha256sum "$1" | cut -d' ' -f1; }
+{
+    printf '#serial=6\n'
+    printf 'one.txt,same.txt,APP,FILE,"","",%s\n' "$(sha twice/one.txt)"
+    printf 'two.txt,.\\same.txt,APP,FILE,"","",%s\n' "$(sha twice/two.txt)"
+    printf 'other.txt,other.txt,APP,FILE,"","",%s\n' "$(sha twice/other.txt)"
+} >twice/_listfile.txt
+sign twice/_listfile.txt key1
+
 # A signed list that names a new updater.
 mkdir -p self
 printf 'updater v2, signed' >self/KestrelSync.exe

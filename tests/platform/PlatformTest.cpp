@@ -1,5 +1,6 @@
 // The platform layer's results, checked by the same cases on Windows (under Wine) and POSIX.
 #include "platform/FileSystem.h"
+#include "platform/FolderAccess.h"
 #include "platform/InstanceLock.h"
 #include "platform/LocalTime.h"
 #include "platform/Path.h"
@@ -14,6 +15,16 @@
 #include <ctime>
 #include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -117,6 +128,35 @@ TEST(Path, JoinAndLastSeparator) {
 #ifdef _WIN32
     EXPECT_EQ(plat::LastSepPos("C:\\App/x\\y.exe"), 8u);
 #endif
+}
+
+TEST(Path, OneFileSpelledTwoWaysHasOneKey) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool bSame;
+    } cases[] = {
+        {"/app/same.txt", "/app/./same.txt", true},
+        {"/app/same.txt", "/app//bin/../same.txt", true},
+        {"/app/same.txt", "/app/bin/same.txt", false},
+        {"/../app/a", "/app/a", true}, // nothing above the root
+        {"/app/Same.txt", "/app/same.txt", plat::kDrivePaths},
+#ifdef _WIN32
+        {"C:\\App\\a.txt", "c:/app/A.TXT", true},
+        {"C:\\a.txt", "D:\\a.txt", false},
+#endif
+    };
+    for (const auto& c : cases) {
+        std::string a = c.a;
+        std::string b = c.b;
+        for (std::string* path : {&a, &b}) {
+            for (char& ch : *path) {
+                if (ch == '/')
+                    ch = plat::kPathSep;
+            }
+        }
+        EXPECT_EQ(plat::PathKey(a) == plat::PathKey(b), c.bSame) << c.a << " " << c.b;
+    }
 }
 
 // ---- File system ---------------------------------------------------------------------------
@@ -238,6 +278,93 @@ TEST_F(FileSystemTest, RenameNeverReplaces) {
     ASSERT_TRUE(plat::RenameFile(a, dir / "c.txt"));
     EXPECT_FALSE(kstest::Exists(a));
     EXPECT_EQ(kstest::ReadFileBytes(dir / "c.txt"), "A");
+}
+
+#ifdef _WIN32
+std::wstring WidePath(const std::string& path) {
+    const std::u16string utf16 = plat::Utf8ToUtf16(path);
+    return std::wstring(utf16.begin(), utf16.end());
+}
+
+// Rights that let a group change what a folder holds.
+constexpr DWORD kWriteRights =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// The rights that the folder's access list allows a well-known group, as the system reports
+// them (Wine reports its own mapping of the Unix mode bits where it keeps no access lists).
+DWORD AllowedTo(const std::string& folder, WELL_KNOWN_SID_TYPE group) {
+    const std::wstring wide = WidePath(folder);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return 0;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD nSid = sizeof sid;
+    ACL_SIZE_INFORMATION info{};
+    DWORD mask = 0;
+    if (dacl != nullptr && ::CreateWellKnownSid(group, nullptr, sid, &nSid) &&
+        ::GetAclInformation(dacl, &info, sizeof info, AclSizeInformation)) {
+        for (DWORD i = 0; i < info.AceCount; ++i) {
+            void* ace = nullptr;
+            if (::GetAce(dacl, i, &ace) &&
+                static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, sid))
+                mask |= static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask;
+        }
+    }
+    ::LocalFree(descriptor);
+    return mask;
+}
+
+// Everyone may do everything in the folder.
+bool OpenToEveryone(const std::string& folder) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    BOOL bPresent = FALSE;
+    BOOL bDefaulted = FALSE;
+    PACL dacl = nullptr;
+    ::GetSecurityDescriptorDacl(descriptor, &bPresent, &dacl, &bDefaulted);
+    std::wstring wide = WidePath(folder);
+    const DWORD r = ::SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                            nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(descriptor);
+    return r == ERROR_SUCCESS;
+}
+#endif
+
+// A folder that everyone could write is made one that only the administrators and the system
+// may write: the rights the platform reports afterwards.
+TEST_F(FileSystemTest, FolderWritableByAdministratorsAndTheSystemOnly) {
+    const std::string folder = dir / "staging";
+    ASSERT_TRUE(plat::CreateFolder(folder));
+    EXPECT_FALSE(plat::RestrictFolderWriters(dir / "missing"));
+#ifdef _WIN32
+    ASSERT_TRUE(OpenToEveryone(folder));
+    ASSERT_NE(AllowedTo(folder, WinWorldSid) & kWriteRights, 0u);
+    ASSERT_TRUE(plat::RestrictFolderWriters(folder)) << plat::LastErrorCode();
+    for (const WELL_KNOWN_SID_TYPE group :
+         {WinWorldSid, WinBuiltinUsersSid, WinAuthenticatedUserSid, WinInteractiveSid})
+        EXPECT_EQ(AllowedTo(folder, group) & kWriteRights, 0u) << group;
+    EXPECT_EQ(AllowedTo(folder, WinLocalSystemSid) & FILE_ALL_ACCESS,
+              static_cast<DWORD>(FILE_ALL_ACCESS));
+#else
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    ASSERT_TRUE(plat::RestrictFolderWriters(folder)) << plat::LastErrorCode();
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    // A link to a folder is refused, and the folder behind it stays as it was.
+    const std::string link = dir / "link";
+    ASSERT_EQ(::symlink(folder.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    EXPECT_FALSE(plat::RestrictFolderWriters(link));
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0777u);
+#endif
 }
 
 TEST_F(FileSystemTest, CopyReplacesAndKeepsTimeAndAttributes) {

@@ -343,6 +343,13 @@ bool CloseFile(std::FILE* fp) {
     return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
 }
 
+bool FlushFile(std::FILE* fp) {
+    errno = 0;
+    if (std::fflush(fp) == 0)
+        return true;
+    return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+}
+
 std::FILE* CreateNewFile(const std::string& path, bool bPrivate) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, bPrivate ? 0600 : 0644);

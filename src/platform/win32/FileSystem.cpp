@@ -319,6 +319,14 @@ bool CloseFile(std::FILE* fp) {
     return false;
 }
 
+bool FlushFile(std::FILE* fp) {
+    _doserrno = 0;
+    if (std::fflush(fp) == 0)
+        return true;
+    ::SetLastError(static_cast<DWORD>(RuntimeError()));
+    return false;
+}
+
 int LastErrorCode() {
     return static_cast<int>(::GetLastError());
 }
