@@ -252,17 +252,11 @@ TEST_F(ParallelRunTest, AServerOfOneConnectionStillServesTheRun) {
 }
 
 TEST_F(ParallelRunTest, HeadAnswersTheOneByOneClientRefusesLeaveTheInstalledFilesAlone) {
-    // Every file installed as served: a run that goes right changes nothing.
-    for (int i = 0; i < kItems; ++i) {
-        const std::string path = app / Name(i);
-        ASSERT_TRUE(kstest::WriteFileBytes(path, Content(i)));
-        ASSERT_TRUE(plat::SetFileModifyTime(path, kServerTime));
-    }
-    // The items' HEADs: every answer twice, a negative length, or a NUL byte in the length.
-    // The last two only where the one-by-one client refuses them: Wine's WinINet takes them
-    // itself, so that a run of one connection already acts on them.
+    // The items' HEADs: every answer twice, a negative length, or a NUL byte in the length,
+    // on four connections (pipelined) and on one. Wine's WinINet reads a length up to a NUL
+    // byte, which no client code sees, so that kind is left out there.
 #ifdef _WIN32
-    constexpr int kKinds = 1;
+    constexpr int kKinds = 2;
 #else
     constexpr int kKinds = 3;
 #endif
@@ -282,12 +276,22 @@ TEST_F(ParallelRunTest, HeadAnswersTheOneByOneClientRefusesLeaveTheInstalledFile
                                           std::string("1\0", 2) + std::to_string(1000 + 100 * i));
         return response;
     });
-    kstest::FakeView view;
-    view.SetMessageBoxAnswer(kIdNo);
-    Run(view);
-    for (int i = 0; i < kItems; ++i) {
-        EXPECT_EQ(kstest::FileSize(app / Name(i)), 1000 + 100 * i) << Name(i);
-        EXPECT_TRUE(kstest::ReadFileBytes(app / Name(i)) == Content(i)) << Name(i);
+    for (const int nConnections : {4, 1}) {
+        // Every file installed as served: a run that goes right changes nothing.
+        for (int i = 0; i < kItems; ++i) {
+            const std::string path = app / Name(i);
+            ASSERT_TRUE(kstest::WriteFileBytes(path, Content(i)));
+            ASSERT_TRUE(plat::SetFileModifyTime(path, kServerTime));
+        }
+        config.m_nConnections = nConnections;
+        kstest::FakeView view;
+        view.SetMessageBoxAnswer(kIdNo);
+        Run(view);
+        for (int i = 0; i < kItems; ++i) {
+            EXPECT_EQ(kstest::FileSize(app / Name(i)), 1000 + 100 * i)
+                << Name(i) << ", " << nConnections << " connection(s)";
+            EXPECT_TRUE(kstest::ReadFileBytes(app / Name(i)) == Content(i)) << Name(i);
+        }
     }
 }
 

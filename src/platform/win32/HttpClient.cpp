@@ -252,11 +252,17 @@ public:
         if (!QueryStatusCode(nStatus) || nStatus < 100)
             Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);
         std::string length;
-        if (!m_bHead && QueryHeader("Content-Length", length)) {
-            char* end = nullptr;
-            const unsigned long long n = std::strtoull(length.c_str(), &end, 10);
-            if (end != length.c_str() && *end == '\0')
-                m_nBodyLength = static_cast<std::int64_t>(n);
+        if (QueryHeader("Content-Length", length)) {
+            // A length that is no number (a sign, a NUL byte) ends the request, as in libcurl:
+            // nothing is taken from such an answer.
+            const bool bDigits = !length.empty() && length.size() <= 18 &&
+                                 std::all_of(length.begin(), length.end(),
+                                             [](char c) { return c >= '0' && c <= '9'; });
+            if (!bDigits)
+                Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            if (!m_bHead)
+                m_nBodyLength =
+                    static_cast<std::int64_t>(std::strtoull(length.c_str(), nullptr, 10));
         }
     }
 
