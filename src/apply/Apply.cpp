@@ -69,13 +69,17 @@ bool ReturnNewFiles(const CApplyJournal& journal) {
     return bOk;
 }
 
+// One record of the journal written and flushed out of the stream (not yet to the disk).
+bool WriteRecord(std::FILE* fp, const std::string& line) {
+    const std::string text = line + "\n";
+    return plat::WriteToFile(fp, text.data(), text.size()) == text.size() && plat::FlushFile(fp);
+}
+
 bool AppendRecord(const std::string& journalPath, const std::string& line) {
     std::FILE* fp = plat::OpenFile(journalPath, "ab");
     if (fp == nullptr)
         return false;
-    const std::string text = line + "\n";
-    const bool bWritten =
-        plat::WriteToFile(fp, text.data(), text.size()) == text.size() && plat::FlushFile(fp);
+    const bool bWritten = WriteRecord(fp, line);
     return plat::CloseFile(fp) && bWritten && plat::FlushToDisk(journalPath);
 }
 
@@ -179,10 +183,7 @@ CApplyTransaction::CApplyTransaction(std::string strJournalPath)
     : m_strJournalPath(std::move(strJournalPath)) {}
 
 bool CApplyTransaction::Record(const std::string& line, bool bFlush) {
-    if (m_fp == nullptr)
-        return false;
-    const std::string text = line + "\n";
-    if (plat::WriteToFile(m_fp, text.data(), text.size()) != text.size() || !plat::FlushFile(m_fp))
+    if (m_fp == nullptr || !WriteRecord(m_fp, line))
         return false;
     return !bFlush || plat::FlushToDisk(m_strJournalPath);
 }

@@ -8,7 +8,6 @@
 #include "trust/SignedList.h"
 #include "updatelist/ListFile.h"
 
-#include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -18,20 +17,6 @@ namespace {
 bool LiesBelow(const std::string& key, const std::string& folderKey) {
     return key.size() > folderKey.size() + 1 && key.compare(0, folderKey.size(), folderKey) == 0 &&
            key[folderKey.size()] == plat::kPathSep;
-}
-
-bool ReadBytes(const std::string& path, std::string& bytes) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
-        return false;
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0 &&
-                        bytes.size() <= static_cast<std::size_t>(kListFileMaxBytes);)
-        bytes.append(buf, n);
-    const bool bOk =
-        std::ferror(fp) == 0 && bytes.size() <= static_cast<std::size_t>(kListFileMaxBytes);
-    std::fclose(fp);
-    return bOk;
 }
 
 std::string Sha256HexOf(const std::string& bytes) {
@@ -123,8 +108,8 @@ bool CJournalCheck::LoadList(const CApplyJournal& journal, DownFileItemList& ite
     const std::string& hash = journal.strListSha256;
     const std::string path = plat::JoinPath(m_strStaging, hash);
     std::string bytes;
-    if (!ParseSha256Hex(hash, digest) || Sha256Hex(digest) != hash || !ReadBytes(path, bytes) ||
-        Sha256HexOf(bytes) != hash) {
+    if (!ParseSha256Hex(hash, digest) || Sha256Hex(digest) != hash ||
+        !ReadListFileBytes(path, bytes) || Sha256HexOf(bytes) != hash) {
         why = "the journal's list " + path + " is missing or does not have its hash";
         return false;
     }

@@ -238,6 +238,17 @@ private:
     int StageItem(const DownFileItem& item, std::string& staged);
     int DownloadToStaging(const DownFileItem& item, const std::string& staged,
                           const plat::Sha256Digest& expected);
+    // Its steps. The GET of path, for the rest from nOffset on (If-Range lastModified) when
+    // nOffset > 0, sent and counted, with its status in nStatus; null without a connection.
+    std::unique_ptr<plat::CHttpRequest> SendStagingRequest(const std::string& path,
+                                                           std::int64_t nOffset,
+                                                           const std::string& lastModified,
+                                                           int& nStatus);
+    // The body (nRest bytes) appended to the partial file (written anew unless bResumed) and
+    // hashed into sha while it streams; nReceived counts what arrived. 0, -3 when the partial
+    // file cannot be opened or closed, or the codes of ReceiveBody (what arrived stays).
+    int ReceiveIntoPartial(plat::CHttpRequest& request, const std::string& partial, bool bResumed,
+                           std::int64_t nRest, plat::CSha256& sha, std::int64_t& nReceived);
     // The staged set moved into place as one transaction, with the deletions; false when it
     // was undone (reported).
     bool ApplyStagedFiles(const std::vector<DownFileItem*>& staged,

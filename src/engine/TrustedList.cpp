@@ -11,7 +11,6 @@
 #include "trust/SignedList.h"
 #include "updatelist/ListFile.h"
 
-#include <cstdio>
 #include <ctime>
 
 int CSyncEngine::LoadListKey() {
@@ -71,26 +70,6 @@ int CSyncEngine::RefuseListFile(const std::string& unverified, const std::string
     return -3;
 }
 
-namespace {
-
-// The whole file (a list file, at most kListFileMaxBytes); false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
-        return false;
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) {
-        bytes.append(buf, n);
-        if (bytes.size() > static_cast<std::size_t>(kListFileMaxBytes))
-            break;
-    }
-    const bool bOk = std::ferror(fp) == 0 && bytes.size() <= kListFileMaxBytes;
-    std::fclose(fp);
-    return bOk;
-}
-
-} // namespace
-
 int CSyncEngine::FetchVerifiedListFile() {
     // The new list is checked beside the old one, which stays until the new one is accepted.
     DownFileItem unverified = g_ListFileItem;
@@ -106,7 +85,7 @@ int CSyncEngine::FetchVerifiedListFile() {
     if (!FetchSignature(sigPath, signature, reason))
         return RefuseListFile(unverified.m_strTargetFile, reason);
     std::string bytes;
-    if (!ReadWholeFile(unverified.m_strTargetFile, bytes))
+    if (!ReadListFileBytes(unverified.m_strTargetFile, bytes))
         return RefuseListFile(unverified.m_strTargetFile, "the downloaded list cannot be read");
     const std::int64_t nKept = ReadListSerial(m_pConfig->m_strIniPath);
     const CListVerdict verdict = VerifySignedList(bytes, signature, m_listKeys, nKept,

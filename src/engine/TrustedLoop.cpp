@@ -69,6 +69,15 @@ void WriteSmallFile(const std::string& path, const std::string& text) {
     }
 }
 
+// Where a download into staged is received, and the validator of that partial file.
+std::string PartialPath(const std::string& staged) {
+    return staged + ".part";
+}
+
+std::string ValidatorPath(const std::string& staged) {
+    return staged + ".part.lm";
+}
+
 std::string SystemText(int nError) {
     std::string text;
     if (!plat::SystemErrorText(nError, text))
@@ -101,42 +110,132 @@ int CSyncEngine::WithRetries(const std::string& what, bool bGet,
     }
 }
 
+namespace {
+
+// True when a 206 answer carries the rest of the file from nOffset on.
+bool AnswersRangeFrom(plat::CHttpRequest& request, std::int64_t nOffset) {
+    std::string range;
+    return request.QueryHeader("Content-Range", range) &&
+           range.compare(0, 6 + std::to_string(nOffset).size() + 1,
+                         "bytes " + std::to_string(nOffset) + "-") == 0;
+}
+
+// What the partial file holds before the body is appended: for a resumed download its bytes
+// go into sha; for a whole one the answer's Last-Modified becomes the validator of the next
+// try. 0, or -3 when the partial file cannot be read.
+int BeginPartial(plat::CHttpRequest& request, bool bResumed, const DownFileItem& item,
+                 const std::string& partial, const std::string& validator, std::int64_t nOffset,
+                 plat::CSha256& sha) {
+    if (bResumed) {
+        WriteLog(g_pMyLog, 2, "CSyncEngine::DownloadOneFileFromServer> Resume(%s) At %lld",
+                 item.m_strServerFile.c_str(), static_cast<long long>(nOffset));
+        return HashFile(partial, sha) ? 0 : -3;
+    }
+    std::string text;
+    request.QueryHeader("Last-Modified", text);
+    WriteSmallFile(validator, text);
+    return 0;
+}
+
+// The whole partial file of nTotal bytes checked against the list's size and hash, then moved
+// to staged. 0, -4 for a size that differs, -8 for a hash that differs, -3 when the move
+// fails. A partial file that is too long or has another hash is removed; a short one stays for
+// the next try.
+int FinishStaging(const DownFileItem& item, const std::string& staged, std::int64_t nTotal,
+                  std::int64_t nExpected, plat::CSha256& sha, const plat::Sha256Digest& expected) {
+    const std::string partial = PartialPath(staged);
+    const std::string validator = ValidatorPath(staged);
+    if (nTotal != nExpected) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
+                 "Size = %d",
+                 static_cast<int>(nExpected), static_cast<int>(nTotal));
+        if (nTotal > nExpected)
+            plat::RemoveFile(partial);
+        return -4;
+    }
+    plat::Sha256Digest computed{};
+    if (!sha.Finish(computed) || computed != expected) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> File(%s) SHA-256 Mismatch, Expected "
+                 "= %s, Computed = %s",
+                 item.m_strServerFile.c_str(), Sha256Hex(expected).c_str(),
+                 Sha256Hex(computed).c_str());
+        plat::RemoveFile(partial);
+        plat::RemoveFile(validator);
+        return -8;
+    }
+    if (!plat::ReplaceFileWith(partial, staged))
+        return -3;
+    plat::RemoveFile(validator);
+    return 0;
+}
+
+} // namespace
+
+std::unique_ptr<plat::CHttpRequest> CSyncEngine::SendStagingRequest(const std::string& path,
+                                                                    std::int64_t nOffset,
+                                                                    const std::string& lastModified,
+                                                                    int& nStatus) {
+    std::unique_ptr<plat::CHttpRequest> request =
+        m_pConnection != nullptr
+            ? m_pConnection->OpenRequest("GET", m_pfnEncodeUrl(path), kAcceptTypes)
+            : nullptr;
+    if (request == nullptr)
+        return nullptr;
+    if (nOffset > 0) {
+        // The rest of what an earlier try left, if the file is still the one it began.
+        request->AddHeader("Range: bytes=" + std::to_string(nOffset) + "-");
+        request->AddHeader("If-Range: " + lastModified);
+    }
+    ++m_nRequestsSent;
+    request->Send();
+    LogRedirects(*request, "CSyncEngine::DownloadOneFileFromServer");
+    nStatus = 0;
+    request->QueryStatusCode(nStatus);
+    m_nLastHttpStatus = nStatus;
+    m_nResponses += nStatus != 0 ? 1 : 0;
+    return request;
+}
+
+int CSyncEngine::ReceiveIntoPartial(plat::CHttpRequest& request, const std::string& partial,
+                                    bool bResumed, std::int64_t nRest, plat::CSha256& sha,
+                                    std::int64_t& nReceived) {
+    CLocalFile local;
+    local.Reset(plat::OpenFile(partial, bResumed ? "ab" : "wb"));
+    if (local.get() == nullptr) {
+        WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Local File Open(%s) Fail",
+                 partial.c_str());
+        return -3;
+    }
+    View().SetFileRange(0, 100);
+    View().SetFilePos(0);
+    const int r = ReceiveBody(request, local.get(), static_cast<int>(nRest), nReceived, &sha);
+    if (r != 0)
+        return r; // what arrived stays for the next try
+    request.Close();
+    return local.Close() ? 0 : -3;
+}
+
 int CSyncEngine::DownloadToStaging(const DownFileItem& item, const std::string& staged,
                                    const plat::Sha256Digest& expected) {
     const std::string path = m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
-    const std::string partial = staged + ".part";
-    const std::string validator = staged + ".part.lm";
+    const std::string partial = PartialPath(staged);
+    const std::string validator = ValidatorPath(staged);
     const std::int64_t nExpected = AtoiValue(item.m_strFileSize);
     std::int64_t nOffset = FileSize(partial);
-    std::string lastModified = ReadSmallFile(validator);
+    const std::string lastModified = ReadSmallFile(validator);
     if (nOffset <= 0 || nOffset >= nExpected || lastModified.empty())
         nOffset = 0;
     WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::DownloadOneFileFromServer> File URL = %s",
              path.c_str());
     try {
+        int nStatus = 0;
         std::unique_ptr<plat::CHttpRequest> request =
-            m_pConnection != nullptr
-                ? m_pConnection->OpenRequest("GET", m_pfnEncodeUrl(path), kAcceptTypes)
-                : nullptr;
+            SendStagingRequest(path, nOffset, lastModified, nStatus);
         if (request == nullptr)
             return -1;
-        if (nOffset > 0) {
-            // The rest of what an earlier try left, if the file is still the one it began.
-            request->AddHeader("Range: bytes=" + std::to_string(nOffset) + "-");
-            request->AddHeader("If-Range: " + lastModified);
-        }
-        ++m_nRequestsSent;
-        request->Send();
-        LogRedirects(*request, "CSyncEngine::DownloadOneFileFromServer");
-        int nStatus = 0;
-        request->QueryStatusCode(nStatus);
-        m_nLastHttpStatus = nStatus;
-        m_nResponses += nStatus != 0 ? 1 : 0;
-        std::string range;
-        const bool bResumed = nOffset > 0 && nStatus == 206 &&
-                              request->QueryHeader("Content-Range", range) &&
-                              range.compare(0, 6 + std::to_string(nOffset).size() + 1,
-                                            "bytes " + std::to_string(nOffset) + "-") == 0;
+        const bool bResumed = nOffset > 0 && nStatus == 206 && AnswersRangeFrom(*request, nOffset);
         if (!bResumed && nStatus != 200) {
             WriteLog(g_pMyLog, 4,
                      "CCobaltSyncThread::DownloadOneFileFromServer> QueryInfoStatusCode(%s) "
@@ -144,60 +243,17 @@ int CSyncEngine::DownloadToStaging(const DownFileItem& item, const std::string& 
                      path.c_str(), nStatus);
             return -2;
         }
-        plat::CSha256 sha;
-        if (bResumed) {
-            WriteLog(g_pMyLog, 2, "CSyncEngine::DownloadOneFileFromServer> Resume(%s) At %lld",
-                     item.m_strServerFile.c_str(), static_cast<long long>(nOffset));
-            if (!HashFile(partial, sha))
-                return -3;
-        } else {
+        if (!bResumed)
             nOffset = 0;
-            std::string text;
-            request->QueryHeader("Last-Modified", text);
-            WriteSmallFile(validator, text);
-        }
-        CLocalFile local;
-        local.Reset(plat::OpenFile(partial, bResumed ? "ab" : "wb"));
-        if (local.get() == nullptr) {
-            WriteLog(g_pMyLog, 4,
-                     "CSyncEngine::DownloadOneFileFromServer> Local File Open(%s) Fail",
-                     partial.c_str());
-            return -3;
-        }
-        View().SetFileRange(0, 100);
-        View().SetFilePos(0);
+        plat::CSha256 sha;
         std::int64_t nReceived = 0;
-        int r = ReceiveBody(*request, local.get(), static_cast<int>(nExpected - nOffset), nReceived,
-                            &sha);
+        int r = BeginPartial(*request, bResumed, item, partial, validator, nOffset, sha);
+        if (r == 0)
+            r = ReceiveIntoPartial(*request, partial, bResumed, nExpected - nOffset, sha,
+                                   nReceived);
         if (r != 0)
-            return r; // what arrived stays for the next try
-        request->Close();
-        if (!local.Close())
-            return -3;
-        if (nOffset + nReceived != nExpected) {
-            WriteLog(g_pMyLog, 4,
-                     "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
-                     "Size = %d",
-                     static_cast<int>(nExpected), static_cast<int>(nOffset + nReceived));
-            if (nOffset + nReceived > nExpected)
-                plat::RemoveFile(partial);
-            return -4;
-        }
-        plat::Sha256Digest computed{};
-        if (!sha.Finish(computed) || computed != expected) {
-            WriteLog(g_pMyLog, 4,
-                     "CSyncEngine::DownloadOneFileFromServer> File(%s) SHA-256 Mismatch, Expected "
-                     "= %s, Computed = %s",
-                     item.m_strServerFile.c_str(), Sha256Hex(expected).c_str(),
-                     Sha256Hex(computed).c_str());
-            plat::RemoveFile(partial);
-            plat::RemoveFile(validator);
-            return -8;
-        }
-        if (!plat::ReplaceFileWith(partial, staged))
-            return -3;
-        plat::RemoveFile(validator);
-        return 0;
+            return r;
+        return FinishStaging(item, staged, nOffset + nReceived, nExpected, sha, expected);
     } catch (const plat::CHttpError& error) {
         if (error.Code() == plat::kHttpErrStopped) {
             WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadOneFileFromServer> m_nRequestStopFlag = %d",
@@ -365,7 +421,7 @@ std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& sta
     const std::string staged = plat::JoinPath(staging, Sha256Hex(digest));
     if (FileSize(staged) == nSize)
         return 0;
-    const std::int64_t nPartial = FileSize(staged + ".part");
+    const std::int64_t nPartial = FileSize(PartialPath(staged));
     return static_cast<std::uint64_t>(nPartial > 0 && nPartial < nSize ? nSize - nPartial : nSize);
 }
 

@@ -556,6 +556,34 @@ bool ReadPrevious(const CPublishOptions& options, CPrevious& previous, std::stri
     return true;
 }
 
+// The list file in the encoding of options: its head (the serial, and the expiry when
+// options ask for one, from tNow), then the line of each entry; false with the reason.
+bool EncodeList(const std::vector<CEntry>& entries, const CPublishOptions& options,
+                std::int64_t nSerial, std::int64_t tNow, std::string& bytes, std::string& why) {
+    std::string text = "#serial=" + std::to_string(nSerial) + "\n";
+    if (options.nExpiresDays >= 0)
+        text += "#expires=" + UtcDigitsFromTime(tNow + std::int64_t{options.nExpiresDays} * 86400) +
+                "\n";
+    if (!Encode(text, options.strEncoding, bytes)) {
+        why = "the list's head cannot be encoded";
+        return false;
+    }
+    for (const CEntry& entry : entries) {
+        std::string line;
+        if (!Encode(entry.strLine + "\n", options.strEncoding, line)) {
+            why = "the name " + entry.strServer + " cannot be written in CP949";
+            return false;
+        }
+        if (line.size() > kSignedLineMax + 1) {
+            why = "the line of " + entry.strServer + " is longer than " +
+                  std::to_string(kSignedLineMax) + " bytes";
+            return false;
+        }
+        bytes += line;
+    }
+    return true;
+}
+
 } // namespace
 
 int CPublisher::List(const CPublishOptions& options) {
@@ -602,22 +630,9 @@ int CPublisher::List(const CPublishOptions& options) {
     const std::int64_t tNow = static_cast<std::int64_t>(std::time(nullptr));
     const std::int64_t nSerial =
         std::max<std::int64_t>(previous.nSerial + 1, std::stoll(UtcDigitsFromTime(tNow)));
-    std::string text = "#serial=" + std::to_string(nSerial) + "\n";
-    if (options.nExpiresDays >= 0)
-        text += "#expires=" + UtcDigitsFromTime(tNow + std::int64_t{options.nExpiresDays} * 86400) +
-                "\n";
     std::string bytes;
-    if (!Encode(text, options.strEncoding, bytes))
-        return Fail("the list's head cannot be encoded");
-    for (const CEntry& entry : entries) {
-        std::string line;
-        if (!Encode(entry.strLine + "\n", options.strEncoding, line))
-            return Fail("the name " + entry.strServer + " cannot be written in CP949");
-        if (line.size() > kSignedLineMax + 1)
-            return Fail("the line of " + entry.strServer + " is longer than " +
-                        std::to_string(kSignedLineMax) + " bytes");
-        bytes += line;
-    }
+    if (!EncodeList(entries, options, nSerial, tNow, bytes, why))
+        return Fail(why);
     if (!WriteWhole(out, bytes))
         return Fail("cannot write " + out + ": " + ErrorText(plat::LastErrorCode()));
     std::fprintf(m_out, "wrote %s: serial %lld, %zu files (%.1f MB hashed), %zu DEL lines\n",

@@ -15,6 +15,10 @@ inline constexpr std::size_t kListPieceMax = 254;
 // The largest list file the updater takes (16 MB): a list of 100,000 lines is far below it.
 inline constexpr std::int64_t kListFileMaxBytes = 16 * 1024 * 1024;
 
+// The whole list file at path (at most kListFileMaxBytes), as it is to be hashed and checked
+// against its signature; false when it cannot be read or is larger.
+bool ReadListFileBytes(const std::string& path, std::string& bytes);
+
 // The file's bytes cut into the pieces the reader takes: each piece runs up to and including
 // a line end ("\n"; a "\r\n" counts as one line end and is given as "\n") or up to
 // nPieceMax bytes. A piece is cut at a NUL byte.

@@ -82,6 +82,12 @@ bool FailErrno(const std::string& path) {
     return Fail(MapErrno(errno, path));
 }
 
+// A stdio failure (with errno cleared before the call) made the last error; a stream that
+// fails without an errno has met a full disk. Always false.
+bool FailStdio() {
+    return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+}
+
 bool IsReadOnlyMode(mode_t mode) {
     return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
@@ -332,22 +338,18 @@ std::size_t WriteToFile(std::FILE* fp, const void* data, std::size_t size) {
     errno = 0;
     const std::size_t n = std::fwrite(data, 1, size, fp);
     if (n < size)
-        Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+        FailStdio();
     return n;
 }
 
 bool CloseFile(std::FILE* fp) {
     errno = 0;
-    if (std::fclose(fp) == 0)
-        return true;
-    return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+    return std::fclose(fp) == 0 || FailStdio();
 }
 
 bool FlushFile(std::FILE* fp) {
     errno = 0;
-    if (std::fflush(fp) == 0)
-        return true;
-    return Fail(errno != 0 ? MapErrno(errno, std::string()) : kErrDiskFull);
+    return std::fflush(fp) == 0 || FailStdio();
 }
 
 std::FILE* CreateNewFile(const std::string& path, bool bPrivate) {

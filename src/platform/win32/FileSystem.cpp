@@ -292,13 +292,16 @@ bool FreeDiskSpace(const std::string& folder, std::uint64_t& nBytes) {
 
 namespace {
 
-// The system's code for a C runtime failure: the Win32 error the runtime met, else one for
-// its errno.
-int RuntimeError() {
-    if (_doserrno != 0)
-        return static_cast<int>(_doserrno);
+// A C runtime failure (with _doserrno cleared before the call) made the last error: the Win32
+// error the runtime met, else one for its errno. Always false.
+bool FailRuntime() {
     const int e = errno;
-    return e == ENOSPC ? ERROR_DISK_FULL : e == EACCES ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+    const DWORD code = _doserrno != 0 ? static_cast<DWORD>(_doserrno)
+                       : e == ENOSPC  ? ERROR_DISK_FULL
+                       : e == EACCES  ? ERROR_ACCESS_DENIED
+                                      : ERROR_WRITE_FAULT;
+    ::SetLastError(code);
+    return false;
 }
 
 } // namespace
@@ -307,24 +310,18 @@ std::size_t WriteToFile(std::FILE* fp, const void* data, std::size_t size) {
     _doserrno = 0;
     const std::size_t n = std::fwrite(data, 1, size, fp);
     if (n < size)
-        ::SetLastError(static_cast<DWORD>(RuntimeError()));
+        FailRuntime();
     return n;
 }
 
 bool CloseFile(std::FILE* fp) {
     _doserrno = 0;
-    if (std::fclose(fp) == 0)
-        return true;
-    ::SetLastError(static_cast<DWORD>(RuntimeError()));
-    return false;
+    return std::fclose(fp) == 0 || FailRuntime();
 }
 
 bool FlushFile(std::FILE* fp) {
     _doserrno = 0;
-    if (std::fflush(fp) == 0)
-        return true;
-    ::SetLastError(static_cast<DWORD>(RuntimeError()));
-    return false;
+    return std::fflush(fp) == 0 || FailRuntime();
 }
 
 int LastErrorCode() {
