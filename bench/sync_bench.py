@@ -12,7 +12,7 @@ A B C, ...) so that a change of the machine's load hits every tool alike:
 Tools: KestrelSync with a list that carries time and size ("ks-listed"), with one that does
 not ("ks-plain"), both also with CONNECTIONS=4 ("ks-listed-4", "ks-plain-4"), and in trusted mode with the list that kestrelsync-publish made and signed
 ("ks-published": time, size and SHA-256 of every file; every byte hashed while it streams,
-staged and applied as one transaction); wget -N with HEAD then GET
+staged and applied as one transaction; "ks-published-4" the same with CONNECTIONS=4); wget -N with HEAD then GET
 (--no-if-modified-since), wget -N with conditional GET, rclone copy over HTTP and lftp mirror,
 where installed.
 
@@ -211,6 +211,8 @@ def main():
             "ks-listed-4": KestrelSync(repo, work, nginx.port, "_list_listed.txt", connections=4),
             "ks-plain-4": KestrelSync(repo, work, nginx.port, "_list_plain.txt", connections=4),
             "ks-published": KestrelSync(repo, work, nginx.port, "_list_trusted.txt", public_key),
+            "ks-published-4": KestrelSync(repo, work, nginx.port, "_list_trusted.txt", public_key,
+                                          connections=4),
         }
         tools = {name: (lambda tool: (lambda dest: tool.run(dest)))(tool)
                  for name, tool in ks.items()}
@@ -286,6 +288,11 @@ def report(results, floor, total):
     print(f"Cold download path: {cold['ks-listed']:.0f} MB/s in place without hashing, "
           f"{cold['ks-published']:.0f} MB/s hashed, staged and applied (trusted mode)")
     fastest = min((n for n in peers), key=lambda n: results[n]["noop"]["s"])
+    cold_peer = min((n for n in peers), key=lambda n: results[n]["cold"]["s"])
+    trusted4 = results["ks-published-4"]["cold"]["s"]
+    print(f"ks-published-4 cold: {results[cold_peer]['cold']['s'] / trusted4:.2f}x faster than "
+          f"the fastest peer ({cold_peer}), "
+          f"{trusted4 / results['ks-listed-4']['cold']['s']:.2f}x the time of ks-listed-4")
     print(f"ks-published noop: {results['ks-published']['noop']['req']} requests, "
           f"{results[fastest]['noop']['s'] / results['ks-published']['noop']['s']:.1f}x faster "
           f"than the fastest peer ({fastest})")
