@@ -8,6 +8,7 @@
 #include "transfer/Transfer.h"
 #include "updatelist/StringUtil.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -51,21 +52,21 @@ std::string CSyncEngine::ItemUrl(const DownFileItem& item) const {
 }
 
 void CSyncEngine::PipelineItemHeads() {
-    m_pHeadAnswers.reset();
-    if (ConnectionCount() < 2 || m_pConnection == nullptr)
+    m_connection.m_pHeadAnswers.reset();
+    if (ConnectionCount() < 2 || m_connection.Http() == nullptr)
         return;
     std::vector<std::string> paths;
     for (const auto& item : m_DownFileItemList) {
         if (item->m_strFileSize.empty() || item->m_strModifyTime.empty())
-            paths.push_back(m_pfnEncodeUrl(ItemUrl(*item)));
+            paths.push_back(m_connection.Encode(ItemUrl(*item)));
     }
     std::vector<plat::HttpHeadAnswer> answers;
     // With the run's own connection, which stays open, CONNECTIONS in all.
-    if (paths.size() < 2 ||
-        !m_pConnection->PipelineHeads(paths, kAcceptTypes, {"Last-Modified", "Content-Length"},
-                                      ConnectionCount() - 1, answers))
+    if (paths.size() < 2 || !m_connection.Http()->PipelineHeads(paths, kAcceptTypes,
+                                                                {"Last-Modified", "Content-Length"},
+                                                                ConnectionCount() - 1, answers))
         return;
-    auto known = std::make_shared<CHeadAnswers>();
+    auto known = std::make_shared<CSyncConnection::CHeadAnswers>();
     std::string time;
     std::string size;
     for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -77,7 +78,7 @@ void CSyncEngine::PipelineItemHeads() {
     WriteLog(g_pMyLog, 1,
              "CSyncEngine::DownloadFilesInListFromServer> Pipelined HEAD Answers = %d Of %d",
              static_cast<int>(known->size()), static_cast<int>(paths.size()));
-    m_pHeadAnswers = std::move(known);
+    m_connection.m_pHeadAnswers = std::move(known);
 }
 
 void CSyncEngine::AddFormattedRow(int nKind, const std::string& text) {
@@ -85,14 +86,39 @@ void CSyncEngine::AddFormattedRow(int nKind, const std::string& text) {
     View().AddStatusRow(nKind, m_strStatusMsg);
 }
 
+int CSyncEngine::WithRetries(CItemLane& lane, const std::string& what, bool bGet,
+                             const std::function<int()>& attempt) {
+    constexpr int kRetryDelayMaxS = 30;
+    const int nRetries = m_pMode->Retries(*this);
+    for (int nAttempt = 0;; ++nAttempt) {
+        const int r = attempt();
+        const int nStatus = lane.conn.m_nLastHttpStatus;
+        const bool bStatusTransient = nStatus == 0 || nStatus >= 500;
+        const bool bTransient =
+            bGet ? (r == -1 || r == -4 || r == -6 || (r == -2 && bStatusTransient))
+                 : (r == -1 || r == -9 || ((r == -2 || r == -5) && bStatusTransient));
+        if (r >= 0 || !bTransient || nAttempt >= nRetries || lane.stop != 0)
+            return r;
+        const int nDelayS = std::min(1 << std::min(nAttempt, 5), kRetryDelayMaxS);
+        WriteLog(g_pMyLog, 3,
+                 "CSyncEngine::RetryTransfer> %s Failed, RetVal = %d, Status = %d, Retry %d Of %d "
+                 "In %d s",
+                 what.c_str(), r, nStatus, nAttempt + 1, nRetries, nDelayS);
+        for (int nWaited = 0; nWaited < nDelayS * 1000 && lane.stop == 0; nWaited += 50)
+            plat::SleepMs(50);
+        if (lane.stop != 0)
+            return r;
+    }
+}
+
 // Asks the server for an item's time and size; true when they are known afterwards.
-bool CSyncEngine::FetchItemServerInfo(DownFileItem& item) {
+bool CSyncEngine::FetchItemServerInfo(CItemLane& lane, DownFileItem& item) {
     const std::string url = ItemUrl(item);
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", url.c_str());
     std::string strTime;
     int nSize = 0;
-    const int r = WithRetries(item.m_strServerFile, false,
-                              [&] { return GetServerFileInfo(url, strTime, nSize); });
+    const int r = WithRetries(lane, item.m_strServerFile, false,
+                              [&] { return GetServerFileInfo(lane.conn, url, strTime, nSize); });
     if (r == 0) {
         item.m_strFileSize = std::to_string(nSize);
         item.m_strModifyTime = strTime;
@@ -104,26 +130,22 @@ bool CSyncEngine::FetchItemServerInfo(DownFileItem& item) {
     }
     WriteLog(g_pMyLog, 4,
              "CSyncEngine::DownloadOneFileFromServer> GetServerFileInfo() Fail, RetVal = %d", r);
-    AddFormattedRow(kStatusError, item.m_strServerFile + " 파일 버전 정보 추출 실패(에러코드 : " +
-                                      std::to_string(r) + ")");
+    lane.View().AddStatusRow(kStatusError,
+                             item.m_strServerFile +
+                                 " 파일 버전 정보 추출 실패(에러코드 : " + std::to_string(r) + ")");
     return false;
 }
 
-// Reports a failed download and deletes what it left.
-void CSyncEngine::HandleFailedDownload(DownFileItem& item, int r) {
+bool CSyncEngine::ReportFailedDownload(CItemLane& lane, DownFileItem& item, int r) {
     item.m_nSyncOkFlag = 0;
-    if (m_nRequestStopFlag == kStopWithdrawn)
-        return; // another connection takes the item again
+    if (lane.stop == CItemLane::kStopWithdrawn)
+        return false; // another connection takes the item again
     WriteLog(g_pMyLog, 1,
              "CSyncEngine::DownloadFilesInListFromServer> DownloadOneFileFromServer() Fail, "
              "RetVal = %d",
              r);
-    AddFormattedRow(kStatusError, DownloadFailureText(item.m_strServerFile, r));
-    if (m_bTrusted)
-        return; // the local file was never touched and keeps its old content
-    WriteLog(g_pMyLog, 3, "CSyncEngine::DownloadFilesInListFromServer> Delete Local Flle = %s",
-             item.m_strTargetFile.c_str());
-    DeleteLocalFile(item.m_strTargetFile, "CSyncEngine::DownloadFilesInListFromServer", 4, true);
+    lane.View().AddStatusRow(kStatusError, DownloadFailureText(item.m_strServerFile, r));
+    return true;
 }
 
 bool CSyncEngine::DeleteLocalFile(const std::string& path, const char* pszWho, int nLevel,
@@ -140,32 +162,32 @@ bool CSyncEngine::DeleteLocalFile(const std::string& path, const char* pszWho, i
     return false;
 }
 
-void CSyncEngine::ShowTotal(int n, int nCount) {
-    View().SetTotalPos(n);
+void CSyncEngine::ShowTotal(CSyncView& view, int n, int nCount) {
+    view.SetTotalPos(n);
     if (nCount != 0)
-        View().SetTotalText(TotalProgressText(n, nCount));
+        view.SetTotalText(TotalProgressText(n, nCount));
 }
 
-void CSyncEngine::ShowFileName(const DownFileItem& item) {
+void CSyncEngine::ShowFileName(CSyncView& view, const DownFileItem& item) {
     std::string size;
     FormatWithCommas(item.m_strFileSize, size);
-    View().SetFileNameText(DisplayName(item.m_strServerFile) + " (크기 : " + size + ")");
+    view.SetFileNameText(DisplayName(item.m_strServerFile) + " (크기 : " + size + ")");
 }
 
-int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount, const CTargetCheck* pKnown) {
-    ShowTotal(n, nCount);
+int CSyncEngine::DecideItem(CItemLane& lane, DownFileItem& item, int n, int nCount,
+                            const CTargetCheck* pKnown, bool bClearBeside) {
+    ShowTotal(lane.View(), n, nCount);
     bool bInfoKnown = true;
     if (item.m_strFileSize.empty() || item.m_strModifyTime.empty())
-        bInfoKnown = FetchItemServerInfo(item);
-    ShowFileName(item);
+        bInfoKnown = FetchItemServerInfo(lane, item);
+    ShowFileName(lane.View(), item);
     if (!bInfoKnown) {
         item.m_nSyncOkFlag = 1; // the local file stays and the later steps still use it
         return -1;
     }
     const bool bCurrent = IsFileToDownload(item, pKnown) != 1;
-    // Trusted mode never writes beside a target: what lies there an ended run left.
-    if (m_bLeftOversPossible && (bCurrent || m_bTrusted))
-        RemoveLeftOverDownload(item.m_strTargetFile);
+    if (m_leftOvers.Possible() && (bCurrent || bClearBeside))
+        m_leftOvers.RemoveBeside(item.m_strTargetFile);
     if (bCurrent) {
         item.m_nSyncOkFlag = 1;
         return 0;
@@ -173,79 +195,29 @@ int CSyncEngine::DecideItem(DownFileItem& item, int n, int nCount, const CTarget
     return 1;
 }
 
-void CSyncEngine::RemoveLeftOverDownload(const std::string& strTargetFile) {
-    const std::string temp = DownloadTempPath(strTargetFile);
-    const std::size_t sep = plat::LastSepPos(temp);
-    const std::string folder = sep == std::string::npos ? std::string() : temp.substr(0, sep);
-    auto found = m_leftOverFolders.find(folder);
-    if (found == m_leftOverFolders.end()) {
-        std::vector<plat::FoundFile> files;
-        const std::string pattern = "*" + DownloadTempPath(std::string());
-        bool bMay = plat::FindFiles(
-            sep == std::string::npos ? pattern : plat::JoinPath(folder, pattern), files);
-        if (!bMay) {
-            // A folder that cannot be listed for another reason is treated as holding some.
-            const int nError = plat::LastErrorCode();
-            bMay = nError != plat::kErrFileNotFound && nError != plat::kErrPathNotFound;
-        }
-        found = m_leftOverFolders.emplace(folder, bMay).first;
-    }
-    if (found->second && !plat::RemoveLeftOverFile(temp)) {
-        plat::FileStatus status;
-        if (plat::GetFileStatus(temp, status))
-            ++m_nLeftOversKept;
-    }
-}
-
 std::string CSyncEngine::LeftOverMarkerPath() const {
     return plat::JoinPath(plat::JoinPath(m_pConfig->m_strLocalBaseDir, g_pszConfigFolder),
                           "KestrelSync.downloads");
 }
 
-void CSyncEngine::BeginLeftOverCheck() {
-    plat::FileStatus status;
-    if (plat::GetFileStatus(LeftOverMarkerPath(), status)) {
-        m_bLeftOversPossible = true;
-    } else {
-        const int nError = plat::LastErrorCode();
-        m_bLeftOversPossible = nError != plat::kErrFileNotFound && nError != plat::kErrPathNotFound;
-    }
-    m_bLeftOverMarked = false;
-    m_nLeftOversKept = 0;
-}
-
-void CSyncEngine::MarkLeftOversPossible() {
-    if (m_bLeftOverMarked)
-        return;
-    m_bLeftOverMarked = true;
-    // Without the marker (a folder that cannot be written) a temporary file that an ended
-    // process leaves is only wasted room: the next download of its item overwrites it.
-    const std::string marker = LeftOverMarkerPath();
-    plat::CreateFolder(marker.substr(0, plat::LastSepPos(marker)));
-    if (std::FILE* fp = plat::OpenFile(marker, "ab"))
-        std::fclose(fp);
-}
-
-void CSyncEngine::EndLeftOverCheck(bool bAllItemsDone) {
-    if ((m_bLeftOversPossible || m_bLeftOverMarked) && bAllItemsDone && m_nLeftOversKept == 0 &&
-        m_nRequestStopFlag == 0)
-        plat::RemoveLeftOverFile(LeftOverMarkerPath());
-}
-
-// Brings one item up to date; false when it failed.
-bool CSyncEngine::SyncOneItem(DownFileItem& item, int n, int nCount) {
-    const int d = DecideItem(item, n, nCount);
+bool CSyncEngine::SyncOneItem(CItemLane& lane, DownFileItem& item, int n, int nCount) {
+    const int d = DecideItem(lane, item, n, nCount, nullptr, false);
     if (d <= 0)
         return d == 0;
-    MarkLeftOversPossible();
-    const int r = DownloadOneFileFromServer(item, n, nCount);
+    m_leftOvers.MarkPossible();
+    const int r = DownloadOneFileFromServer(lane, item);
     if (r >= 0) {
         item.m_nSyncOkFlag = 1;
         ++m_nDownloadedFiles;
         m_nDownloadedBytes += AtoiValue(item.m_strFileSize);
         return true;
     }
-    HandleFailedDownload(item, r);
+    if (!ReportFailedDownload(lane, item, r))
+        return false;
+    // What the failed download left in the target's place goes.
+    WriteLog(g_pMyLog, 3, "CSyncEngine::DownloadFilesInListFromServer> Delete Local Flle = %s",
+             item.m_strTargetFile.c_str());
+    DeleteLocalFile(item.m_strTargetFile, "CSyncEngine::DownloadFilesInListFromServer", 4, true);
     return false;
 }
 
@@ -259,42 +231,21 @@ int CSyncEngine::DownloadFilesInListFromServer() {
     View().SetTotalRange(0, nCount);
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d",
              nCount);
-    int nResult = 1;
-    BeginLeftOverCheck();
+    m_leftOvers.Begin(LeftOverMarkerPath());
     try {
         LogConnectionsSetting();
-        if (m_bTrusted) {
-            nResult = DownloadFilesTrusted();
-            EndLeftOverCheck(nResult == 1);
-            return nResult;
-        }
-        PipelineItemHeads();
-        const int nReported = ForEachItem(
-            nCount,
-            [this, nCount](CSyncEngine& engine, int i) {
-                return engine.SyncOneItem(*m_DownFileItemList[static_cast<std::size_t>(i)], i + 1,
-                                          nCount);
-            },
-            [&nResult](int, bool bOk) {
-                if (!bOk)
-                    nResult = 0;
-            },
-            [this](int i) {
-                return m_DownFileItemList[static_cast<std::size_t>(i)]->m_strTargetFile;
-            });
-        m_pHeadAnswers.reset(); // they answered this loop's items only
-        if (m_nRequestStopFlag != 0)
-            WriteLog(g_pMyLog, 1,
-                     "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                     m_nRequestStopFlag.load());
-        EndLeftOverCheck(nResult == 1 && nReported == nCount);
+        bool bAllDone = false;
+        const int nResult = m_pMode->DownloadFiles(*this, bAllDone);
+        m_connection.m_pHeadAnswers.reset(); // they answered this pass's items only
+        if (m_nRequestStopFlag == 0)
+            m_leftOvers.End(bAllDone);
+        return nResult;
     } catch (const plat::CHttpError& error) {
-        m_pHeadAnswers.reset();
+        m_connection.m_pHeadAnswers.reset();
         const std::string text = HttpErrorText(error);
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> Error : %s",
                  text.c_str());
         AddFormattedRow(kStatusError, "프로그램 장애 : " + text);
         return -2;
     }
-    return nResult;
 }

@@ -1,7 +1,7 @@
 #include "engine/ItemScheduler.h"
 
 #include "diag/MyLog.h"
-#include "engine/SyncEngine.h"
+#include "platform/MessageBox.h"
 
 #include <algorithm>
 #include <atomic>
@@ -75,9 +75,9 @@ public:
     // Worker k goes on on a connection that has answered before.
     void SetProven(std::size_t k) { m_slots[k].bProven = true; }
     void Begin(std::size_t k) { m_slots[k].nSinceMs = SteadyNowMs(); }
-    void End(std::size_t k, const CSyncEngine& engine) {
+    void End(std::size_t k, const CItemWorker& worker) {
         CSlot& slot = m_slots[k];
-        if (slot.bProven || engine.m_nResponses > 0) {
+        if (slot.bProven || worker.pConn->m_nResponses > 0) {
             slot.bProven = true;
             const std::int64_t nTook = SteadyNowMs() - slot.nSinceMs;
             if (nTook > m_nLongestMs)
@@ -86,7 +86,7 @@ public:
         slot.nSinceMs = 0;
     }
     // Ends the requests of the silent connections whose items waited too long.
-    void Withdraw(const std::vector<std::unique_ptr<CSyncEngine>>& workers) {
+    void Withdraw(const std::vector<std::unique_ptr<CItemWorker>>& workers) {
         const std::int64_t nNow = SteadyNowMs();
         std::int64_t nLongest = m_nLongestMs;
         bool bAnyProven = false;
@@ -101,13 +101,13 @@ public:
         for (std::size_t k = 0; bAnyProven && k < workers.size(); ++k) {
             const std::int64_t nSince = m_slots[k].nSinceMs;
             if (Proven(k, *workers[k]) || nSince == 0 || nNow - nSince <= nGraceMs ||
-                workers[k]->m_nRequestStopFlag != 0)
+                workers[k]->nStop != 0)
                 continue;
             WriteLog(g_pMyLog, 3,
                      "CSyncEngine::DownloadFilesInListFromServer> Connection %d Brought No Answer "
                      "In %lld ms, Its Item Goes To The Others",
                      static_cast<int>(k + 1), static_cast<long long>(nNow - nSince));
-            workers[k]->m_nRequestStopFlag = CSyncEngine::kStopWithdrawn;
+            workers[k]->nStop = CItemLane::kStopWithdrawn;
         }
     }
 
@@ -117,15 +117,15 @@ private:
         std::atomic<std::int64_t> nSinceMs{0}; // the start of the item in hand, 0 when idle
         std::atomic<bool> bProven{false};      // the connection has answered
     };
-    bool Proven(std::size_t k, const CSyncEngine& engine) const {
-        return m_slots[k].bProven || engine.m_nResponses > 0;
+    bool Proven(std::size_t k, const CItemWorker& worker) const {
+        return m_slots[k].bProven || worker.pConn->m_nResponses > 0;
     }
     std::vector<CSlot> m_slots;
     std::atomic<std::int64_t> m_nLongestMs{0};
 };
 
-CItemScheduler::CItemScheduler(CSyncEngine& owner,
-                               const std::vector<std::unique_ptr<CSyncEngine>>& workers,
+CItemScheduler::CItemScheduler(const CItemLane& owner,
+                               const std::vector<std::unique_ptr<CItemWorker>>& workers,
                                const Job& job, const Report& report, const TargetOf& targetOf)
     : m_owner(owner), m_workers(workers), m_job(job), m_report(report), m_targetOf(targetOf),
       m_pSilence(std::make_unique<CSilenceWatch>(workers.size())) {
@@ -158,7 +158,7 @@ int CItemScheduler::Run(int nCount) {
     return nLast;
 }
 
-void CItemScheduler::Work(CSyncEngine& engine, std::size_t nSlot) {
+void CItemScheduler::Work(CItemWorker& worker, std::size_t nSlot) {
     struct CEnd {
         CItemScheduler& scheduler;
         ~CEnd() {
@@ -172,16 +172,16 @@ void CItemScheduler::Work(CSyncEngine& engine, std::size_t nSlot) {
         int i = 0;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (done.nIndex >= 0 && !HandIn(engine, done))
+            if (done.nIndex >= 0 && !HandIn(worker, done))
                 return;
             if (!Take(lock, done.target, i))
                 return;
         }
-        RunItem(engine, nSlot, i, done);
+        RunItem(worker, nSlot, i, done);
     }
 }
 
-bool CItemScheduler::HandIn(CSyncEngine& engine, CDone& done) {
+bool CItemScheduler::HandIn(CItemWorker& worker, CDone& done) {
     --m_nBusy;
     if (m_targetOf) {
         m_targetsInFlight.erase(m_targetsInFlight.find(done.target));
@@ -190,9 +190,9 @@ bool CItemScheduler::HandIn(CSyncEngine& engine, CDone& done) {
     }
     if (m_nNext >= m_nCount)
         m_forWorkers.notify_all(); // the idle ones see whether anything is left
-    const bool bWithdrawn = engine.m_nRequestStopFlag == CSyncEngine::kStopWithdrawn;
+    const bool bWithdrawn = worker.nStop == CItemLane::kStopWithdrawn;
     if (!done.bOk && (done.bUnanswered || bWithdrawn) && m_nWorking > 1 && m_bTaking &&
-        m_owner.m_nRequestStopFlag == 0) {
+        m_owner.stop == 0) {
         // A request without any answer (a connection the server refuses or holds): the item
         // goes to the connections that work, and this worker stops.
         --m_nWorking;
@@ -224,7 +224,7 @@ bool CItemScheduler::Take(std::unique_lock<std::mutex>& lock, std::string& targe
                (m_nNext < m_nCount && m_nNext < m_nReported + m_nWindow);
     });
     // The run's Stop ends the taking at once, not only once it is reported.
-    if (!m_bTaking || m_owner.m_nRequestStopFlag != 0 || bFinished())
+    if (!m_bTaking || m_owner.stop != 0 || bFinished())
         return false;
     if (!m_retake.empty()) {
         nIndex = m_retake.back();
@@ -238,11 +238,10 @@ bool CItemScheduler::Take(std::unique_lock<std::mutex>& lock, std::string& targe
     target = m_targetOf(nIndex);
     ++m_nTargetWaits;
     m_forWorkers.wait(lock, [&] {
-        return !m_bTaking || m_owner.m_nRequestStopFlag != 0 ||
-               m_targetsInFlight.count(target) == 0;
+        return !m_bTaking || m_owner.stop != 0 || m_targetsInFlight.count(target) == 0;
     });
     --m_nTargetWaits;
-    if (!m_bTaking || m_owner.m_nRequestStopFlag != 0) {
+    if (!m_bTaking || m_owner.stop != 0) {
         --m_nBusy;
         return false;
     }
@@ -250,29 +249,31 @@ bool CItemScheduler::Take(std::unique_lock<std::mutex>& lock, std::string& targe
     return true;
 }
 
-void CItemScheduler::RunItem(CSyncEngine& engine, std::size_t nSlot, int nIndex, CDone& done) {
+void CItemScheduler::RunItem(CItemWorker& worker, std::size_t nSlot, int nIndex, CDone& done) {
     CEvents events;
     CRecordingView view(events);
-    engine.m_pDlg = &view;
+    worker.pView = &view;
+    const CSyncConnection& conn = *worker.pConn;
     SetThreadLogSink([&events](int nLevel, const std::string& text) {
         events.push_back(
             [nLevel, text](CSyncView&) { WriteLog(g_pMyLog, nLevel, "%s", text.c_str()); });
     });
-    const int nUnansweredBefore = engine.m_nRequestsSent - engine.m_nResponses;
+    const int nUnansweredBefore = conn.m_nRequestsSent - conn.m_nResponses;
     bool bOk = false;
     m_pSilence->Begin(nSlot);
     try {
-        bOk = m_job(engine, nIndex);
+        CItemLane lane = worker.Lane();
+        bOk = m_job(lane, nIndex);
     } catch (const plat::CHttpError& error) {
         // Raised where the item reports, as it would have been one by one.
         events.push_back([error](CSyncView&) { throw error; });
     }
-    m_pSilence->End(nSlot, engine);
+    m_pSilence->End(nSlot, worker);
     SetThreadLogSink(nullptr);
-    engine.m_pDlg = nullptr;
+    worker.pView = nullptr;
     done.nIndex = nIndex;
     done.bOk = bOk;
-    done.bUnanswered = engine.m_nRequestsSent - engine.m_nResponses > nUnansweredBefore;
+    done.bUnanswered = conn.m_nRequestsSent - conn.m_nResponses > nUnansweredBefore;
     done.events = std::move(events);
 }
 
@@ -302,12 +303,12 @@ void CItemScheduler::TakeDoneInOrder(int nLast, std::vector<CItemReport>& batch)
         m_nReported = nLast;
         m_forWorkers.notify_all(); // the window moved
     }
-    if (m_owner.m_nRequestStopFlag != 0 && m_bTaking)
+    if (m_owner.stop != 0 && m_bTaking)
         StopAll();
     if (!m_bTaking && nLast >= m_nNext)
         return;
     while (!m_reports[static_cast<std::size_t>(nLast)].bDone) {
-        if (m_owner.m_nRequestStopFlag != 0 && m_bTaking)
+        if (m_owner.stop != 0 && m_bTaking)
             StopAll();
         if (m_nAlive == 0)
             break; // nobody will take it: the stop came first
@@ -321,7 +322,7 @@ void CItemScheduler::TakeDoneInOrder(int nLast, std::vector<CItemReport>& batch)
 void CItemScheduler::StopAll() {
     m_bTaking = false;
     for (const auto& worker : m_workers)
-        worker->m_nRequestStopFlag = 1;
+        worker->nStop = 1;
     m_forWorkers.notify_all();
 }
 

@@ -1,10 +1,13 @@
-// Items on several connections at once, reported in list order: worker engines (each with its
-// own keep-alive connection) take the items one after another, and what each item shows and
-// logs is recorded and played back on the run's own view and log when it and every item
-// before it are done, so that the screen and the log read as if the items had been handled
-// one by one.
+// Items on several connections at once, reported in list order: workers (each with a lane of
+// its own: a keep-alive connection, a stop flag and a view) take the items one after another, and
+// what each item shows and logs is recorded and played back on the run's own view and log when it
+// and every item before it are done, so that the screen and the log read as if the items had been
+// handled one by one.
 #pragma once
 
+#include "transfer/ItemLane.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -15,21 +18,29 @@
 #include <thread>
 #include <vector>
 
-class CSyncEngine;
-class CSyncView;
 class CSilenceWatch;
+
+// One worker's lane: its own stop flag and view, and a connection (its own, or the run's that
+// it goes on on).
+struct CItemWorker {
+    std::atomic<int> nStop{0};
+    std::atomic<CSyncView*> pView{nullptr};
+    std::unique_ptr<CSyncConnection> pOwn;
+    CSyncConnection* pConn = nullptr;
+    CItemLane Lane() { return CItemLane{*pConn, nStop, pView}; }
+};
 
 class CItemScheduler {
 public:
-    using Job = std::function<bool(CSyncEngine& engine, int nIndex)>;
+    using Job = std::function<bool(CItemLane& lane, int nIndex)>;
     using Report = std::function<void(int nIndex, bool bOk)>;
     using TargetOf = std::function<std::string(int nIndex)>;
 
     // workers: two or more, each with a connection of its own; the first goes on on the
-    // owner's connection, which has answered already. owner: the run, whose view and log take
-    // the reports and whose stop flag ends the taking. Items of one target (targetOf, when
-    // set) are never in flight at once.
-    CItemScheduler(CSyncEngine& owner, const std::vector<std::unique_ptr<CSyncEngine>>& workers,
+    // owner's connection, which has answered already. owner: the run's lane, whose view and
+    // log take the reports and whose stop flag ends the taking. Items of one target
+    // (targetOf, when set) are never in flight at once.
+    CItemScheduler(const CItemLane& owner, const std::vector<std::unique_ptr<CItemWorker>>& workers,
                    const Job& job, const Report& report, const TargetOf& targetOf);
     ~CItemScheduler();
     CItemScheduler(const CItemScheduler&) = delete;
@@ -55,22 +66,22 @@ private:
         std::string target;
     };
 
-    void Work(CSyncEngine& engine, std::size_t nSlot);
+    void Work(CItemWorker& worker, std::size_t nSlot);
     // Under the lock: done's report, or its item back for another worker. False when the
     // worker takes no more items.
-    bool HandIn(CSyncEngine& engine, CDone& done);
+    bool HandIn(CItemWorker& worker, CDone& done);
     // Under the lock: waits for an item to take (and for its target to be free); false when
     // there is none to take any more.
     bool Take(std::unique_lock<std::mutex>& lock, std::string& target, int& nIndex);
-    void RunItem(CSyncEngine& engine, std::size_t nSlot, int nIndex, CDone& done);
+    void RunItem(CItemWorker& worker, std::size_t nSlot, int nIndex, CDone& done);
     int ReportInOrder();
     // Under the lock: every item done in a row from nLast; empty when nothing more will come.
     void TakeDoneInOrder(int nLast, std::vector<CItemReport>& batch);
     void StopAll(); // under the lock
     void JoinAll();
 
-    CSyncEngine& m_owner;
-    const std::vector<std::unique_ptr<CSyncEngine>>& m_workers;
+    const CItemLane& m_owner;
+    const std::vector<std::unique_ptr<CItemWorker>>& m_workers;
     const Job& m_job;
     const Report& m_report;
     const TargetOf& m_targetOf;

@@ -1,5 +1,5 @@
-// Items on several connections at once (CONNECTIONS = N): the worker engines with their
-// connections, handed to the item scheduler.
+// Items on several connections at once (CONNECTIONS = N): the lanes with their connections,
+// handed to the item scheduler.
 #include "engine/SyncEngine.h"
 
 #include "engine/ItemScheduler.h"
@@ -11,52 +11,36 @@ int CSyncEngine::ConnectionCount() const {
 }
 
 int CSyncEngine::ForEachItem(int nCount,
-                             const std::function<bool(CSyncEngine& engine, int nIndex)>& job,
+                             const std::function<bool(CItemLane& lane, int nIndex)>& job,
                              const std::function<void(int nIndex, bool bOk)>& report,
                              const std::function<std::string(int nIndex)>& targetOf) {
-    // Worker engines: the same settings and mode, a connection each.
-    std::vector<std::unique_ptr<CSyncEngine>> workers;
+    // Lanes with a connection each; the first goes on on the run's own connection: N
+    // connections in all.
+    std::vector<std::unique_ptr<CItemWorker>> workers;
     for (int i = 0; ConnectionCount() > 1 && i < ConnectionCount() && i < nCount; ++i) {
-        auto worker = std::make_unique<CSyncEngine>();
-        worker->m_httpTimeouts = m_httpTimeouts;
-        if (worker->InitSyncEngine(m_pConfig) < 0)
-            break;
-        worker->m_bTrusted = m_bTrusted;
-        worker->m_pfnEncodeUrl = m_pfnEncodeUrl;
-        worker->m_bLeftOversPossible = m_bLeftOversPossible;
-        worker->m_pHeadAnswers = m_pHeadAnswers;
+        auto worker = std::make_unique<CItemWorker>();
+        worker->pConn = &m_connection;
+        if (i > 0) {
+            worker->pOwn = std::make_unique<CSyncConnection>();
+            plat::HttpTimeouts timeouts = m_httpTimeouts;
+            timeouts.pStopFlag = &worker->nStop;
+            if (worker->pOwn->Open(*m_pConfig, timeouts) < 0)
+                break;
+            worker->pOwn->m_pfnEncode = m_connection.m_pfnEncode;
+            worker->pOwn->m_pHeadAnswers = m_connection.m_pHeadAnswers;
+            worker->pConn = worker->pOwn.get();
+        }
         workers.push_back(std::move(worker));
     }
-    // The first worker goes on on this engine's connection: N connections in all.
-    struct CLend {
-        CSyncEngine& owner;
-        CSyncEngine* pWorker;
-        ~CLend() {
-            if (pWorker != nullptr) {
-                std::swap(owner.m_pConnection, pWorker->m_pConnection);
-                std::swap(owner.m_pSession, pWorker->m_pSession);
-            }
-        }
-    } lend{*this, workers.size() > 1 ? workers[0].get() : nullptr};
-    if (lend.pWorker != nullptr) {
-        std::swap(m_pConnection, lend.pWorker->m_pConnection);
-        std::swap(m_pSession, lend.pWorker->m_pSession);
-    }
+    CItemLane lane = Lane();
     if (workers.size() <= 1) {
-        // One connection: this engine's own, item after item, until a stop.
+        // One connection: the run's own, item after item, until a stop.
         for (int i = 0; i < nCount; ++i) {
-            report(i, job(*this, i));
+            report(i, job(lane, i));
             if (m_nRequestStopFlag != 0)
                 return i + 1;
         }
         return nCount;
     }
-    const int nReported = CItemScheduler(*this, workers, job, report, targetOf).Run(nCount);
-    for (const auto& worker : workers) {
-        m_nDownloadedFiles += worker->m_nDownloadedFiles;
-        m_nDownloadedBytes += worker->m_nDownloadedBytes;
-        m_bLeftOverMarked = m_bLeftOverMarked || worker->m_bLeftOverMarked;
-        m_nLeftOversKept += worker->m_nLeftOversKept;
-    }
-    return nReported;
+    return CItemScheduler(lane, workers, job, report, targetOf).Run(nCount);
 }

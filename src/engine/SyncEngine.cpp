@@ -1,6 +1,7 @@
 #include "engine/SyncEngine.h"
 
 #include "diag/MyLog.h"
+#include "engine/PlainRun.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "trust/SignedList.h"
@@ -12,14 +13,12 @@
 
 namespace {
 
-const char* const kAgentName = "Vento";
-
 // Where output goes once the owner has given up an engine whose worker runs on.
 CNullSyncView g_nullView;
 
 } // namespace
 
-CSyncEngine::CSyncEngine() = default;
+CSyncEngine::CSyncEngine() : m_pMode(std::make_unique<CPlainRun>()) {}
 
 CSyncEngine::~CSyncEngine() {
     WriteLog(g_pMyLog, 1,
@@ -27,8 +26,6 @@ CSyncEngine::~CSyncEngine() {
     ClearDownFileItemList();
     WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::~CCobaltSyncEngine> Delete m_pCobaltSyncThread");
     m_pSyncThread.reset();
-    m_pConnection.reset();
-    m_pSession.reset();
 }
 
 CSyncView& CSyncEngine::View() const {
@@ -41,13 +38,7 @@ int CSyncEngine::InitSyncEngine(const CSyncConfig* pConfig) {
     m_pConfig = m_pConfigCopy.get();
     // Every wait of the HTTP layer ends soon after Stop.
     m_httpTimeouts.pStopFlag = &m_nRequestStopFlag;
-    m_pSession = plat::OpenHttpSession(kAgentName, m_httpTimeouts);
-    if (m_pSession != nullptr) {
-        // The port is a 16-bit number where it reaches the HTTP layer.
-        const auto port = static_cast<std::uint16_t>(m_pConfig->m_nServerPort);
-        m_pConnection = m_pSession->Connect(m_pConfig->m_strServerIp, port, m_pConfig->m_bUseHttps);
-    }
-    if (m_pConnection == nullptr) {
+    if (m_connection.Open(*m_pConfig, m_httpTimeouts) < 0) {
         WriteLog(g_pMyLog, 1,
                  "CCobaltSyncEngine::DownloadListFileFromServer> GetHttpConnection(%s, %d) "
                  "returns NULL",
@@ -91,11 +82,10 @@ int CSyncEngine::StartWorkerThread(std::function<void()> body) {
 int CSyncEngine::GetFileListFileFromFile(DownFileItemList& list) {
     const std::string path =
         plat::JoinPath(m_pConfig->m_strLocalBaseDir, m_pConfig->m_strListFileName);
-    // A signed list was checked line by line: its lines are read whole.
     return ReadListFile(
         path, m_pConfig->m_strLocalBaseDir,
         [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); }, list,
-        m_bTrusted ? kSignedLineMax + 1 : kListPieceMax);
+        m_pMode->ListLineMax());
 }
 
 bool CSyncEngine::StopSyncThread() {

@@ -2,10 +2,12 @@
 #include "engine/SyncEngine.h"
 
 #include "app/ProgramDir.h"
-#include "apply/Apply.h"
 #include "diag/MyLog.h"
+#include "engine/PlainRun.h"
+#include "engine/TrustedRun.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "trust/ListKeys.h"
 #include "updatelist/ListFile.h"
 
 #include <cstdlib>
@@ -26,6 +28,33 @@ int CSyncEngine::SetListFileItem() {
     return 0;
 }
 
+int CSyncEngine::LoadListKey() {
+    const std::string path = ListKeyFilePath(m_pConfig->m_strLocalBaseDir);
+    std::string why;
+    std::vector<plat::CP256PublicKey> keys;
+    const int r = LoadListKeys(path, keys, why);
+    const int nKeys = static_cast<int>(keys.size());
+    // A broken key file never falls back to plain mode.
+    if (r != kListKeysAbsent)
+        m_pMode = std::make_unique<CTrustedRun>(std::move(keys));
+    else
+        m_pMode = std::make_unique<CPlainRun>();
+    m_connection.m_pfnEncode = m_pMode->UrlEncoding();
+    if (r == kListKeysInvalid) {
+        WriteLog(g_pMyLog, 4, "CSyncEngine::LoadListKey> Invalid Key File(%s)", path.c_str());
+        WriteLog(g_pMyLog, 4, "CSyncEngine::LoadListKey> Reason = %s", why.c_str());
+        return -1;
+    }
+    if (r == kListKeysLoaded)
+        WriteLog(g_pMyLog, 2, "CSyncEngine::LoadListKey> Trusted Mode, %d Key(s) From %s", nKeys,
+                 path.c_str());
+    return r == kListKeysLoaded ? 1 : 0;
+}
+
+int CSyncEngine::FetchListFile() {
+    return m_pMode->FetchListFile(*this);
+}
+
 int CSyncEngine::DownloadAndMergeListFile() {
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadAndMergeListFile> Start Download List File....");
     ClearDownFileItemList();
@@ -39,7 +68,7 @@ int CSyncEngine::DownloadAndMergeListFile() {
                  nListSize, static_cast<long long>(kListFileMaxBytes));
         return -1;
     }
-    int r = m_bTrusted ? FetchVerifiedListFile() : DownloadOneFileFromServer(g_ListFileItem, 1, 1);
+    int r = FetchListFile();
     if (r == -3)
         return -3;
     if (r < 0) {
@@ -165,8 +194,7 @@ int SyncThreadMain(CSyncEngine* pEngine) {
     engine.SetListFileItem();
     if (engine.LoadListKey() < 0)
         return EndWithInvalidKeyFile(engine);
-    if (engine.m_bTrusted)
-        RecoverApplyOfFolder(engine.m_pConfig->m_strLocalBaseDir, "CSyncEngine::RecoverApply");
+    engine.m_pMode->Recover(engine);
     int r = engine.GetItemServerFileInfo(g_ListFileItem);
     if (r < 0)
         return EndWithoutListInfo(engine, r);

@@ -1,93 +1,100 @@
-// Trusted mode's list file: the workstation's keys, the signature fetched beside the list,
-// and the verdict that lets a list replace the one the last run used.
-#include "engine/SyncEngine.h"
+// Trusted mode's list file: the signature fetched beside the list, and the verdict that lets
+// a list replace the one the last run used.
+#include "engine/TrustedRun.h"
 
-#include "apply/Apply.h"
+#include "config/SyncConfig.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "transfer/Fetch.h"
+#include "transfer/MemorySink.h"
+#include "transfer/TargetFileSink.h"
 #include "transfer/Transfer.h"
 #include "trust/ListKeys.h"
 #include "trust/SignedList.h"
 #include "updatelist/ListFile.h"
+#include "updatelist/StringUtil.h"
 
 #include <ctime>
 
-int CSyncEngine::LoadListKey() {
-    const std::string path = ListKeyFilePath(m_pConfig->m_strLocalBaseDir);
-    std::string why;
-    const int r = LoadListKeys(path, m_listKeys, why);
-    m_bTrusted = r != kListKeysAbsent; // a broken key file never falls back to plain mode
-    m_pfnEncodeUrl = m_bTrusted ? &CSyncEngine::EncodeUrlReserved : &CSyncEngine::EncodeUrl;
-    if (r == kListKeysInvalid) {
-        WriteLog(g_pMyLog, 4, "CSyncEngine::LoadListKey> Invalid Key File(%s)", path.c_str());
-        WriteLog(g_pMyLog, 4, "CSyncEngine::LoadListKey> Reason = %s", why.c_str());
-        return -1;
-    }
-    if (r == kListKeysLoaded)
-        WriteLog(g_pMyLog, 2, "CSyncEngine::LoadListKey> Trusted Mode, %d Key(s) From %s",
-                 static_cast<int>(m_listKeys.size()), path.c_str());
-    return r == kListKeysLoaded ? 1 : 0;
+CSyncConnection::EncodeFn CTrustedRun::UrlEncoding() const {
+    return &CSyncConnection::EncodeUrlPathReserved;
 }
 
-bool CSyncEngine::FetchSignature(const std::string& path, std::string& signature,
-                                 std::string& reason) {
-    try {
-        std::unique_ptr<plat::CHttpRequest> request =
-            m_pConnection != nullptr
-                ? m_pConnection->OpenRequest("GET", m_pfnEncodeUrl(path), kAcceptTypes)
-                : nullptr;
-        if (request == nullptr) {
-            reason = "no request could be made for the signature";
-            return false;
-        }
-        request->Send();
-        LogRedirects(*request, "CSyncEngine::VerifyListFile");
-        int nStatus = 0;
-        if (!request->QueryStatusCode(nStatus) || nStatus != 200) {
-            reason =
-                "no signature " + path + " on the server (status " + std::to_string(nStatus) + ")";
-            return false;
-        }
-        char buf[512];
-        for (std::size_t n; (n = request->Read(buf, sizeof buf)) > 0;) {
-            signature.append(buf, n);
-            if (signature.size() > kSignatureMax) {
-                reason = "the signature is larger than " + std::to_string(kSignatureMax) + " bytes";
-                return false;
-            }
-        }
+std::size_t CTrustedRun::ListLineMax() const {
+    return kSignedLineMax + 1; // a signed list was checked line by line: its lines are read whole
+}
+
+int CTrustedRun::Retries(const CSyncEngine& engine) const {
+    return engine.m_pConfig->m_nRetryCount;
+}
+
+void CTrustedRun::Recover(CSyncEngine& engine) {
+    RecoverApplyOfFolder(engine.m_pConfig->m_strLocalBaseDir, "CSyncEngine::RecoverApply");
+}
+
+std::unique_ptr<CBodySink> CTrustedRun::TargetSink(const DownFileItem& item) const {
+    return std::make_unique<CTargetFileSink>(item, true, true);
+}
+
+bool CTrustedRun::FetchSignature(CSyncEngine& engine, const std::string& path,
+                                 std::string& signature, std::string& reason) {
+    CFetchSpec spec;
+    spec.strPath = path;
+    spec.pszWho = "CSyncEngine::VerifyListFile";
+    spec.bQuiet = true;
+    CMemorySink sink(signature, kSignatureMax);
+    CFetchResult result;
+    CItemLane lane = engine.Lane();
+    switch (FetchBody(lane, spec, sink, result)) {
+    case 0:
         return true;
-    } catch (const plat::CHttpError& error) {
-        reason = "the signature could not be fetched: " + HttpErrorText(error);
+    case -1:
+        reason = "no request could be made for the signature";
+        return false;
+    case -2:
+        reason = "no signature " + path + " on the server (status " +
+                 std::to_string(result.nStatus) + ")";
+        return false;
+    case -4:
+        reason = "the signature is larger than " + std::to_string(kSignatureMax) + " bytes";
+        return false;
+    default:
+        reason = "the signature could not be fetched: " + result.strError;
         return false;
     }
 }
 
-int CSyncEngine::RefuseListFile(const std::string& unverified, const std::string& reason) {
+int CTrustedRun::RefuseListFile(const std::string& unverified, const std::string& reason) {
     WriteLog(g_pMyLog, 4, "CSyncEngine::VerifyListFile> Fail, Reason = %s", reason.c_str());
     plat::RemoveFile(unverified);
     return -3;
 }
 
-int CSyncEngine::FetchVerifiedListFile() {
+int CTrustedRun::FetchListFile(CSyncEngine& engine) {
     // The new list is checked beside the old one, which stays until the new one is accepted.
     DownFileItem unverified = g_ListFileItem;
     unverified.m_strTargetFile += ".unverified";
-    if (DownloadFile(unverified, false) < 0) {
+    CTargetFileSink sink(unverified, true, false);
+    CFetchSpec spec;
+    spec.strPath = engine.m_pConfig->m_strDownloadBaseUrl + "/" + unverified.m_strServerFile;
+    spec.nExpected = AtoiValue(unverified.m_strFileSize);
+    CFetchResult result;
+    CItemLane lane = engine.Lane();
+    if (FetchBody(lane, spec, sink, result) < 0) {
         plat::RemoveFile(unverified.m_strTargetFile);
         return -1;
     }
     std::string signature;
     std::string reason;
     const std::string sigPath =
-        m_pConfig->m_strDownloadBaseUrl + "/" + g_ListFileItem.m_strServerFile + ".sig";
-    if (!FetchSignature(sigPath, signature, reason))
+        engine.m_pConfig->m_strDownloadBaseUrl + "/" + g_ListFileItem.m_strServerFile + ".sig";
+    if (!FetchSignature(engine, sigPath, signature, reason))
         return RefuseListFile(unverified.m_strTargetFile, reason);
     std::string bytes;
     if (!ReadListFileBytes(unverified.m_strTargetFile, bytes))
         return RefuseListFile(unverified.m_strTargetFile, "the downloaded list cannot be read");
-    const std::int64_t nKept = ReadListSerial(m_pConfig->m_strIniPath);
+    const std::int64_t nKept = ReadListSerial(engine.m_pConfig->m_strIniPath);
     const CListVerdict verdict = VerifySignedList(bytes, signature, m_listKeys, nKept,
                                                   static_cast<std::int64_t>(std::time(nullptr)));
     if (!verdict.bAccepted)
@@ -106,8 +113,9 @@ int CSyncEngine::FetchVerifiedListFile() {
     plat::Sha256Digest digest{};
     if (sha.Finish(digest))
         m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, Sha256Hex(digest), signature};
-    if (verdict.nSerial > nKept && !WriteListSerial(m_pConfig->m_strIniPath, verdict.nSerial))
+    if (verdict.nSerial > nKept &&
+        !WriteListSerial(engine.m_pConfig->m_strIniPath, verdict.nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
-                 m_pConfig->m_strIniPath.c_str());
+                 engine.m_pConfig->m_strIniPath.c_str());
     return 0;
 }

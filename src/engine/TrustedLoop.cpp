@@ -1,13 +1,16 @@
 // Trusted mode's download loop: nothing under a target name changes until every file the run
 // needs is staged and verified; then the set goes into place as one transaction.
-#include "engine/SyncEngine.h"
+#include "engine/TrustedRun.h"
 
 #include "apply/Apply.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
+#include "transfer/Fetch.h"
+#include "transfer/FileSink.h"
 #include "transfer/HttpDate.h"
+#include "transfer/StagingSink.h"
 #include "transfer/Transfer.h"
 #include "trust/SignedList.h"
 #include "updatelist/StringUtil.h"
@@ -20,8 +23,6 @@
 
 namespace {
 
-constexpr int kRetryDelayMaxS = 30;
-
 bool Exists(const std::string& path) {
     plat::FileStatus status;
     return plat::GetFileStatus(path, status);
@@ -32,241 +33,16 @@ std::int64_t FileSize(const std::string& path) {
     return plat::GetFileStatus(path, status) ? static_cast<std::int64_t>(status.nSize) : -1;
 }
 
-// The SHA-256 of a whole file; false when it cannot be read.
-bool HashFile(const std::string& path, plat::CSha256& sha) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
-        return false;
-    std::vector<char> buf(1 << 16);
-    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0;)
-        sha.Update(buf.data(), n);
-    const bool bOk = std::ferror(fp) == 0;
-    std::fclose(fp);
-    return bOk;
-}
-
 bool FileHasHash(const std::string& path, const plat::Sha256Digest& expected) {
     plat::CSha256 sha;
     plat::Sha256Digest digest{};
-    return HashFile(path, sha) && sha.Finish(digest) && digest == expected;
-}
-
-// The validator of a partial download (the server's Last-Modified), a line of text.
-std::string ReadSmallFile(const std::string& path) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
-        return std::string();
-    char buf[256];
-    const std::size_t n = std::fread(buf, 1, sizeof buf, fp);
-    std::fclose(fp);
-    return std::string(buf, n);
-}
-
-void WriteSmallFile(const std::string& path, const std::string& text) {
-    if (std::FILE* fp = plat::OpenFile(path, "wb")) {
-        plat::WriteToFile(fp, text.data(), text.size());
-        plat::CloseFile(fp);
-    }
-}
-
-// Where a download into staged is received, and the validator of that partial file.
-std::string PartialPath(const std::string& staged) {
-    return staged + ".part";
-}
-
-std::string ValidatorPath(const std::string& staged) {
-    return staged + ".part.lm";
-}
-
-std::string SystemText(int nError) {
-    std::string text;
-    if (!plat::SystemErrorText(nError, text))
-        text = "error " + std::to_string(nError);
-    return text;
+    return HashFileInto(path, sha) && sha.Finish(digest) && digest == expected;
 }
 
 } // namespace
 
-int CSyncEngine::WithRetries(const std::string& what, bool bGet,
-                             const std::function<int()>& attempt) {
-    const int nRetries = m_bTrusted ? m_pConfig->m_nRetryCount : 0;
-    for (int nAttempt = 0;; ++nAttempt) {
-        const int r = attempt();
-        const bool bStatusTransient = m_nLastHttpStatus == 0 || m_nLastHttpStatus >= 500;
-        const bool bTransient =
-            bGet ? (r == -1 || r == -4 || r == -6 || (r == -2 && bStatusTransient))
-                 : (r == -1 || r == -9 || ((r == -2 || r == -5) && bStatusTransient));
-        if (r >= 0 || !bTransient || nAttempt >= nRetries || m_nRequestStopFlag != 0)
-            return r;
-        const int nDelayS = std::min(1 << std::min(nAttempt, 5), kRetryDelayMaxS);
-        WriteLog(g_pMyLog, 3,
-                 "CSyncEngine::RetryTransfer> %s Failed, RetVal = %d, Status = %d, Retry %d Of %d "
-                 "In %d s",
-                 what.c_str(), r, m_nLastHttpStatus, nAttempt + 1, nRetries, nDelayS);
-        for (int nWaited = 0; nWaited < nDelayS * 1000 && m_nRequestStopFlag == 0; nWaited += 50)
-            plat::SleepMs(50);
-        if (m_nRequestStopFlag != 0)
-            return r;
-    }
-}
-
-namespace {
-
-// True when a 206 answer carries the rest of the file from nOffset on.
-bool AnswersRangeFrom(plat::CHttpRequest& request, std::int64_t nOffset) {
-    std::string range;
-    return request.QueryHeader("Content-Range", range) &&
-           range.compare(0, 6 + std::to_string(nOffset).size() + 1,
-                         "bytes " + std::to_string(nOffset) + "-") == 0;
-}
-
-// What the partial file holds before the body is appended: for a resumed download its bytes
-// go into sha; for a whole one the answer's Last-Modified becomes the validator of the next
-// try. 0, or -3 when the partial file cannot be read.
-int BeginPartial(plat::CHttpRequest& request, bool bResumed, const DownFileItem& item,
-                 const std::string& partial, const std::string& validator, std::int64_t nOffset,
-                 plat::CSha256& sha) {
-    if (bResumed) {
-        WriteLog(g_pMyLog, 2, "CSyncEngine::DownloadOneFileFromServer> Resume(%s) At %lld",
-                 item.m_strServerFile.c_str(), static_cast<long long>(nOffset));
-        return HashFile(partial, sha) ? 0 : -3;
-    }
-    std::string text;
-    request.QueryHeader("Last-Modified", text);
-    WriteSmallFile(validator, text);
-    return 0;
-}
-
-// The whole partial file of nTotal bytes checked against the list's size and hash, then moved
-// to staged. 0, -4 for a size that differs, -8 for a hash that differs, -3 when the move
-// fails. A partial file that is too long or has another hash is removed; a short one stays for
-// the next try.
-int FinishStaging(const DownFileItem& item, const std::string& staged, std::int64_t nTotal,
-                  std::int64_t nExpected, plat::CSha256& sha, const plat::Sha256Digest& expected) {
-    const std::string partial = PartialPath(staged);
-    const std::string validator = ValidatorPath(staged);
-    if (nTotal != nExpected) {
-        WriteLog(g_pMyLog, 4,
-                 "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
-                 "Size = %d",
-                 static_cast<int>(nExpected), static_cast<int>(nTotal));
-        if (nTotal > nExpected)
-            plat::RemoveFile(partial);
-        return -4;
-    }
-    plat::Sha256Digest computed{};
-    if (!sha.Finish(computed) || computed != expected) {
-        WriteLog(g_pMyLog, 4,
-                 "CSyncEngine::DownloadOneFileFromServer> File(%s) SHA-256 Mismatch, Expected "
-                 "= %s, Computed = %s",
-                 item.m_strServerFile.c_str(), Sha256Hex(expected).c_str(),
-                 Sha256Hex(computed).c_str());
-        plat::RemoveFile(partial);
-        plat::RemoveFile(validator);
-        return -8;
-    }
-    if (!plat::ReplaceFileWith(partial, staged))
-        return -3;
-    plat::RemoveFile(validator);
-    return 0;
-}
-
-} // namespace
-
-std::unique_ptr<plat::CHttpRequest> CSyncEngine::SendStagingRequest(const std::string& path,
-                                                                    std::int64_t nOffset,
-                                                                    const std::string& lastModified,
-                                                                    int& nStatus) {
-    std::unique_ptr<plat::CHttpRequest> request =
-        m_pConnection != nullptr
-            ? m_pConnection->OpenRequest("GET", m_pfnEncodeUrl(path), kAcceptTypes)
-            : nullptr;
-    if (request == nullptr)
-        return nullptr;
-    if (nOffset > 0) {
-        // The rest of what an earlier try left, if the file is still the one it began.
-        request->AddHeader("Range: bytes=" + std::to_string(nOffset) + "-");
-        request->AddHeader("If-Range: " + lastModified);
-    }
-    ++m_nRequestsSent;
-    request->Send();
-    LogRedirects(*request, "CSyncEngine::DownloadOneFileFromServer");
-    nStatus = 0;
-    request->QueryStatusCode(nStatus);
-    m_nLastHttpStatus = nStatus;
-    m_nResponses += nStatus != 0 ? 1 : 0;
-    return request;
-}
-
-int CSyncEngine::ReceiveIntoPartial(plat::CHttpRequest& request, const std::string& partial,
-                                    bool bResumed, std::int64_t nRest, plat::CSha256& sha,
-                                    std::int64_t& nReceived) {
-    CLocalFile local;
-    local.Reset(plat::OpenFile(partial, bResumed ? "ab" : "wb"));
-    if (local.get() == nullptr) {
-        WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Local File Open(%s) Fail",
-                 partial.c_str());
-        return -3;
-    }
-    View().SetFileRange(0, 100);
-    View().SetFilePos(0);
-    const int r = ReceiveBody(request, local.get(), static_cast<int>(nRest), nReceived, &sha);
-    if (r != 0)
-        return r; // what arrived stays for the next try
-    request.Close();
-    return local.Close() ? 0 : -3;
-}
-
-int CSyncEngine::DownloadToStaging(const DownFileItem& item, const std::string& staged,
-                                   const plat::Sha256Digest& expected) {
-    const std::string path = m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
-    const std::string partial = PartialPath(staged);
-    const std::string validator = ValidatorPath(staged);
-    const std::int64_t nExpected = AtoiValue(item.m_strFileSize);
-    std::int64_t nOffset = FileSize(partial);
-    const std::string lastModified = ReadSmallFile(validator);
-    if (nOffset <= 0 || nOffset >= nExpected || lastModified.empty())
-        nOffset = 0;
-    WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::DownloadOneFileFromServer> File URL = %s",
-             path.c_str());
-    try {
-        int nStatus = 0;
-        std::unique_ptr<plat::CHttpRequest> request =
-            SendStagingRequest(path, nOffset, lastModified, nStatus);
-        if (request == nullptr)
-            return -1;
-        const bool bResumed = nOffset > 0 && nStatus == 206 && AnswersRangeFrom(*request, nOffset);
-        if (!bResumed && nStatus != 200) {
-            WriteLog(g_pMyLog, 4,
-                     "CCobaltSyncThread::DownloadOneFileFromServer> QueryInfoStatusCode(%s) "
-                     "Return = %d",
-                     path.c_str(), nStatus);
-            return -2;
-        }
-        if (!bResumed)
-            nOffset = 0;
-        plat::CSha256 sha;
-        std::int64_t nReceived = 0;
-        int r = BeginPartial(*request, bResumed, item, partial, validator, nOffset, sha);
-        if (r == 0)
-            r = ReceiveIntoPartial(*request, partial, bResumed, nExpected - nOffset, sha,
-                                   nReceived);
-        if (r != 0)
-            return r;
-        return FinishStaging(item, staged, nOffset + nReceived, nExpected, sha, expected);
-    } catch (const plat::CHttpError& error) {
-        if (error.Code() == plat::kHttpErrStopped) {
-            WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadOneFileFromServer> m_nRequestStopFlag = %d",
-                     m_nRequestStopFlag.load());
-            return -7;
-        }
-        WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> ErrMsg = %s",
-                 HttpErrorText(error).c_str());
-        return -6;
-    }
-}
-
-int CSyncEngine::StageItem(const DownFileItem& item, std::string& staged) {
+int CTrustedRun::StageItem(CSyncEngine& engine, CItemLane& lane, const DownFileItem& item,
+                           std::string& staged) {
     plat::Sha256Digest expected{};
     if (!ParseSha256Hex(item.m_strSha256, expected)) {
         WriteLog(g_pMyLog, 4,
@@ -275,7 +51,7 @@ int CSyncEngine::StageItem(const DownFileItem& item, std::string& staged) {
                  item.m_strServerFile.c_str(), item.m_strSha256.c_str());
         return -8;
     }
-    const std::string folder = StagingFolder(m_pConfig->m_strLocalBaseDir);
+    const std::string folder = StagingFolder(engine.m_pConfig->m_strLocalBaseDir);
     plat::CreateFolderChain(folder);
     staged = plat::JoinPath(folder, Sha256Hex(expected));
     // Staged and verified by an earlier run that could not apply it: checked once more.
@@ -287,11 +63,17 @@ int CSyncEngine::StageItem(const DownFileItem& item, std::string& staged) {
         }
         plat::RemoveFile(staged);
     }
-    return WithRetries(item.m_strServerFile, true,
-                       [&] { return DownloadToStaging(item, staged, expected); });
+    CFetchSpec spec;
+    spec.strPath = engine.m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
+    spec.nExpected = AtoiValue(item.m_strFileSize);
+    return engine.WithRetries(lane, item.m_strServerFile, true, [&] {
+        CStagingSink sink(item, staged, expected);
+        CFetchResult result;
+        return FetchBody(lane, spec, sink, result);
+    });
 }
 
-bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
+bool CTrustedRun::ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFileItem*>& items,
                                    const std::vector<std::string>& stagedPaths,
                                    const std::vector<DownFileItem*>& deletions) {
     std::vector<CApplyOp> ops;
@@ -318,10 +100,10 @@ bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
     }
     if (ops.empty())
         return true;
-    View().SetStepText("업데이트 파일 적용 중...");
-    CApplyTransaction transaction(ApplyJournalPath(m_pConfig->m_strLocalBaseDir));
+    engine.View().SetStepText("업데이트 파일 적용 중...");
+    CApplyTransaction transaction(ApplyJournalPath(engine.m_pConfig->m_strLocalBaseDir));
     transaction.m_origin = m_listOrigin;
-    transaction.m_afterStep = m_applyStepHook;
+    transaction.m_afterStep = engine.m_applyStepHook;
     transaction.m_onRetry = [](const std::string& path, int nAttempt, int nError) {
         WriteLog(g_pMyLog, 3,
                  "CSyncEngine::ApplyStagedFiles> File(%s) Is Locked, ErrCode = %d, Retry %d",
@@ -334,26 +116,26 @@ bool CSyncEngine::ApplyStagedFiles(const std::vector<DownFileItem*>& items,
                  static_cast<int>(ops.size()));
         return true;
     }
-    ReportApplyFailure(r, failure);
+    ReportApplyFailure(engine, r, failure);
     return false;
 }
 
-void CSyncEngine::ReportApplyFailure(int r, const CApplyFailure& failure) {
-    const std::string reason = SystemText(failure.nError);
+void CTrustedRun::ReportApplyFailure(CSyncEngine& engine, int r, const CApplyFailure& failure) {
+    const std::string reason = SystemErrorTextOf(failure.nError);
     if (r == -1) {
         const std::string holders = plat::ProcessesUsingFile(failure.strTarget);
         WriteLog(g_pMyLog, 4,
                  "CSyncEngine::ApplyStagedFiles> File(%s) Stays Locked, ErrCode = %d, %s%s%s",
                  failure.strTarget.c_str(), failure.nError, reason.c_str(),
                  holders.empty() ? "" : ", Held By ", holders.c_str());
-        AddFormattedRow(kStatusError,
-                        failure.strName + " 파일 교체 실패 : 다른 프로그램이 사용 중");
+        engine.AddFormattedRow(kStatusError,
+                               failure.strName + " 파일 교체 실패 : 다른 프로그램이 사용 중");
     } else {
         WriteLog(g_pMyLog, 4, "CSyncEngine::ApplyStagedFiles> File(%s) Fail, ErrCode = %d, %s",
                  failure.strTarget.c_str(), failure.nError, reason.c_str());
-        AddFormattedRow(kStatusError,
-                        (failure.strName.empty() ? failure.strTarget : failure.strName) +
-                            " 파일 교체 실패 : " + reason);
+        engine.AddFormattedRow(kStatusError,
+                               (failure.strName.empty() ? failure.strTarget : failure.strName) +
+                                   " 파일 교체 실패 : " + reason);
     }
     if (failure.bUndone)
         WriteLog(g_pMyLog, 3,
@@ -421,30 +203,32 @@ std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& sta
     const std::string staged = plat::JoinPath(staging, Sha256Hex(digest));
     if (FileSize(staged) == nSize)
         return 0;
-    const std::int64_t nPartial = FileSize(PartialPath(staged));
+    const std::int64_t nPartial = FileSize(CStagingSink::PartialPath(staged));
     return static_cast<std::uint64_t>(nPartial > 0 && nPartial < nSize ? nSize - nPartial : nSize);
 }
 
 } // namespace
 
-int CSyncEngine::DecideTrustedItems(std::vector<DownFileItem*>& toFetch,
-                                    std::vector<DownFileItem*>& deletions,
-                                    std::vector<std::size_t>& counting) {
-    const int nCount = static_cast<int>(m_DownFileItemList.size());
+int CTrustedRun::DecideItems(CSyncEngine& engine, std::vector<DownFileItem*>& toFetch,
+                             std::vector<DownFileItem*>& deletions,
+                             std::vector<std::size_t>& counting) {
+    DownFileItemList& items = engine.m_DownFileItemList;
+    const int nCount = static_cast<int>(items.size());
     int nResult = 1;
     std::vector<int> decisions(static_cast<std::size_t>(nCount));
-    const std::vector<CTargetCheck> targets = CheckTargets(m_DownFileItemList);
-    counting = CountingLines(m_DownFileItemList);
-    ForEachItem(
+    const std::vector<CSyncEngine::CTargetCheck> targets = CheckTargets(items);
+    counting = CountingLines(items);
+    // Nothing of this run writes beside a target: what lies there an ended run left.
+    engine.ForEachItem(
         nCount,
-        [&](CSyncEngine& engine, int i) {
+        [&](CItemLane& lane, int i) {
             const std::size_t n = static_cast<std::size_t>(i);
-            decisions[n] = engine.DecideItem(*m_DownFileItemList[n], i + 1, nCount, &targets[n]);
+            decisions[n] = engine.DecideItem(lane, *items[n], i + 1, nCount, &targets[n], true);
             return true;
         },
         [&](int i, bool) {
             const std::size_t n = static_cast<std::size_t>(i);
-            DownFileItem* item = m_DownFileItemList[n].get();
+            DownFileItem* item = items[n].get();
             if (decisions[n] < 0)
                 nResult = 0;
             if (counting[n] != n) {
@@ -462,9 +246,9 @@ int CSyncEngine::DecideTrustedItems(std::vector<DownFileItem*>& toFetch,
     return nResult;
 }
 
-bool CSyncEngine::HasRoomToStage(const std::vector<DownFileItem*>& toFetch) {
-    const std::string staging = StagingFolder(m_pConfig->m_strLocalBaseDir);
-    if (!EnsureStagingFolder(m_pConfig->m_strLocalBaseDir))
+bool CTrustedRun::HasRoomToStage(CSyncEngine& engine, const std::vector<DownFileItem*>& toFetch) {
+    const std::string staging = StagingFolder(engine.m_pConfig->m_strLocalBaseDir);
+    if (!EnsureStagingFolder(engine.m_pConfig->m_strLocalBaseDir))
         WriteLog(g_pMyLog, 3,
                  "CSyncEngine::DownloadFilesTrusted> Staging Folder(%s) Access Not Restricted, "
                  "ErrCode = %d",
@@ -486,24 +270,24 @@ bool CSyncEngine::HasRoomToStage(const std::vector<DownFileItem*>& toFetch) {
     WriteLog(g_pMyLog, 4,
              "CSyncEngine::DownloadFilesTrusted> Disk Full, Needed = %llu, Free = %llu",
              static_cast<unsigned long long>(nNeeded), static_cast<unsigned long long>(nFree));
-    AddFormattedRow(kStatusError, "디스크 공간 부족 (필요 " + text + " 바이트)");
+    engine.AddFormattedRow(kStatusError, "디스크 공간 부족 (필요 " + text + " 바이트)");
     return false;
 }
 
-bool CSyncEngine::StageAll(const std::vector<DownFileItem*>& toFetch,
+bool CTrustedRun::StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>& toFetch,
                            std::vector<std::string>& stagedPaths) {
     const int nFetch = static_cast<int>(toFetch.size());
     bool bAllStaged = true;
     int nStagedOk = 0;
-    const int nStaged = ForEachItem(
+    const int nStaged = engine.ForEachItem(
         nFetch,
-        [&](CSyncEngine& engine, int i) {
+        [&](CItemLane& lane, int i) {
             DownFileItem& item = *toFetch[static_cast<std::size_t>(i)];
-            engine.ShowTotal(i + 1, nFetch);
-            engine.ShowFileName(item);
-            const int r = engine.StageItem(item, stagedPaths[static_cast<std::size_t>(i)]);
+            engine.ShowTotal(lane.View(), i + 1, nFetch);
+            engine.ShowFileName(lane.View(), item);
+            const int r = StageItem(engine, lane, item, stagedPaths[static_cast<std::size_t>(i)]);
             if (r < 0)
-                engine.HandleFailedDownload(item, r);
+                engine.ReportFailedDownload(lane, item, r);
             return r >= 0;
         },
         [&](int, bool bOk) {
@@ -511,9 +295,9 @@ bool CSyncEngine::StageAll(const std::vector<DownFileItem*>& toFetch,
             nStagedOk += bOk ? 1 : 0;
         },
         [&](int i) { return toFetch[static_cast<std::size_t>(i)]->m_strTargetFile; });
-    if (m_nRequestStopFlag != 0) {
+    if (engine.m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                 m_nRequestStopFlag.load());
+                 engine.m_nRequestStopFlag.load());
         bAllStaged = bAllStaged && nStaged == nFetch;
     }
     if (!bAllStaged)
@@ -523,30 +307,36 @@ bool CSyncEngine::StageAll(const std::vector<DownFileItem*>& toFetch,
     return bAllStaged;
 }
 
-int CSyncEngine::DownloadFilesTrusted() {
+int CTrustedRun::DownloadFiles(CSyncEngine& engine, bool& bAllDone) {
     std::vector<DownFileItem*> toFetch;
     std::vector<DownFileItem*> deletions;
     std::vector<std::size_t> counting;
-    const int nResult = DecideTrustedItems(toFetch, deletions, counting);
-    if (m_nRequestStopFlag != 0) {
+    const int nResult = DecideItems(engine, toFetch, deletions, counting);
+    bAllDone = false;
+    if (engine.m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                 m_nRequestStopFlag.load());
+                 engine.m_nRequestStopFlag.load());
         return nResult; // nothing staged, nothing changed
     }
     std::vector<std::string> stagedPaths(toFetch.size());
-    const bool bApplied = HasRoomToStage(toFetch) && StageAll(toFetch, stagedPaths) &&
-                          ApplyStagedFiles(toFetch, stagedPaths, deletions);
+    const bool bApplied = HasRoomToStage(engine, toFetch) &&
+                          StageAll(engine, toFetch, stagedPaths) &&
+                          ApplyStagedFiles(engine, toFetch, stagedPaths, deletions);
     for (DownFileItem* item : toFetch) {
         item->m_nSyncOkFlag = bApplied ? 1 : 0;
         if (bApplied) {
-            ++m_nDownloadedFiles;
-            m_nDownloadedBytes += AtoiValue(item->m_strFileSize);
+            ++engine.m_nDownloadedFiles;
+            engine.m_nDownloadedBytes += AtoiValue(item->m_strFileSize);
         }
     }
     // A line that another one overrides ends as the line that counts.
+    DownFileItemList& items = engine.m_DownFileItemList;
     for (std::size_t i = 0; i < counting.size(); ++i)
-        m_DownFileItemList[i]->m_nSyncOkFlag = m_DownFileItemList[counting[i]]->m_nSyncOkFlag;
+        items[i]->m_nSyncOkFlag = items[counting[i]]->m_nSyncOkFlag;
     if (bApplied && nResult == 1)
-        ClearStagingFolder(m_pConfig->m_strLocalBaseDir); // nothing staged is needed any more
-    return bApplied ? nResult : 0;
+        ClearStagingFolder(
+            engine.m_pConfig->m_strLocalBaseDir); // nothing staged is needed any more
+    const int nFinal = bApplied ? nResult : 0;
+    bAllDone = nFinal == 1;
+    return nFinal;
 }

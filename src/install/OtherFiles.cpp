@@ -15,15 +15,7 @@ int CSyncEngine::HandleExecuteTypeFiles() {
 int CSyncEngine::HandleDeleteTypeFiles() {
     View().SetFileNameText("");
     View().SetStepText("삭제 파일 처리중...");
-    if (m_bTrusted)
-        return 0; // trusted mode deletes with the apply, in its transaction
-    for (const auto& item : m_DownFileItemList) {
-        if (item->m_nFileType != kFileTypeDel)
-            continue;
-        WriteLog(g_pMyLog, 2, "CSyncEngine::HandleDeleteTypeFiles> Delete Local Flle = %s",
-                 item->m_strTargetFile.c_str());
-        DeleteLocalFile(item->m_strTargetFile, "CSyncEngine::HandleDeleteTypeFiles", 2, false);
-    }
+    m_pMode->DeleteListedFiles(*this);
     return 0;
 }
 

@@ -8,7 +8,6 @@
 #include "transfer/Transfer.h"
 
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 const char* const kAcceptTypes[] = {"image/gif",
@@ -27,33 +26,12 @@ std::string HttpErrorText(const plat::CHttpError& error) {
     return text.substr(0, plat::Utf8FitLength(text, kHttpErrorTextMax));
 }
 
-namespace {
-
-std::string EscapeBytes(const std::string& strText, const char* pszAlsoEscaped) {
-    static const char* const hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(strText.size());
-    for (const char c : strText) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80 && (c == '\0' || std::strchr(pszAlsoEscaped, c) == nullptr)) {
-            out += c;
-        } else {
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 0x0F];
-        }
-    }
-    return out;
-}
-
-} // namespace
-
 std::string CSyncEngine::EncodeUrl(const std::string& strText) {
-    return EscapeBytes(strText, "");
+    return CSyncConnection::EncodeUrlPath(strText);
 }
 
 std::string CSyncEngine::EncodeUrlReserved(const std::string& strText) {
-    return EscapeBytes(strText, "%?#");
+    return CSyncConnection::EncodeUrlPathReserved(strText);
 }
 
 std::int64_t CSyncEngine::ParseHttpDate(const std::string& strText) {
@@ -63,34 +41,30 @@ std::int64_t CSyncEngine::ParseHttpDate(const std::string& strText) {
 
 int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string& strModifyTime,
                                    int& nFileSize) {
-    const std::string encoded = m_pfnEncodeUrl(strObjectPath);
-    if (m_pHeadAnswers != nullptr) {
-        const auto known = m_pHeadAnswers->find(encoded);
-        if (known != m_pHeadAnswers->end()) {
-            m_nLastHttpStatus = 200;
+    return GetServerFileInfo(m_connection, strObjectPath, strModifyTime, nFileSize);
+}
+
+int CSyncEngine::GetServerFileInfo(CSyncConnection& conn, const std::string& strObjectPath,
+                                   std::string& strModifyTime, int& nFileSize) {
+    if (conn.m_pHeadAnswers != nullptr) {
+        const auto known = conn.m_pHeadAnswers->find(conn.Encode(strObjectPath));
+        if (known != conn.m_pHeadAnswers->end()) {
+            conn.m_nLastHttpStatus = 200;
             strModifyTime = FormatModifyTime(ParseHttpDate(known->second.first));
             nFileSize = AtoiValue(known->second.second);
             return 0;
         }
     }
     try {
-        std::unique_ptr<plat::CHttpRequest> request =
-            m_pConnection != nullptr ? m_pConnection->OpenRequest("HEAD", encoded, kAcceptTypes)
-                                     : nullptr;
+        std::unique_ptr<plat::CHttpRequest> request = conn.OpenRequest("HEAD", strObjectPath);
         if (request == nullptr)
             return -1;
-        ++m_nRequestsSent;
-        request->Send();
-        LogRedirects(*request, "CSyncEngine::GetServerFileInfo");
-        int nStatus = 0;
-        m_nLastHttpStatus = 0;
-        if (!request->QueryStatusCode(nStatus)) {
+        const int nStatus = conn.Send(*request, "CSyncEngine::GetServerFileInfo");
+        if (nStatus == 0) {
             WriteLog(g_pMyLog, 4,
                      "CSyncEngine::GetServerFileInfo> QueryInfoStatusCode() Return = %d", 0);
             return -2;
         }
-        m_nLastHttpStatus = nStatus;
-        ++m_nResponses;
         if (nStatus != 200) {
             WriteLog(g_pMyLog, 4, "CSyncEngine::GetServerFileInfo> File(%s) dwStatusCode = %d",
                      strObjectPath.c_str(), nStatus);

@@ -52,7 +52,7 @@ namespace {
 // 0 with the hash in g_SelfFileItem, or -2 (logged).
 int FindSignedSelfFile(CSyncEngine& engine) {
     engine.SetListFileItem();
-    if (engine.GetItemServerFileInfo(g_ListFileItem) != 0 || engine.FetchVerifiedListFile() != 0) {
+    if (engine.GetItemServerFileInfo(g_ListFileItem) != 0 || engine.FetchListFile() != 0) {
         WriteLog(g_pMyLog, 3,
                  "CSyncEngine::IsSelfFileUpdated> No Verified List File, Updater Not Replaced");
         return -2;

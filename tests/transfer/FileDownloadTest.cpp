@@ -1,6 +1,7 @@
 // Single-file downloads against the scripted test server: every result code, what happens
 // to the local file, the progress shown and the log lines.
 #include "engine/SyncEngine.h"
+#include "engine/TrustedRun.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "support/FakeView.h"
@@ -295,7 +296,7 @@ TEST_F(FileDownloadTest, TrustedModeChecksTheHashColumn) {
         {"one byte short of the right file", right, body.size() + 1, -4},
         {"right hash, upper case", "", body.size(), 0},
     };
-    engine.m_bTrusted = true;
+    engine.m_pMode = std::make_unique<CTrustedRun>(std::vector<plat::CP256PublicKey>());
     const std::string target = local / "signed.bin";
     for (const auto& c : cases) {
         ASSERT_TRUE(kstest::WriteFileBytes(target, "the installed version"));

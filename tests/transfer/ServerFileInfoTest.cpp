@@ -221,7 +221,7 @@ TEST(ServerFileInfoScripted, CasesNoServerProduces) {
     engine.m_pConfig = &config;
     auto connection = std::make_unique<ScriptedConnection>();
     ScriptedConnection& scripted = *connection;
-    engine.m_pConnection = std::move(connection);
+    engine.m_connection.Adopt(std::move(connection));
 
     std::string time;
     int size = -1;

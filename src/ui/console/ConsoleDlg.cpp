@@ -88,10 +88,10 @@ void CConsoleDlg::PrintSummary() {
                          : outcome == kSyncDoneDeclined ? "중단 (실패 후 계속하지 않음)"
                                                         : "실행되지 않음";
     std::string bytes;
-    FormatWithCommas(std::to_string(engine != nullptr ? engine->m_nDownloadedBytes : 0), bytes);
+    FormatWithCommas(std::to_string(engine != nullptr ? engine->m_nDownloadedBytes.load() : 0), bytes);
     std::fprintf(
         m_out, "\n결과: %s\n  확인한 파일: %d\n  내려받은 파일: %d (%s 바이트)\n  실패: %d\n",
         result, engine != nullptr ? static_cast<int>(engine->m_DownFileItemList.size()) : 0,
-        engine != nullptr ? engine->m_nDownloadedFiles : 0, bytes.c_str(),
+        engine != nullptr ? engine->m_nDownloadedFiles.load() : 0, bytes.c_str(),
         m_view.GetErrorRowCount());
 }

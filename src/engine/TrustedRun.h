@@ -1,0 +1,64 @@
+// Trusted mode: the list is signed and verified before it is used, every file is hashed
+// while it streams into the staging folder, and nothing under a target name changes until
+// every file the run needs is staged; then the set goes into place as one transaction.
+#pragma once
+
+#include "apply/Apply.h"
+#include "engine/RunMode.h"
+#include "engine/SyncEngine.h"
+#include "platform/Crypto.h"
+
+#include <string>
+#include <vector>
+
+class CTrustedRun : public CRunMode {
+public:
+    explicit CTrustedRun(std::vector<plat::CP256PublicKey> keys) : m_listKeys(std::move(keys)) {}
+
+    CSyncConnection::EncodeFn UrlEncoding() const override;
+    std::size_t ListLineMax() const override;
+    int Retries(const CSyncEngine& engine) const override;
+    // An apply that an ended run left is finished or undone.
+    void Recover(CSyncEngine& engine) override;
+    // The list file and its signature from the server, verified, in the list file's place,
+    // and its serial kept. 0, or -1 the download failed, -3 refused (logged with the reason).
+    int FetchListFile(CSyncEngine& engine) override;
+    // A failed download leaves the target as it was; the content must have its SHA-256.
+    std::unique_ptr<CBodySink> TargetSink(const DownFileItem& item) const override;
+    // Every decision first, then the room on the volume, every download into the staging
+    // folder, and the apply of the whole set when all of them arrived.
+    int DownloadFiles(CSyncEngine& engine, bool& bAllDone) override;
+    // The DEL lines' files went (or stayed) with the apply's transaction.
+    void DeleteListedFiles(CSyncEngine&) override {}
+
+private:
+    // The signature file at path (below the download base), at most kSignatureMax bytes.
+    // False with the reason when there is none to take.
+    static bool FetchSignature(CSyncEngine& engine, const std::string& path, std::string& signature,
+                               std::string& reason);
+    static int RefuseListFile(const std::string& unverified, const std::string& reason);
+    // Every item decided: the replacements to fetch and the deletions of the lines that count
+    // (counting[i], the line that counts for item i's target); 1, or 0 when an item's
+    // information could not be had.
+    int DecideItems(CSyncEngine& engine, std::vector<DownFileItem*>& toFetch,
+                    std::vector<DownFileItem*>& deletions, std::vector<std::size_t>& counting);
+    // Room on the staging volume for what is still to be fetched; false when there is not
+    // (reported).
+    bool HasRoomToStage(CSyncEngine& engine, const std::vector<DownFileItem*>& toFetch);
+    // Every item of toFetch staged and verified; false when one or more failed (reported).
+    bool StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>& toFetch,
+                  std::vector<std::string>& stagedPaths);
+    // Downloads one item into the staging folder (resuming what an earlier try left) and
+    // verifies it there. 0, or the codes of DownloadOneFileFromServer.
+    int StageItem(CSyncEngine& engine, CItemLane& lane, const DownFileItem& item,
+                  std::string& staged);
+    // The staged set moved into place as one transaction, with the deletions; false when it
+    // was undone (reported).
+    bool ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFileItem*>& staged,
+                          const std::vector<std::string>& stagedPaths,
+                          const std::vector<DownFileItem*>& deletions);
+    static void ReportApplyFailure(CSyncEngine& engine, int r, const CApplyFailure& failure);
+
+    const std::vector<plat::CP256PublicKey> m_listKeys;
+    CApplyOrigin m_listOrigin; // the list this run verified, for the journal of its apply
+};

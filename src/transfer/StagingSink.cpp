@@ -1,0 +1,116 @@
+#include "transfer/StagingSink.h"
+
+#include "config/SyncConfig.h"
+#include "diag/MyLog.h"
+#include "platform/FileSystem.h"
+#include "trust/SignedList.h"
+#include "updatelist/StringUtil.h"
+
+#include <vector>
+
+namespace {
+
+std::int64_t FileSize(const std::string& path) {
+    plat::FileStatus status;
+    return plat::GetFileStatus(path, status) ? static_cast<std::int64_t>(status.nSize) : -1;
+}
+
+// The validator of a partial download (the server's Last-Modified), a line of text.
+std::string ReadSmallFile(const std::string& path) {
+    std::FILE* fp = plat::OpenFile(path, "rb");
+    if (fp == nullptr)
+        return std::string();
+    char buf[256];
+    const std::size_t n = std::fread(buf, 1, sizeof buf, fp);
+    std::fclose(fp);
+    return std::string(buf, n);
+}
+
+void WriteSmallFile(const std::string& path, const std::string& text) {
+    if (std::FILE* fp = plat::OpenFile(path, "wb")) {
+        plat::WriteToFile(fp, text.data(), text.size());
+        plat::CloseFile(fp);
+    }
+}
+
+} // namespace
+
+bool HashFileInto(const std::string& path, plat::CSha256& sha) {
+    std::FILE* fp = plat::OpenFile(path, "rb");
+    if (fp == nullptr)
+        return false;
+    std::vector<char> buf(1 << 16);
+    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0;)
+        sha.Update(buf.data(), n);
+    const bool bOk = std::ferror(fp) == 0;
+    std::fclose(fp);
+    return bOk;
+}
+
+CStagingSink::CStagingSink(const DownFileItem& item, std::string strStaged,
+                           const plat::Sha256Digest& expected)
+    : m_item(item), m_strStaged(std::move(strStaged)), m_expected(expected),
+      m_nExpected(AtoiValue(item.m_strFileSize)) {
+    m_bHash = true;
+    m_nOffset = FileSize(PartialPath(m_strStaged));
+    m_strLastModified = ReadSmallFile(ValidatorPath(m_strStaged));
+    if (m_nOffset <= 0 || m_nOffset >= m_nExpected || m_strLastModified.empty())
+        m_nOffset = 0;
+}
+
+int CStagingSink::Begin(plat::CHttpRequest& request, bool bResumed) {
+    const std::string partial = PartialPath(m_strStaged);
+    if (!bResumed)
+        m_nOffset = 0;
+    if (bResumed) {
+        // The bytes already held go into the hash first.
+        WriteLog(g_pMyLog, 2, "CSyncEngine::DownloadOneFileFromServer> Resume(%s) At %lld",
+                 m_item.m_strServerFile.c_str(), static_cast<long long>(m_nOffset));
+        if (!HashFileInto(partial, m_sha))
+            return -3;
+    } else {
+        std::string text;
+        request.QueryHeader("Last-Modified", text);
+        WriteSmallFile(ValidatorPath(m_strStaged), text);
+    }
+    m_local.Reset(plat::OpenFile(partial, bResumed ? "ab" : "wb"));
+    if (m_local.get() != nullptr)
+        return 0;
+    WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Local File Open(%s) Fail",
+             partial.c_str());
+    return -3;
+}
+
+int CStagingSink::Finish(std::int64_t nReceived) {
+    if (!m_local.Close())
+        return -3;
+    return Verify(m_nOffset + nReceived);
+}
+
+int CStagingSink::Verify(std::int64_t nTotal) {
+    const std::string partial = PartialPath(m_strStaged);
+    if (nTotal != m_nExpected) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
+                 "Size = %d",
+                 static_cast<int>(m_nExpected), static_cast<int>(nTotal));
+        if (nTotal > m_nExpected)
+            plat::RemoveFile(partial);
+        return -4;
+    }
+    plat::Sha256Digest computed{};
+    if (!m_sha.Finish(computed) || computed != m_expected) {
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> File(%s) SHA-256 Mismatch, Expected "
+                 "= %s, Computed = %s",
+                 m_item.m_strServerFile.c_str(), Sha256Hex(m_expected).c_str(),
+                 Sha256Hex(computed).c_str());
+        plat::RemoveFile(partial);
+        plat::RemoveFile(ValidatorPath(m_strStaged));
+        return -8;
+    }
+    if (!plat::ReplaceFileWith(partial, m_strStaged))
+        return -3;
+    plat::RemoveFile(ValidatorPath(m_strStaged));
+    return 0;
+}

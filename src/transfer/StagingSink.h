@@ -1,0 +1,39 @@
+// A download into the staging folder: "<staged>.part" takes the body (after what an earlier
+// try left, when the server still has the file it began), hashed while it streams, and
+// becomes "<staged>" only with the list's size and SHA-256. "<staged>.part.lm" keeps the
+// server's Last-Modified as the validator of a later try.
+#pragma once
+
+#include "transfer/FileSink.h"
+#include "updatelist/DownFileItem.h"
+
+#include <string>
+
+class CStagingSink : public CFileSink {
+public:
+    CStagingSink(const DownFileItem& item, std::string strStaged,
+                 const plat::Sha256Digest& expected);
+
+    std::int64_t Offset() const override { return m_nOffset; }
+    std::string IfRange() const override { return m_strLastModified; }
+    // 0, or -3 when the partial file cannot be read or opened.
+    int Begin(plat::CHttpRequest& request, bool bResumed) override;
+    // 0, or -3 close or move failed, -4 size, -8 hash. A partial file that is too long or has
+    // another hash is removed; a short one stays for the next try.
+    int Finish(std::int64_t nReceived) override;
+
+    static std::string PartialPath(const std::string& staged) { return staged + ".part"; }
+    static std::string ValidatorPath(const std::string& staged) { return staged + ".part.lm"; }
+
+private:
+    int Verify(std::int64_t nTotal);
+    const DownFileItem& m_item;
+    const std::string m_strStaged;
+    const plat::Sha256Digest m_expected;
+    const std::int64_t m_nExpected;
+    std::int64_t m_nOffset = 0;
+    std::string m_strLastModified;
+};
+
+// The SHA-256 of a whole file fed into sha; false when it cannot be read.
+bool HashFileInto(const std::string& path, plat::CSha256& sha);
