@@ -586,47 +586,70 @@ bool EncodeList(const std::vector<CEntry>& entries, const CPublishOptions& optio
 
 } // namespace
 
-int CPublisher::List(const CPublishOptions& options) {
+namespace {
+
+// The list command's tree, encoding, output folder and rules checked and read; false with the
+// reason.
+bool ReadListSettings(const CPublishOptions& options, std::string& out,
+                      std::vector<CPublishRule>& rules, std::string& why) {
     plat::FileStatus status;
-    if (!plat::GetFileStatus(options.strTree, status) || !status.bFolder)
-        return Fail("the tree " + options.strTree + " is not a folder");
-    if (options.strEncoding != "cp949" && options.strEncoding != "utf-8")
-        return Fail("--encoding is cp949 or utf-8");
-    const std::string out =
-        options.strOut.empty() ? plat::JoinPath(options.strTree, "_listfile.txt") : options.strOut;
-    if (!plat::GetFileStatus(Folder(out), status) || !status.bFolder)
-        return Fail("the output folder " + Folder(out) + " does not exist");
-
-    std::vector<CPublishRule> rules;
-    std::string why;
-    if (!options.strRules.empty()) {
-        std::string text;
-        if (!ReadAll(options.strRules, text))
-            return Fail("cannot read the rules file " + options.strRules);
-        if (!ParseRules(text, rules, why))
-            return Fail(options.strRules + ", " + why);
+    if (!plat::GetFileStatus(options.strTree, status) || !status.bFolder) {
+        why = "the tree " + options.strTree + " is not a folder";
+        return false;
     }
+    if (options.strEncoding != "cp949" && options.strEncoding != "utf-8") {
+        why = "--encoding is cp949 or utf-8";
+        return false;
+    }
+    out =
+        options.strOut.empty() ? plat::JoinPath(options.strTree, "_listfile.txt") : options.strOut;
+    if (!plat::GetFileStatus(Folder(out), status) || !status.bFolder) {
+        why = "the output folder " + Folder(out) + " does not exist";
+        return false;
+    }
+    if (options.strRules.empty())
+        return true;
+    std::string text;
+    if (!ReadAll(options.strRules, text)) {
+        why = "cannot read the rules file " + options.strRules;
+        return false;
+    }
+    if (ParseRules(text, rules, why))
+        return true;
+    why = options.strRules + ", " + why;
+    return false;
+}
 
+// The scanned files merged with the previous list: a line for each file (the previous line's
+// time where the content did not change) and DEL lines for what went. False with the reason.
+bool MergeWithPrevious(const CScan& scan, const std::vector<CPublishRule>& rules,
+                       const CPrevious& previous, std::vector<CEntry>& entries, std::string& why) {
+    CListTargets targets;
+    return FileEntries(scan.files, rules, previous.files, targets, entries, why) &&
+           DeletionEntries(previous.deletions, targets, entries, why);
+}
+
+} // namespace
+
+int CPublisher::List(const CPublishOptions& options) {
+    std::string out;
+    std::vector<CPublishRule> rules;
     CPrevious previous;
-    if (!ReadPrevious(options, previous, why))
+    std::string why;
+    if (!ReadListSettings(options, out, rules, why) || !ReadPrevious(options, previous, why))
         return Fail(why);
-
     CScan scan;
     std::uint64_t nHashed = 0;
     if (!ScanTree(options, out, scan) ||
         !HashTree(scan, options.bProgress ? m_err : nullptr, nHashed))
         return Fail(scan.strWhy);
-
     std::vector<CEntry> entries;
-    CListTargets targets;
-    if (!FileEntries(scan.files, rules, previous.files, targets, entries, why) ||
-        !DeletionEntries(previous.deletions, targets, entries, why))
+    if (!MergeWithPrevious(scan, rules, previous, entries, why))
         return Fail(why);
     if (options.bDryRun) {
         ShowChanges(m_out, entries, previous.files);
         return 0;
     }
-
     const std::int64_t tNow = static_cast<std::int64_t>(std::time(nullptr));
     const std::int64_t nSerial =
         std::max<std::int64_t>(previous.nSerial + 1, std::stoll(UtcDigitsFromTime(tNow)));
