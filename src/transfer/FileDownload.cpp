@@ -1,20 +1,17 @@
-// Fetching one file with GET into its local path.
+// The single-file operations on a target: its folders, its read-only attribute, its time, and
+// the download into it (a fetch into the run mode's target sink).
 #include "engine/SyncEngine.h"
 
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
-#include "platform/Text.h"
 #include "transfer/Fetch.h"
 #include "transfer/HttpDate.h"
 #include "transfer/Transfer.h"
 #include "updatelist/StringUtil.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <vector>
+#include <memory>
 
 void CSyncEngine::CreateTargetFolder(const std::string& strPath) {
     const std::size_t sep = plat::LastSepPos(strPath);
