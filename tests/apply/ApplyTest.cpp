@@ -32,7 +32,6 @@ using kstest::HttpScriptedResponse;
 using kstest::TempDir;
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using Row = std::pair<int, std::string>;
 
 const char* const kNewFiles[] = {"a.txt", "bin/b.bin", "doc/c.txt"};
 
@@ -75,7 +74,7 @@ void ExpectOnlyVerifiedFilesStaged(const std::string& app) {
 // The settings of a workstation in trusted mode, kept in its program folder.
 CSyncConfig TrustedConfig(const std::string& app, int nPort) {
     const std::string ini = plat::JoinPath(plat::JoinPath(app, "config"), "KestrelSync.ini");
-    return kstest::RunConfig(ini, app, nPort, "base");
+    return kstest::RunFixture::RunConfig(ini, app, nPort, "base");
 }
 
 class ApplyTest : public kstest::RunFixture {
@@ -178,13 +177,13 @@ TEST(ApplyChild, DISABLED_RunAndEndAtStep) {
         GTEST_SKIP() << "started by KilledAtEveryStepLeavesTheOldOrTheNewSet only";
     kstest::FakeView view;
     const int nStep = std::atoi(step);
-    kstest::RunToEnd(TrustedConfig(folder, std::atoi(port)), view, plat::HttpTimeouts(),
-                     [nStep](CSyncEngine& engine) {
-                         kstest::SetApplyStepHook(engine, [nStep](int n) {
-                             if (n == nStep)
-                                 kstest::EndThisProcessNow(99);
-                         });
-                     });
+    kstest::RunFixture::RunToEnd(TrustedConfig(folder, std::atoi(port)), view, plat::HttpTimeouts(),
+                                 [nStep](CSyncEngine& engine) {
+                                     kstest::RunFixture::SetApplyStepHook(engine, [nStep](int n) {
+                                         if (n == nStep)
+                                             kstest::EndThisProcessNow(99);
+                                     });
+                                 });
 }
 
 TEST_F(ApplyTest, KilledAtEveryStepLeavesTheOldOrTheNewSet) {

@@ -31,7 +31,6 @@ using kstest::HttpScriptedResponse;
 using kstest::TempDir;
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using Row = std::pair<int, std::string>;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kVictimSize = 2000000;
@@ -46,7 +45,7 @@ protected:
     kstest::FakeView view;
 
     SyncEnginePtr Engine(const plat::HttpTimeouts& timeouts = plat::HttpTimeouts()) {
-        SyncEnginePtr engine = kstest::NewEngine(view, timeouts);
+        SyncEnginePtr engine = NewEngine(view, timeouts);
         EXPECT_EQ(engine->InitSyncEngine(&config), 0);
         return engine;
     }
@@ -79,8 +78,9 @@ TEST(HardeningChild, DISABLED_DownloadUntilKilled) {
         GTEST_SKIP() << "started by KilledSystemDownloadIsRepairedByTheNextRun only";
     kstest::TestMachine machine;
     kstest::FakeView view;
-    const CSyncConfig config = kstest::RunConfig("none.ini", base, std::atoi(port), "base");
-    kstest::RunToEnd(config, view); // the server stalls the victim until the kill
+    const CSyncConfig config =
+        kstest::RunFixture::RunConfig("none.ini", base, std::atoi(port), "base");
+    kstest::RunFixture::RunToEnd(config, view); // the server stalls the victim until the kill
 }
 
 TEST_F(HardeningTest, KilledSystemDownloadIsRepairedByTheNextRun) {
@@ -151,7 +151,7 @@ TEST_F(HardeningTest, StopEndsATransferThatWaitsForTheServer) {
         SyncEnginePtr engine = Engine(); // the 60-second receive time-out
         std::thread stop([&engine] {
             plat::SleepMs(300);
-            kstest::RequestStop(*engine);
+            RequestStop(*engine);
         });
         const auto start = Clock::now();
         EXPECT_EQ(engine->DownloadOneFileFromServer(Item("slow.bin", 100000), 1, 1), -7) << c.name;

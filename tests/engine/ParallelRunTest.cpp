@@ -19,7 +19,6 @@ using kstest::HttpRequestSeen;
 using kstest::HttpScriptedResponse;
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using Row = std::pair<int, std::string>;
 
 constexpr int kItems = 40;
 
@@ -154,7 +153,7 @@ TEST_F(ParallelRunTest, StopEndsTheTransfersInFlight) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         if (running != nullptr)
-            kstest::RequestStop(*running);
+            RequestStop(*running);
     });
     const auto start = std::chrono::steady_clock::now();
     Run(view, [&running](CSyncEngine& engine) { running = &engine; });
@@ -191,17 +190,17 @@ TEST_F(ParallelRunTest, AServerOfOneConnectionStillServesTheRun) {
     // then waits for the head time-out.
     timeouts.nHeadMs = 5000;
 #endif
-    SyncEnginePtr engine = kstest::NewEngine(view, timeouts);
+    SyncEnginePtr engine = NewEngine(view, timeouts);
     ASSERT_EQ(engine->InitSyncEngine(&config), 0);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(engine->StartSyncThread(), 0);
-    while (!kstest::RunHasEnded(*engine) &&
+    while (!RunHasEnded(*engine) &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(kstest::RunHasEnded(*engine)) << "the run waits for connections that never answer";
-    kstest::RequestStop(*engine);
+    EXPECT_TRUE(RunHasEnded(*engine)) << "the run waits for connections that never answer";
+    RequestStop(*engine);
     server.ReleaseStalls();
-    kstest::WaitForRun(*engine);
+    WaitForRun(*engine);
     for (int i = 0; i < kItems; ++i)
         EXPECT_EQ(kstest::FileSize(app / Name(i)), 1000 + 100 * i) << Name(i);
     EXPECT_THAT(view.Rows(), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));

@@ -215,7 +215,7 @@ TEST_F(SyncRunTest, StopBetweenItemsStillRunsThePostInstallSteps) {
     CSyncEngine* running = nullptr;
     view.SetCallHook([&running](const std::string& call) {
         if (call == "totalpos:2" && running != nullptr)
-            kstest::RequestStop(*running);
+            RequestStop(*running);
     });
     Run(view, [&running](CSyncEngine& engine) { running = &engine; });
     EXPECT_THAT(view.Outcomes(), ElementsAre(kSyncDoneComplete));
@@ -234,7 +234,7 @@ TEST_F(SyncRunTest, StopDuringATransferFailsThatItem) {
     CSyncEngine* running = nullptr;
     view.SetCallHook([&running](const std::string& call) {
         if (call == "file:big.bin (크기 : 200,000)" && running != nullptr)
-            kstest::RequestStop(*running);
+            RequestStop(*running);
     });
     Run(view, [&running](CSyncEngine& engine) { running = &engine; });
     EXPECT_THAT(view.Rows(), Contains(Row(kStatusError, "big.bin 파일 다운로드 실패(-7) : 사용자의 "
@@ -356,12 +356,12 @@ TEST(SyncRunSystem, MissingWindowsFolderEndsTheRunWithoutAnOutcome) {
     config.m_strServerIp = "127.0.0.1";
     config.m_nServerPort = 9;
     kstest::FakeView view;
-    SyncEnginePtr engine = kstest::NewEngine(view);
+    SyncEnginePtr engine = kstest::RunFixture::NewEngine(view);
     ASSERT_EQ(engine->InitSyncEngine(&config), 0);
     EXPECT_EQ(SyncThreadMain(engine.get()), -1);
     EXPECT_THAT(view.Rows(), ElementsAre(Row(kStatusError, "윈도우 디렉토리 정보 획득 실패")));
     EXPECT_THAT(view.Outcomes(), IsEmpty());
-    EXPECT_FALSE(kstest::IsRunning(*engine));
+    EXPECT_FALSE(kstest::RunFixture::IsRunning(*engine));
     EXPECT_THAT(log.Messages(),
                 Contains("CSyncEngine::GetAndDisplaySystemInfo> GetWindowsDirectory() Fail, "
                          "ErrCode = 3"));

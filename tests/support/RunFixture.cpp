@@ -3,27 +3,22 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
-#include <utility>
+#include <algorithm>
 
 namespace kstest {
 
 namespace {
 
-// relative (parts separated by "/") below root, joined with the platform's separator.
-std::string PathBelow(const std::string& root, const std::string& relative) {
-    std::string path = root;
-    std::string rest = relative;
-    for (std::size_t sep; (sep = rest.find('/')) != std::string::npos;) {
-        path = plat::JoinPath(path, rest.substr(0, sep));
-        rest = rest.substr(sep + 1);
-    }
-    return plat::JoinPath(path, rest);
+// relative (parts separated by "/") below root, with the platform's separator.
+std::string PathBelow(const std::string& root, std::string relative) {
+    std::replace(relative.begin(), relative.end(), '/', plat::kPathSep);
+    return plat::JoinPath(root, relative);
 }
 
 } // namespace
 
-CSyncConfig RunConfig(const std::string& strIni, const std::string& folder, int nPort,
-                      const std::string& base) {
+CSyncConfig RunFixture::RunConfig(const std::string& strIni, const std::string& folder, int nPort,
+                                  const std::string& base) {
     CSyncConfig config(strIni);
     config.m_strServerIp = "127.0.0.1";
     config.m_nServerPort = nPort;
@@ -33,45 +28,27 @@ CSyncConfig RunConfig(const std::string& strIni, const std::string& folder, int 
     return config;
 }
 
-SyncEnginePtr NewEngine(CSyncView& view, const plat::HttpTimeouts& timeouts) {
-    SyncEnginePtr engine(new CSyncEngine);
-    engine->m_pDlg = &view;
-    engine->m_httpTimeouts = timeouts;
-    return engine;
-}
-
-void RunToEnd(const CSyncConfig& config, CSyncView& view, const plat::HttpTimeouts& timeouts,
-              const std::function<void(CSyncEngine&)>& prepare, RunCounts* pCounts) {
+void RunFixture::RunToEnd(const CSyncConfig& config, CSyncView& view,
+                          const plat::HttpTimeouts& timeouts,
+                          const std::function<void(CSyncEngine&)>& prepare, int* pItems,
+                          int* pDownloads) {
     SyncEnginePtr engine = NewEngine(view, timeouts);
     ASSERT_EQ(engine->InitSyncEngine(&config), 0);
     if (prepare)
         prepare(*engine);
     ASSERT_EQ(engine->StartSyncThread(), 0);
     WaitForRun(*engine);
-    if (pCounts != nullptr) {
-        pCounts->nItems = static_cast<int>(engine->m_DownFileItemList.size());
-        pCounts->nDownloads = engine->m_nDownloadedFiles;
-    }
+    if (pItems != nullptr)
+        *pItems = static_cast<int>(engine->m_DownFileItemList.size());
+    if (pDownloads != nullptr)
+        *pDownloads = engine->m_nDownloadedFiles;
 }
 
-void WaitForRun(CSyncEngine& engine) {
-    engine.m_pSyncThread->Join();
-}
-
-void RequestStop(CSyncEngine& engine) {
-    engine.m_nRequestStopFlag = 1;
-}
-
-bool RunHasEnded(const CSyncEngine& engine) {
-    return engine.m_nThreadEndedFlag != 0;
-}
-
-bool IsRunning(const CSyncEngine& engine) {
-    return engine.m_nNowRunningFlag != 0;
-}
-
-void SetApplyStepHook(CSyncEngine& engine, std::function<void(int nStep)> hook) {
-    engine.m_applyStepHook = std::move(hook);
+SyncEnginePtr RunFixture::NewEngine(CSyncView& view, const plat::HttpTimeouts& timeouts) {
+    SyncEnginePtr engine(new CSyncEngine);
+    engine->m_pDlg = &view;
+    engine->m_httpTimeouts = timeouts;
+    return engine;
 }
 
 RunFixture::RunFixture(const std::string& base)
@@ -95,10 +72,7 @@ std::string RunFixture::Local(const std::string& relative) const {
 }
 
 void RunFixture::Run(FakeView& view, const std::function<void(CSyncEngine&)>& prepare) {
-    RunCounts counts;
-    RunToEnd(config, view, httpTimeouts, prepare, &counts);
-    m_nLastItems = counts.nItems;
-    m_nLastDownloads = counts.nDownloads;
+    RunToEnd(config, view, httpTimeouts, prepare, &m_nLastItems, &m_nLastDownloads);
 }
 
 } // namespace kstest
