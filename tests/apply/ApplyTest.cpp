@@ -3,18 +3,13 @@
 // server errors, a download resumed with Range, a full staging volume and one with room for
 // the update once, a list that names one target twice, and journals written by hand.
 #include "apply/Apply.h"
-#include "engine/SyncEngine.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
 #include "support/ChildProcess.h"
-#include "support/FakeView.h"
-#include "support/LogCapture.h"
 #include "support/Nginx.h"
+#include "support/RunFixture.h"
 #include "support/ScopedEnv.h"
-#include "support/TempDir.h"
-#include "support/TestHttpServer.h"
-#include "support/TestMachine.h"
 #include "trust/SignedList.h"
 
 #include <gmock/gmock.h>
@@ -37,17 +32,8 @@ using kstest::HttpScriptedResponse;
 using kstest::TempDir;
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using Row = std::pair<int, std::string>;
 
 const char* const kNewFiles[] = {"a.txt", "bin/b.bin", "doc/c.txt"};
-
-std::string Native(std::string relative) {
-    for (char& c : relative) {
-        if (c == '/')
-            c = plat::kPathSep;
-    }
-    return relative;
-}
 
 std::string Sha256HexOf(const std::string& bytes) {
     plat::CSha256 sha;
@@ -85,64 +71,35 @@ void ExpectOnlyVerifiedFilesStaged(const std::string& app) {
     }
 }
 
-// The folder and settings of a workstation in trusted mode.
+// The settings of a workstation in trusted mode, kept in its program folder.
 CSyncConfig TrustedConfig(const std::string& app, int nPort) {
-    CSyncConfig config(plat::JoinPath(app, Native("config/KestrelSync.ini")));
-    config.m_strServerIp = "127.0.0.1";
-    config.m_nServerPort = nPort;
-    config.m_strDownloadBaseUrl = "base";
-    config.m_strListFileName = "_listfile.txt";
-    config.m_strLocalBaseDir = app;
-    return config;
+    const std::string ini = plat::JoinPath(plat::JoinPath(app, "config"), "KestrelSync.ini");
+    return kstest::RunFixture::RunConfig(ini, app, nPort, "base");
 }
 
-// Runs a whole run in this process; nStep, when not 0, ends the process at that step of the
-// apply (exit code 99).
-void RunTrusted(const CSyncConfig& config, kstest::FakeView& view, int nStep = 0) {
-    SyncEnginePtr engine(new CSyncEngine);
-    engine->m_pDlg = &view;
-    if (nStep > 0) {
-        engine->m_applyStepHook = [nStep](int n) {
-            if (n == nStep)
-                kstest::EndThisProcessNow(99);
-        };
-    }
-    ASSERT_EQ(engine->InitSyncEngine(&config), 0);
-    ASSERT_EQ(engine->StartSyncThread(), 0);
-    engine->m_pSyncThread->Join();
-}
-
-class ApplyTest : public ::testing::Test {
+class ApplyTest : public kstest::RunFixture {
 protected:
-    kstest::LogCapture log;
-    kstest::TestMachine machine;
-    TempDir served;
-    TempDir app;
-    kstest::TestHttpServer server;
-    std::unique_ptr<CSyncConfig> config;
-
     void SetUp() override {
         if (kstest::PkiPath("tree/_listfile.txt").empty())
             GTEST_SKIP() << "the test PKI is made by ctest (tests/pki/make-test-pki.sh)";
-        server.ServeFolder(served.Path());
         Publish("tree", {"_listfile.txt", "_listfile.txt.sig", "a.txt", "bin/b.bin", "doc/c.txt"});
         ASSERT_TRUE(plat::CreateFolder(app / "config"));
-        ASSERT_TRUE(plat::CopyFileOver(kstest::PkiPath("key1.pub"),
-                                       app / Native("config/KestrelSync.pem")));
-        config = std::make_unique<CSyncConfig>(TrustedConfig(app.Path(), server.Port()));
+        ASSERT_TRUE(
+            plat::CopyFileOver(kstest::PkiPath("key1.pub"), Local("config/KestrelSync.pem")));
+        config = TrustedConfig(app.Path(), server.Port());
         InstallOldSet();
     }
     // Files of a tree of the test PKI, served below "base" with their times.
     void Publish(const std::string& tree, const std::vector<std::string>& files) {
         for (const std::string& name : files) {
-            const std::string to = plat::JoinPath(served / "base", Native(name));
+            const std::string to = ServedPath(name);
             ASSERT_TRUE(plat::CreateFolderChain(to.substr(0, plat::LastSepPos(to))));
             ASSERT_TRUE(plat::CopyFileOver(kstest::PkiPath(tree + "/" + name), to));
         }
     }
     void InstallOldSet() {
         for (const char* name : kNewFiles) {
-            const std::string path = app / Native(name);
+            const std::string path = Local(name);
             plat::CreateFolderChain(path.substr(0, plat::LastSepPos(path)));
             ASSERT_TRUE(kstest::WriteFileBytes(path, std::string("old ") + name));
         }
@@ -150,14 +107,14 @@ protected:
     }
     bool IsOldSet() const {
         for (const char* name : kNewFiles) {
-            if (kstest::ReadFileBytes(app / Native(name)) != std::string("old ") + name)
+            if (kstest::ReadFileBytes(Local(name)) != std::string("old ") + name)
                 return false;
         }
         return kstest::ReadFileBytes(app / "old.dll") == "obsolete";
     }
     bool IsNewSet() const {
         for (const char* name : kNewFiles) {
-            if (kstest::ReadFileBytes(app / Native(name)) !=
+            if (kstest::ReadFileBytes(Local(name)) !=
                 kstest::ReadFileBytes(kstest::PkiPath(std::string("tree/") + name)))
                 return false;
         }
@@ -165,7 +122,7 @@ protected:
     }
     bool LeftOvers() const {
         for (const char* name : {"a.txt", "bin/b.bin", "doc/c.txt", "old.dll"}) {
-            const std::string path = app / Native(name);
+            const std::string path = Local(name);
             if (kstest::Exists(ApplyNewPath(path)) || kstest::Exists(ApplyOldPath(path)))
                 return true;
         }
@@ -203,7 +160,7 @@ TEST_F(ApplyTest, SignedNamesWithPercentQueryAndFragmentSignsAreAskedForAsTheySt
         return response;
     });
     kstest::FakeView view;
-    RunTrusted(*config, view);
+    Run(view);
     for (const auto& file : names)
         EXPECT_EQ(kstest::ReadFileBytes(app / file.second),
                   kstest::ReadFileBytes(kstest::PkiPath("reserved/" + file.second)))
@@ -219,7 +176,14 @@ TEST(ApplyChild, DISABLED_RunAndEndAtStep) {
     if (port == nullptr || folder == nullptr || step == nullptr)
         GTEST_SKIP() << "started by KilledAtEveryStepLeavesTheOldOrTheNewSet only";
     kstest::FakeView view;
-    RunTrusted(TrustedConfig(folder, std::atoi(port)), view, std::atoi(step));
+    const int nStep = std::atoi(step);
+    kstest::RunFixture::RunToEnd(TrustedConfig(folder, std::atoi(port)), view, plat::HttpTimeouts(),
+                                 [nStep](CSyncEngine& engine) {
+                                     kstest::RunFixture::SetApplyStepHook(engine, [nStep](int n) {
+                                         if (n == nStep)
+                                             kstest::EndThisProcessNow(99);
+                                     });
+                                 });
 }
 
 TEST_F(ApplyTest, KilledAtEveryStepLeavesTheOldOrTheNewSet) {
@@ -260,14 +224,14 @@ TEST_F(ApplyTest, KilledAtEveryStepLeavesTheOldOrTheNewSet) {
 TEST_F(ApplyTest, LockedTargetIsRetriedThenTheApplyIsUndone) {
     {
         // Held for 2 seconds: the apply goes through after the retries.
-        kstest::HeldFile held(app / Native("bin/b.bin"));
+        kstest::HeldFile held(Local("bin/b.bin"));
         ASSERT_TRUE(held.Ok());
         std::thread release([&held] {
             plat::SleepMs(2000);
             held.Release();
         });
         kstest::FakeView view;
-        RunTrusted(*config, view);
+        Run(view);
         release.join();
         EXPECT_TRUE(IsNewSet());
         EXPECT_THAT(log.Messages(), Contains(HasSubstr("Is Locked, ErrCode = ")));
@@ -276,11 +240,11 @@ TEST_F(ApplyTest, LockedTargetIsRetriedThenTheApplyIsUndone) {
     {
         // Held for longer than the retries last: undone, the old set keeps working.
         ASSERT_TRUE(kstest::WriteFileBytes(app / "a.txt", "old a.txt"));
-        kstest::HeldFile held(app / Native("bin/b.bin"));
+        kstest::HeldFile held(Local("bin/b.bin"));
         ASSERT_TRUE(held.Ok());
         kstest::FakeView view;
         view.SetMessageBoxAnswer(kIdNo);
-        RunTrusted(*config, view);
+        Run(view);
         held.Release();
         EXPECT_TRUE(IsOldSet());
         EXPECT_FALSE(LeftOvers());
@@ -288,7 +252,7 @@ TEST_F(ApplyTest, LockedTargetIsRetriedThenTheApplyIsUndone) {
                                                             "프로그램이 사용 중")));
         EXPECT_THAT(log.LevelsAndMessages(),
                     Contains(HasSubstr("ERROR CSyncEngine::ApplyStagedFiles> File(" +
-                                       app / Native("bin/b.bin") + ") Stays Locked, ErrCode = ")));
+                                       Local("bin/b.bin") + ") Stays Locked, ErrCode = ")));
         EXPECT_THAT(view.Outcomes(), ::testing::ElementsAre(kSyncDoneDeclined));
     }
 }
@@ -307,10 +271,10 @@ TEST_F(ApplyTest, TransientServerErrorsAreRetried) {
             }
             return response;
         });
-        config->m_nRetryCount = nRetries;
+        config.m_nRetryCount = nRetries;
         kstest::FakeView view;
         view.SetMessageBoxAnswer(kIdNo);
-        RunTrusted(*config, view);
+        Run(view);
         EXPECT_EQ(IsNewSet(), nRetries == 3) << nRetries;
         EXPECT_EQ(IsOldSet(), nRetries == 0) << nRetries;
     }
@@ -330,13 +294,13 @@ TEST_F(ApplyTest, DroppedDownloadIsResumedByTheNextRun) {
             response.nDropAfter = 12000000;
         return response;
     });
-    config->m_nRetryCount = 0;
+    config.m_nRetryCount = 0;
     kstest::FakeView first;
     first.SetMessageBoxAnswer(kIdNo);
-    RunTrusted(*config, first);
+    Run(first);
     EXPECT_FALSE(kstest::Exists(app / "big.bin"));
     kstest::FakeView second;
-    RunTrusted(*config, second);
+    Run(second);
     EXPECT_TRUE(kstest::ReadFileBytes(app / "big.bin") == big);
     std::vector<HttpRequestSeen> gets;
     for (const HttpRequestSeen& request : server.Requests()) {
@@ -363,7 +327,7 @@ TEST_F(ApplyTest, FullStagingVolumeChangesNothing) {
         GTEST_SKIP() << "mounting a tmpfs needs root";
     kstest::FakeView view;
     view.SetMessageBoxAnswer(kIdNo);
-    RunTrusted(*config, view);
+    Run(view);
     ::umount2(update.c_str(), MNT_DETACH);
     EXPECT_TRUE(IsOldSet());
     EXPECT_THAT(view.Rows(), Contains(::testing::Pair(
@@ -389,7 +353,7 @@ TEST_F(ApplyTest, ListNamingOneTargetTwiceInstallsTheLaterLine) {
             kstest::HeldFile held(app / "other.txt");
             if (!bLocked)
                 held.Release();
-            RunTrusted(*config, view);
+            Run(view);
         }
         const std::string want =
             bLocked ? oldSame : kstest::ReadFileBytes(kstest::PkiPath("twice/two.txt"));
@@ -418,7 +382,7 @@ TEST_F(ApplyTest, ListNamingOneTargetTwiceInstallsTheLaterLine) {
     std::vector<CApplyOp> ops(2);
     for (std::size_t n = 0; n < ops.size(); ++n) {
         ops[n].strName = n == 0 ? "one.txt" : "two.txt";
-        ops[n].strTarget = app / (n == 0 ? "same.txt" : Native("./same.txt"));
+        ops[n].strTarget = Local(n == 0 ? "same.txt" : "./same.txt");
         ops[n].strStaged = app / ops[n].strName;
         ASSERT_TRUE(kstest::WriteFileBytes(ops[n].strStaged, ops[n].strName));
     }
@@ -441,7 +405,7 @@ TEST_F(ApplyTest, UndoThatFailsHalfwayIsFinishedAtTheNextStart) {
     for (const char* name : kNewFiles) {
         CApplyOp op;
         op.strName = name;
-        op.strTarget = app / Native(name);
+        op.strTarget = Local(name);
         const std::string bytes = std::string("new ") + name;
         op.strStaged = plat::JoinPath(staging, Sha256HexOf(bytes));
         ASSERT_TRUE(kstest::WriteFileBytes(op.strStaged, bytes));
@@ -586,14 +550,14 @@ TEST_F(ApplyTest, StagedFilesCountAsDoneOnAVolumeWithRoomOnce) {
         }
         return response;
     });
-    config->m_nRetryCount = 0;
+    config.m_nRetryCount = 0;
     kstest::FakeView first;
     first.SetMessageBoxAnswer(kIdNo);
-    RunTrusted(*config, first);
+    Run(first);
     EXPECT_TRUE(IsOldSet());
     bFailA = false;
     kstest::FakeView second;
-    RunTrusted(*config, second);
+    Run(second);
     EXPECT_TRUE(IsNewSet());
     EXPECT_THAT(second.Rows(), ::testing::Not(Contains(::testing::Pair(
                                    kStatusError, ::testing::StartsWith("디스크 공간 부족")))));

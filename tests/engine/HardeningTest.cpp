@@ -1,19 +1,14 @@
 // What an unlucky workstation and a hostile server do to a run: a process killed in the middle
 // of a download, Stop while the server is silent, servers that trickle or flood interim
 // answers, a list file too large to take, and a full disk.
-#include "engine/SyncEngine.h"
 #include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
 #include "support/ChildProcess.h"
-#include "support/FakeView.h"
-#include "support/LogCapture.h"
+#include "support/RunFixture.h"
 #include "support/ScopedEnv.h"
-#include "support/TempDir.h"
-#include "support/TestHttpServer.h"
-#include "support/TestMachine.h"
 #include "transfer/HttpDate.h"
 #include "transfer/Transfer.h"
 
@@ -36,10 +31,8 @@ using kstest::HttpScriptedResponse;
 using kstest::TempDir;
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using Row = std::pair<int, std::string>;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int64_t kServerTime = 1765000000;
 constexpr std::size_t kVictimSize = 2000000;
 constexpr std::size_t kSentBeforeKill = 300000;
 
@@ -47,42 +40,16 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class HardeningTest : public ::testing::Test {
+class HardeningTest : public kstest::RunFixture {
 protected:
-    kstest::LogCapture log;
-    kstest::TestMachine machine;
-    TempDir served;
-    TempDir app;
-    kstest::TestHttpServer server;
-    CSyncConfig config{"none.ini"};
     kstest::FakeView view;
 
-    HardeningTest() {
-        server.ServeFolder(served.Path());
-        config.m_strServerIp = "127.0.0.1";
-        config.m_nServerPort = server.Port();
-        config.m_strDownloadBaseUrl = "base";
-        config.m_strListFileName = "_listfile.txt";
-        config.m_strLocalBaseDir = app.Path();
-        plat::CreateFolder(served / "base");
-    }
-    void Serve(const std::string& name, const std::string& bytes) {
-        const std::string path = plat::JoinPath(served / "base", name);
-        ASSERT_TRUE(kstest::WriteFileBytes(path, bytes));
-        ASSERT_TRUE(plat::SetFileModifyTime(path, kServerTime));
-    }
     SyncEnginePtr Engine(const plat::HttpTimeouts& timeouts = plat::HttpTimeouts()) {
-        SyncEnginePtr engine(new CSyncEngine);
-        engine->m_pDlg = &view;
-        engine->m_httpTimeouts = timeouts;
+        SyncEnginePtr engine = NewEngine(view, timeouts);
         EXPECT_EQ(engine->InitSyncEngine(&config), 0);
         return engine;
     }
-    void Run() {
-        SyncEnginePtr engine = Engine();
-        ASSERT_EQ(engine->StartSyncThread(), 0);
-        engine->m_pSyncThread->Join();
-    }
+    void Run() { RunFixture::Run(view); }
     DownFileItem Item(const std::string& name, std::size_t size) const {
         DownFileItem item;
         item.m_strServerFile = name;
@@ -111,17 +78,9 @@ TEST(HardeningChild, DISABLED_DownloadUntilKilled) {
         GTEST_SKIP() << "started by KilledSystemDownloadIsRepairedByTheNextRun only";
     kstest::TestMachine machine;
     kstest::FakeView view;
-    CSyncConfig config("none.ini");
-    config.m_strServerIp = "127.0.0.1";
-    config.m_nServerPort = std::atoi(port);
-    config.m_strDownloadBaseUrl = "base";
-    config.m_strListFileName = "_listfile.txt";
-    config.m_strLocalBaseDir = base;
-    SyncEnginePtr engine(new CSyncEngine);
-    engine->m_pDlg = &view;
-    ASSERT_EQ(engine->InitSyncEngine(&config), 0);
-    ASSERT_EQ(engine->StartSyncThread(), 0);
-    engine->m_pSyncThread->Join(); // the server stalls the victim until the kill
+    const CSyncConfig config =
+        kstest::RunFixture::RunConfig("none.ini", base, std::atoi(port), "base");
+    kstest::RunFixture::RunToEnd(config, view); // the server stalls the victim until the kill
 }
 
 TEST_F(HardeningTest, KilledSystemDownloadIsRepairedByTheNextRun) {
@@ -192,7 +151,7 @@ TEST_F(HardeningTest, StopEndsATransferThatWaitsForTheServer) {
         SyncEnginePtr engine = Engine(); // the 60-second receive time-out
         std::thread stop([&engine] {
             plat::SleepMs(300);
-            engine->m_nRequestStopFlag = 1;
+            RequestStop(*engine);
         });
         const auto start = Clock::now();
         EXPECT_EQ(engine->DownloadOneFileFromServer(Item("slow.bin", 100000), 1, 1), -7) << c.name;

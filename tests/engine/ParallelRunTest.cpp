@@ -1,15 +1,8 @@
 // Whole runs with CONNECTIONS = 4 against the scripted server: at most four connections, all
 // reused; rows and log lines in list order while the server answers out of order; a dropped
 // transfer fails alone; Stop ends the four transfers in flight.
-#include "engine/SyncEngine.h"
 #include "platform/FileSystem.h"
-#include "platform/Path.h"
-#include "platform/Text.h"
-#include "support/FakeView.h"
-#include "support/LogCapture.h"
-#include "support/TempDir.h"
-#include "support/TestHttpServer.h"
-#include "support/TestMachine.h"
+#include "support/RunFixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,12 +17,9 @@ namespace {
 
 using kstest::HttpRequestSeen;
 using kstest::HttpScriptedResponse;
-using kstest::TempDir;
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using Row = std::pair<int, std::string>;
 
-constexpr std::int64_t kServerTime = 1765000000;
 constexpr int kItems = 40;
 
 std::string Name(int i) {
@@ -40,44 +30,16 @@ std::string Content(int i) {
     return std::string(static_cast<std::size_t>(1000 + 100 * i), static_cast<char>('a' + i % 26));
 }
 
-class ParallelRunTest : public ::testing::Test {
+class ParallelRunTest : public kstest::RunFixture {
 protected:
-    kstest::LogCapture log;
-    kstest::TestMachine machine;
-    TempDir served;
-    TempDir app;
-    kstest::TestHttpServer server;
-    CSyncConfig config{"none.ini"};
-
     ParallelRunTest() {
-        server.ServeFolder(served.Path());
-        config.m_strServerIp = "127.0.0.1";
-        config.m_nServerPort = server.Port();
-        config.m_strDownloadBaseUrl = "base";
-        config.m_strListFileName = "_listfile.txt";
-        config.m_strLocalBaseDir = app.Path();
         config.m_nConnections = 4;
-        plat::CreateFolder(served / "base");
         std::string list;
         for (int i = 0; i < kItems; ++i) {
             Serve(Name(i), Content(i));
             list += Name(i) + "\n"; // no time or size: a HEAD for every item
         }
         Serve("_listfile.txt", list);
-    }
-    void Serve(const std::string& name, const std::string& bytes) {
-        const std::string path = plat::JoinPath(served / "base", name);
-        ASSERT_TRUE(kstest::WriteFileBytes(path, bytes));
-        ASSERT_TRUE(plat::SetFileModifyTime(path, kServerTime));
-    }
-    void Run(kstest::FakeView& view, CSyncEngine** running = nullptr) {
-        SyncEnginePtr engine(new CSyncEngine);
-        engine->m_pDlg = &view;
-        ASSERT_EQ(engine->InitSyncEngine(&config), 0);
-        if (running != nullptr)
-            *running = engine.get();
-        ASSERT_EQ(engine->StartSyncThread(), 0);
-        engine->m_pSyncThread->Join();
     }
     // The items the log lines with marker name, in the order of the log.
     std::vector<int> ItemsInLogOrder(const std::string& marker) const {
@@ -103,7 +65,7 @@ TEST_F(ParallelRunTest, FourConnectionsReportInListOrder) {
             response.nDropAfter = 500; // this transfer fails, the others go on
         return response;
     });
-    ASSERT_TRUE(plat::RemoveFile(plat::JoinPath(served / "base", Name(30)))); // a 404
+    ASSERT_TRUE(plat::RemoveFile(ServedPath(Name(30)))); // a 404
     kstest::FakeView view;
     view.SetMessageBoxAnswer(kIdNo);
     Run(view);
@@ -191,10 +153,10 @@ TEST_F(ParallelRunTest, StopEndsTheTransfersInFlight) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         if (running != nullptr)
-            running->m_nRequestStopFlag = 1;
+            RequestStop(*running);
     });
     const auto start = std::chrono::steady_clock::now();
-    Run(view, &running);
+    Run(view, [&running](CSyncEngine& engine) { running = &engine; });
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     stop.join();
@@ -219,26 +181,26 @@ TEST_F(ParallelRunTest, AServerOfOneConnectionStillServesTheRun) {
     });
     config.m_nConnections = 8;
     kstest::FakeView view;
-    SyncEnginePtr engine(new CSyncEngine);
-    engine->m_pDlg = &view;
-    engine->m_httpTimeouts.nHeadMs = 600000;
-    engine->m_httpTimeouts.nReceiveMs = 600000;
+    plat::HttpTimeouts timeouts;
+    timeouts.nHeadMs = 600000;
+    timeouts.nReceiveMs = 600000;
 #ifdef _WIN32
     // WinINet keeps one pool of connections for all workers: a request of the last worker at
     // work can still land on a held connection, with no other worker's answers to tell, and
     // then waits for the head time-out.
-    engine->m_httpTimeouts.nHeadMs = 5000;
+    timeouts.nHeadMs = 5000;
 #endif
+    SyncEnginePtr engine = NewEngine(view, timeouts);
     ASSERT_EQ(engine->InitSyncEngine(&config), 0);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(engine->StartSyncThread(), 0);
-    while (engine->m_nThreadEndedFlag == 0 &&
+    while (!RunHasEnded(*engine) &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_NE(engine->m_nThreadEndedFlag, 0) << "the run waits for connections that never answer";
-    engine->m_nRequestStopFlag = 1;
+    EXPECT_TRUE(RunHasEnded(*engine)) << "the run waits for connections that never answer";
+    RequestStop(*engine);
     server.ReleaseStalls();
-    engine->m_pSyncThread->Join();
+    WaitForRun(*engine);
     for (int i = 0; i < kItems; ++i)
         EXPECT_EQ(kstest::FileSize(app / Name(i)), 1000 + 100 * i) << Name(i);
     EXPECT_THAT(view.Rows(), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));

@@ -1,15 +1,9 @@
 // Whole runs on the worker thread against the scripted test server, seen through the
 // recording view: first install, a run with nothing to do, list-file failures, failed items
 // with both answers, stop requests and a transport error that ends the loop.
-#include "engine/SyncEngine.h"
 #include "platform/FileSystem.h"
-#include "platform/Path.h"
 #include "platform/Text.h"
-#include "support/FakeView.h"
-#include "support/LogCapture.h"
-#include "support/TempDir.h"
-#include "support/TestHttpServer.h"
-#include "support/TestMachine.h"
+#include "support/RunFixture.h"
 #include "transfer/HttpDate.h"
 
 #include <gmock/gmock.h>
@@ -27,63 +21,11 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 using Row = std::pair<int, std::string>;
 
-constexpr std::int64_t kServerTime = 1765000000;
-
-class SyncRunTest : public ::testing::Test {
+class SyncRunTest : public kstest::RunFixture {
 protected:
-    kstest::LogCapture log;
-    kstest::TestMachine machine;
-    TempDir served;
-    TempDir app;
-    kstest::TestHttpServer server;
-    CSyncConfig config{"none.ini"};
+    SyncRunTest() : RunFixture("lumen/prod") { httpTimeouts.nReceiveMs = 2000; }
 
-    SyncRunTest() {
-        server.ServeFolder(served.Path());
-        config.m_strServerIp = "127.0.0.1";
-        config.m_nServerPort = server.Port();
-        config.m_strDownloadBaseUrl = "lumen/prod";
-        config.m_strListFileName = "_listfile.txt";
-        config.m_strLocalBaseDir = app.Path();
-    }
-
-    // A file below the download base on the server.
-    void Serve(const std::string& relative, const std::string& bytes) {
-        std::string path = plat::JoinPath(plat::JoinPath(served.Path(), "lumen"), "prod");
-        std::string rest = relative;
-        for (std::size_t sep; (sep = rest.find('/')) != std::string::npos;) {
-            path = plat::JoinPath(path, rest.substr(0, sep));
-            rest = rest.substr(sep + 1);
-        }
-        ASSERT_TRUE(plat::CreateFolderChain(path));
-        path = plat::JoinPath(path, rest);
-        ASSERT_TRUE(kstest::WriteFileBytes(path, bytes));
-        ASSERT_TRUE(plat::SetFileModifyTime(path, kServerTime));
-    }
     void ServeList(const std::string& text) { Serve("_listfile.txt", plat::Utf8ToAnsi(text)); }
-
-    // Runs once with a fresh engine and waits for the worker to end.
-    void Run(kstest::FakeView& view, const std::function<void(CSyncEngine&)>& prepare = nullptr) {
-        SyncEnginePtr engine(new CSyncEngine);
-        engine->m_pDlg = &view;
-        engine->m_httpTimeouts.nReceiveMs = 2000;
-        ASSERT_EQ(engine->InitSyncEngine(&config), 0);
-        if (prepare)
-            prepare(*engine);
-        ASSERT_EQ(engine->StartSyncThread(), 0);
-        engine->m_pSyncThread->Join();
-        m_nLastItems = static_cast<int>(engine->m_DownFileItemList.size());
-        m_nLastDownloads = engine->m_nDownloadedFiles;
-    }
-    std::string Local(const std::string& relative) const {
-        std::string path = app.Path();
-        std::string rest = relative;
-        for (std::size_t sep; (sep = rest.find('/')) != std::string::npos;) {
-            path = plat::JoinPath(path, rest.substr(0, sep));
-            rest = rest.substr(sep + 1);
-        }
-        return plat::JoinPath(path, rest);
-    }
     std::vector<std::string> Targets(const std::string& method) const {
         std::vector<std::string> targets;
         for (const HttpRequestSeen& request : server.Requests()) {
@@ -100,9 +42,6 @@ protected:
         }
         return steps;
     }
-
-    int m_nLastItems = 0;
-    int m_nLastDownloads = 0;
 };
 
 TEST_F(SyncRunTest, FirstInstallThenNothingToDo) {
@@ -276,7 +215,7 @@ TEST_F(SyncRunTest, StopBetweenItemsStillRunsThePostInstallSteps) {
     CSyncEngine* running = nullptr;
     view.SetCallHook([&running](const std::string& call) {
         if (call == "totalpos:2" && running != nullptr)
-            running->m_nRequestStopFlag = 1;
+            RequestStop(*running);
     });
     Run(view, [&running](CSyncEngine& engine) { running = &engine; });
     EXPECT_THAT(view.Outcomes(), ElementsAre(kSyncDoneComplete));
@@ -295,7 +234,7 @@ TEST_F(SyncRunTest, StopDuringATransferFailsThatItem) {
     CSyncEngine* running = nullptr;
     view.SetCallHook([&running](const std::string& call) {
         if (call == "file:big.bin (크기 : 200,000)" && running != nullptr)
-            running->m_nRequestStopFlag = 1;
+            RequestStop(*running);
     });
     Run(view, [&running](CSyncEngine& engine) { running = &engine; });
     EXPECT_THAT(view.Rows(), Contains(Row(kStatusError, "big.bin 파일 다운로드 실패(-7) : 사용자의 "
@@ -417,13 +356,12 @@ TEST(SyncRunSystem, MissingWindowsFolderEndsTheRunWithoutAnOutcome) {
     config.m_strServerIp = "127.0.0.1";
     config.m_nServerPort = 9;
     kstest::FakeView view;
-    SyncEnginePtr engine(new CSyncEngine);
-    engine->m_pDlg = &view;
+    SyncEnginePtr engine = kstest::RunFixture::NewEngine(view);
     ASSERT_EQ(engine->InitSyncEngine(&config), 0);
     EXPECT_EQ(SyncThreadMain(engine.get()), -1);
     EXPECT_THAT(view.Rows(), ElementsAre(Row(kStatusError, "윈도우 디렉토리 정보 획득 실패")));
     EXPECT_THAT(view.Outcomes(), IsEmpty());
-    EXPECT_EQ(engine->m_nNowRunningFlag, 0);
+    EXPECT_FALSE(kstest::RunFixture::IsRunning(*engine));
     EXPECT_THAT(log.Messages(),
                 Contains("CSyncEngine::GetAndDisplaySystemInfo> GetWindowsDirectory() Fail, "
                          "ErrCode = 3"));
