@@ -38,14 +38,7 @@ int CSyncEngine::InitSyncEngine(const CSyncConfig* pConfig) {
     m_pConfig = m_pConfigCopy.get();
     // Every wait of the HTTP layer ends soon after Stop.
     m_httpTimeouts.pStopFlag = &m_nRequestStopFlag;
-    if (m_connection.Open(*m_pConfig, m_httpTimeouts) < 0) {
-        WriteLog(g_pMyLog, 1,
-                 "CCobaltSyncEngine::DownloadListFileFromServer> GetHttpConnection(%s, %d) "
-                 "returns NULL",
-                 m_pConfig->m_strServerIp.c_str(), m_pConfig->m_nServerPort);
-        return -1;
-    }
-    return 0;
+    return m_connection.Open(*m_pConfig, m_httpTimeouts);
 }
 
 void CSyncEngine::ClearDownFileItemList() {

@@ -1,5 +1,6 @@
 #include "transfer/SyncConnection.h"
 
+#include "diag/MyLog.h"
 #include "transfer/Transfer.h"
 
 #include <cstdint>
@@ -44,7 +45,13 @@ int CSyncConnection::Open(const CSyncConfig& config, const plat::HttpTimeouts& t
         const auto port = static_cast<std::uint16_t>(config.m_nServerPort);
         m_pConnection = m_pSession->Connect(config.m_strServerIp, port, config.m_bUseHttps);
     }
-    return m_pConnection != nullptr ? 0 : -1;
+    if (m_pConnection != nullptr)
+        return 0;
+    WriteLog(g_pMyLog, 1,
+             "CCobaltSyncEngine::DownloadListFileFromServer> GetHttpConnection(%s, %d) returns "
+             "NULL",
+             config.m_strServerIp.c_str(), config.m_nServerPort);
+    return -1;
 }
 
 void CSyncConnection::Adopt(std::unique_ptr<plat::CHttpConnection> pConnection) {

@@ -21,7 +21,7 @@ public:
     CSyncConnection& operator=(const CSyncConnection&) = delete;
 
     // The session and the connection for the configured server; timeouts.pStopFlag ends every
-    // wait on it. 0, or -1 when no connection object could be made.
+    // wait on it. 0, or -1 when no connection object could be made (logged).
     int Open(const CSyncConfig& config, const plat::HttpTimeouts& timeouts);
     // The platform's connection, null when none could be made.
     plat::CHttpConnection* Http() const { return m_pConnection.get(); }
