@@ -3,6 +3,7 @@
 #include "engine/SyncEngine.h"
 
 #include "apply/Apply.h"
+#include "apply/PartialValidators.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -51,31 +52,9 @@ bool FileHasHash(const std::string& path, const plat::Sha256Digest& expected) {
     return HashFile(path, sha) && sha.Finish(digest) && digest == expected;
 }
 
-// The validator of a partial download (the server's Last-Modified), a line of text.
-std::string ReadSmallFile(const std::string& path) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
-        return std::string();
-    char buf[256];
-    const std::size_t n = std::fread(buf, 1, sizeof buf, fp);
-    std::fclose(fp);
-    return std::string(buf, n);
-}
-
-void WriteSmallFile(const std::string& path, const std::string& text) {
-    if (std::FILE* fp = plat::OpenFile(path, "wb")) {
-        plat::WriteToFile(fp, text.data(), text.size());
-        plat::CloseFile(fp);
-    }
-}
-
-// Where a download into staged is received, and the validator of that partial file.
+// Where a download into staged is received.
 std::string PartialPath(const std::string& staged) {
     return staged + ".part";
-}
-
-std::string ValidatorPath(const std::string& staged) {
-    return staged + ".part.lm";
 }
 
 std::string SystemText(int nError) {
@@ -124,7 +103,7 @@ bool AnswersRangeFrom(plat::CHttpRequest& request, std::int64_t nOffset) {
 // go into sha; for a whole one the answer's Last-Modified becomes the validator of the next
 // try. 0, or -3 when the partial file cannot be read.
 int BeginPartial(plat::CHttpRequest& request, bool bResumed, const DownFileItem& item,
-                 const std::string& partial, const std::string& validator, std::int64_t nOffset,
+                 const std::string& partial, const std::string& staged, std::int64_t nOffset,
                  plat::CSha256& sha) {
     if (bResumed) {
         WriteLog(g_pMyLog, 2, "CSyncEngine::DownloadOneFileFromServer> Resume(%s) At %lld",
@@ -133,7 +112,7 @@ int BeginPartial(plat::CHttpRequest& request, bool bResumed, const DownFileItem&
     }
     std::string text;
     request.QueryHeader("Last-Modified", text);
-    WriteSmallFile(validator, text);
+    CPartialValidators::Record(staged, text);
     return 0;
 }
 
@@ -144,7 +123,6 @@ int BeginPartial(plat::CHttpRequest& request, bool bResumed, const DownFileItem&
 int FinishStaging(const DownFileItem& item, const std::string& staged, std::int64_t nTotal,
                   std::int64_t nExpected, plat::CSha256& sha, const plat::Sha256Digest& expected) {
     const std::string partial = PartialPath(staged);
-    const std::string validator = ValidatorPath(staged);
     if (nTotal != nExpected) {
         WriteLog(g_pMyLog, 4,
                  "CSyncEngine::DownloadOneFileFromServer> Server File Size = %d, Write File "
@@ -162,13 +140,9 @@ int FinishStaging(const DownFileItem& item, const std::string& staged, std::int6
                  item.m_strServerFile.c_str(), Sha256Hex(expected).c_str(),
                  Sha256Hex(computed).c_str());
         plat::RemoveFile(partial);
-        plat::RemoveFile(validator);
         return -8;
     }
-    if (!plat::ReplaceFileWith(partial, staged))
-        return -3;
-    plat::RemoveFile(validator);
-    return 0;
+    return plat::ReplaceFileWith(partial, staged) ? 0 : -3;
 }
 
 } // namespace
@@ -214,18 +188,21 @@ int CSyncEngine::ReceiveIntoPartial(plat::CHttpRequest& request, const std::stri
     if (r != 0)
         return r; // what arrived stays for the next try
     request.Close();
-    return local.Close() ? 0 : -3;
+    // The staged bytes head for the disk while other files download: the apply's flush then
+    // finds little left to write.
+    return plat::StartWriteBack(local.get()) && local.Close() ? 0 : -3;
 }
 
 int CSyncEngine::DownloadToStaging(const DownFileItem& item, const std::string& staged,
                                    const plat::Sha256Digest& expected) {
     const std::string path = m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
     const std::string partial = PartialPath(staged);
-    const std::string validator = ValidatorPath(staged);
     const std::int64_t nExpected = AtoiValue(item.m_strFileSize);
     std::int64_t nOffset = FileSize(partial);
-    const std::string lastModified = ReadSmallFile(validator);
-    if (nOffset <= 0 || nOffset >= nExpected || lastModified.empty())
+    // Only a partial file that a try can go on with needs its validator.
+    const std::string lastModified =
+        nOffset > 0 && nOffset < nExpected ? CPartialValidators::Find(staged) : std::string();
+    if (lastModified.empty())
         nOffset = 0;
     WriteLog(g_pMyLog, 1, "CCobaltSyncEngine::DownloadOneFileFromServer> File URL = %s",
              path.c_str());
@@ -247,7 +224,7 @@ int CSyncEngine::DownloadToStaging(const DownFileItem& item, const std::string& 
             nOffset = 0;
         plat::CSha256 sha;
         std::int64_t nReceived = 0;
-        int r = BeginPartial(*request, bResumed, item, partial, validator, nOffset, sha);
+        int r = BeginPartial(*request, bResumed, item, partial, staged, nOffset, sha);
         if (r == 0)
             r = ReceiveIntoPartial(*request, partial, bResumed, nExpected - nOffset, sha,
                                    nReceived);
@@ -412,11 +389,13 @@ std::vector<std::size_t> CountingLines(const DownFileItemList& items) {
 }
 
 // What of the item's file is still to be fetched: nothing when an earlier run staged it (the
-// stage checks its hash again before it is used), the rest when it began it.
-std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& staging) {
+// stage checks its hash again before it is used), the rest when it began it. With bNoneStaged
+// (an empty staging folder) nothing is looked for.
+std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& staging,
+                                bool bNoneStaged) {
     const std::int64_t nSize = std::max<std::int64_t>(AtoiValue(item.m_strFileSize), 0);
     plat::Sha256Digest digest{};
-    if (!ParseSha256Hex(item.m_strSha256, digest))
+    if (bNoneStaged || !ParseSha256Hex(item.m_strSha256, digest))
         return static_cast<std::uint64_t>(nSize);
     const std::string staged = plat::JoinPath(staging, Sha256Hex(digest));
     if (FileSize(staged) == nSize)
@@ -469,9 +448,14 @@ bool CSyncEngine::HasRoomToStage(const std::vector<DownFileItem*>& toFetch) {
                  "CSyncEngine::DownloadFilesTrusted> Staging Folder(%s) Access Not Restricted, "
                  "ErrCode = %d",
                  staging.c_str(), plat::LastErrorCode());
+    // After a committed run the folder is empty: one look at it instead of two per item.
+    std::vector<plat::FoundFile> found;
+    const bool bNoneStaged = !toFetch.empty() &&
+                             !plat::FindFiles(plat::JoinPath(staging, "*"), found) &&
+                             plat::LastErrorCode() == plat::kErrFileNotFound;
     std::uint64_t nNeeded = 0;
     for (const DownFileItem* item : toFetch)
-        nNeeded += BytesStillToStage(*item, staging);
+        nNeeded += BytesStillToStage(*item, staging, bNoneStaged);
     if (nNeeded == 0)
         return true;
     // A margin, and the copy of the list that the apply keeps with its journal.
@@ -511,6 +495,7 @@ bool CSyncEngine::StageAll(const std::vector<DownFileItem*>& toFetch,
             nStagedOk += bOk ? 1 : 0;
         },
         [&](int i) { return toFetch[static_cast<std::size_t>(i)]->m_strTargetFile; });
+    CPartialValidators::DropUnused(StagingFolder(m_pConfig->m_strLocalBaseDir));
     if (m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                  m_nRequestStopFlag.load());
