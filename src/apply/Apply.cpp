@@ -69,17 +69,19 @@ bool ReturnNewFiles(const CApplyJournal& journal) {
     return bOk;
 }
 
-// One record of the journal written and flushed out of the stream (not yet to the disk).
-bool WriteRecord(std::FILE* fp, const std::string& line) {
+// One record of the journal written to the stream, and with bOut flushed out of it (not yet to
+// the disk).
+bool WriteRecord(std::FILE* fp, const std::string& line, bool bOut) {
     const std::string text = line + "\n";
-    return plat::WriteToFile(fp, text.data(), text.size()) == text.size() && plat::FlushFile(fp);
+    return plat::WriteToFile(fp, text.data(), text.size()) == text.size() &&
+           (!bOut || plat::FlushFile(fp));
 }
 
 bool AppendRecord(const std::string& journalPath, const std::string& line) {
     std::FILE* fp = plat::OpenFile(journalPath, "ab");
     if (fp == nullptr)
         return false;
-    const bool bWritten = WriteRecord(fp, line);
+    const bool bWritten = WriteRecord(fp, line, true);
     return plat::CloseFile(fp) && bWritten && plat::FlushToDisk(journalPath);
 }
 
@@ -183,7 +185,9 @@ CApplyTransaction::CApplyTransaction(std::string strJournalPath)
     : m_strJournalPath(std::move(strJournalPath)) {}
 
 bool CApplyTransaction::Record(const std::string& line, bool bFlush) {
-    if (m_fp == nullptr || !WriteRecord(m_fp, line))
+    // A record that is not flushed goes out with the next one that is: recovery reads only
+    // those (BEGIN, READY, COMMIT) and, for the renames, the file system.
+    if (m_fp == nullptr || !WriteRecord(m_fp, line, bFlush))
         return false;
     return !bFlush || plat::FlushToDisk(m_strJournalPath);
 }
@@ -213,12 +217,17 @@ bool CApplyTransaction::MoveWithRetries(const std::string& from, const std::stri
     }
 }
 
-bool CApplyTransaction::PrepareNew(const CApplyOp& op, bool bCopy, CApplyFailure& failure) {
+bool CApplyTransaction::PrepareNew(std::size_t n, const CApplyOp& op, bool bCopy,
+                                   CApplyFailure& failure) {
     const std::string newPath = ApplyNewPath(op.strTarget);
-    plat::CreateFolderChain(Folder(op.strTarget));
+    const std::string folder = Folder(op.strTarget);
+    if (m_madeFolders.insert(folder).second)
+        plat::CreateFolderChain(folder);
     bool bOk = !bCopy && plat::RenameFile(op.strStaged, newPath);
-    if (!bOk && (bCopy || plat::LastErrorCode() == plat::kErrNotSameDevice))
+    if (!bOk && (bCopy || plat::LastErrorCode() == plat::kErrNotSameDevice)) {
         bOk = plat::CopyFileOver(op.strStaged, newPath); // another volume
+        m_leavers.insert(n);                             // the staged file stays
+    }
     bOk = bOk && plat::SetFileModifyTime(newPath, op.tModify);
     if (!bOk)
         failure = CApplyFailure{op.strName, op.strTarget, plat::LastErrorCode(), false};
@@ -233,10 +242,11 @@ int CApplyTransaction::Execute(const std::vector<CApplyOp>& ops, CApplyFailure& 
             ++uses[op.strStaged];
     }
     std::vector<std::string> newFiles;
-    for (const CApplyOp& op : ops) {
+    for (std::size_t n = 0; n < ops.size(); ++n) {
+        const CApplyOp& op = ops[n];
         if (op.bDelete)
             continue;
-        if (!PrepareNew(op, --uses[op.strStaged] > 0, failure))
+        if (!PrepareNew(n, op, --uses[op.strStaged] > 0, failure))
             return -2;
         newFiles.push_back(ApplyNewPath(op.strTarget));
         Step();
@@ -258,6 +268,7 @@ int CApplyTransaction::MoveIntoPlace(const std::vector<CApplyOp>& ops, CApplyFai
         if (Exists(op.strTarget)) {
             if (!MoveWithRetries(op.strTarget, ApplyOldPath(op.strTarget), op, failure))
                 return failure.bLocked ? -1 : -2;
+            m_leavers.insert(n);
             Record("ASIDE\t" + std::to_string(n), false);
             Step();
         }
@@ -309,6 +320,8 @@ bool CApplyTransaction::BeginJournal(const std::vector<CApplyOp>& ops, CApplyFai
 int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& failure) {
     m_nStep = 0;
     m_bReady = false;
+    m_madeFolders.clear();
+    m_leavers.clear();
     if (!CheckSet(ops, failure))
         return -4;
     if (Exists(m_strJournalPath)) {
@@ -336,7 +349,11 @@ int CApplyTransaction::Apply(const std::vector<CApplyOp>& ops, CApplyFailure& fa
             plat::RemoveFile(m_strJournalPath);
         return r;
     }
-    Finish(journal);
+    // Only what this apply set aside or copied can be left: the other files are not looked for.
+    CApplyJournal left;
+    for (const std::size_t n : m_leavers)
+        left.ops.push_back(ops[n]);
+    Finish(left);
     plat::RemoveFile(m_strJournalPath);
     Step();
     return 0;

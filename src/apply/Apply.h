@@ -1,9 +1,10 @@
 // The all-or-nothing apply of trusted mode. The verified files of a run lie in the staging
 // folder; the apply moves them into place, and deletes the DEL items' files, as one
-// transaction recorded in a journal beside them. Every record is written through to disk
-// before the next step, so that a process killed at any moment leaves a state the next start
-// finishes (after the commit record) or undoes (before it): every target then holds its
-// complete old or its complete new content, and the whole set is old or new.
+// transaction recorded in a journal beside them. Every record that recovery reads is written
+// through to disk before the next step (the others go out with it), so that a process killed
+// at any moment leaves a state the next start finishes (after the commit record) or undoes
+// (before it): every target then holds its complete old or its complete new content, and the
+// whole set is old or new.
 //
 // Each replacement goes through two names in the target's own folder, so that every move of
 // the transaction is an atomic rename within one folder. The journal's records:
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,7 +87,7 @@ private:
     bool Record(const std::string& line, bool bFlush);
     bool MoveWithRetries(const std::string& from, const std::string& to, const CApplyOp& op,
                          CApplyFailure& failure);
-    bool PrepareNew(const CApplyOp& op, bool bCopy, CApplyFailure& failure);
+    bool PrepareNew(std::size_t n, const CApplyOp& op, bool bCopy, CApplyFailure& failure);
     void Step();
     bool KeepList(CApplyFailure& failure);
     bool BeginJournal(const std::vector<CApplyOp>& ops, CApplyFailure& failure);
@@ -95,7 +97,11 @@ private:
     std::string m_strJournalPath;
     std::FILE* m_fp = nullptr;
     int m_nStep = 0;
-    bool m_bReady = false; // READY is recorded: targets may hold new files
+    bool m_bReady = false;               // READY is recorded: targets may hold new files
+    std::set<std::string> m_madeFolders; // the targets' folders, made once each
+    // The operations that set an installed file aside or copied their staged file: after the
+    // commit only they can have left a file to remove.
+    std::set<std::size_t> m_leavers;
 };
 
 enum : int {

@@ -3,6 +3,7 @@
 #include "engine/TrustedRun.h"
 
 #include "apply/Apply.h"
+#include "apply/PartialValidators.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -194,11 +195,13 @@ std::vector<std::size_t> CountingLines(const DownFileItemList& items) {
 }
 
 // What of the item's file is still to be fetched: nothing when an earlier run staged it (the
-// stage checks its hash again before it is used), the rest when it began it.
-std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& staging) {
+// stage checks its hash again before it is used), the rest when it began it. With bNoneStaged
+// (an empty staging folder) nothing is looked for.
+std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& staging,
+                                bool bNoneStaged) {
     const std::int64_t nSize = std::max<std::int64_t>(AtoiValue(item.m_strFileSize), 0);
     plat::Sha256Digest digest{};
-    if (!ParseSha256Hex(item.m_strSha256, digest))
+    if (bNoneStaged || !ParseSha256Hex(item.m_strSha256, digest))
         return static_cast<std::uint64_t>(nSize);
     const std::string staged = plat::JoinPath(staging, Sha256Hex(digest));
     if (FileSize(staged) == nSize)
@@ -253,9 +256,14 @@ bool CTrustedRun::HasRoomToStage(CSyncEngine& engine, const std::vector<DownFile
                  "CSyncEngine::DownloadFilesTrusted> Staging Folder(%s) Access Not Restricted, "
                  "ErrCode = %d",
                  staging.c_str(), plat::LastErrorCode());
+    // After a committed run the folder is empty: one look at it instead of two per item.
+    std::vector<plat::FoundFile> found;
+    const bool bNoneStaged = !toFetch.empty() &&
+                             !plat::FindFiles(plat::JoinPath(staging, "*"), found) &&
+                             plat::LastErrorCode() == plat::kErrFileNotFound;
     std::uint64_t nNeeded = 0;
     for (const DownFileItem* item : toFetch)
-        nNeeded += BytesStillToStage(*item, staging);
+        nNeeded += BytesStillToStage(*item, staging, bNoneStaged);
     if (nNeeded == 0)
         return true;
     // A margin, and the copy of the list that the apply keeps with its journal.
@@ -295,6 +303,7 @@ bool CTrustedRun::StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>
             nStagedOk += bOk ? 1 : 0;
         },
         [&](int i) { return toFetch[static_cast<std::size_t>(i)]->m_strTargetFile; });
+    CPartialValidators::DropUnused(StagingFolder(engine.m_pConfig->m_strLocalBaseDir));
     if (engine.m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                  engine.m_nRequestStopFlag.load());

@@ -125,8 +125,17 @@ bool FindFiles(const std::string& pattern, std::vector<FoundFile>& found);
 // writes through; true for a folder.
 bool FlushToDisk(const std::string& path);
 
-// Makes the contents of many files durable at once. POSIX: one syncfs per file system they
-// lie on; Windows: FlushFileBuffers on each.
+// Writes out fp's buffer and starts writing the file's data to disk without waiting for it, so
+// that a later FlushFilesToDisk or FlushToDisk finds less to write. False when the buffer
+// could not be written (LastErrorCode tells why). POSIX: sync_file_range; Windows: the buffer
+// only (the system has no such start; its flush writes everything).
+bool StartWriteBack(std::FILE* fp);
+
+// Makes the contents of many files, and their names, durable at once. POSIX: one syncfs per
+// file system they lie on, or, while the system holds far more unwritten data than the
+// files' count makes worth it (a syncfs would write that too), an fsync of each file and of
+// each folder holding one; Windows: FlushFileBuffers on each (the renames of this layer
+// write through).
 bool FlushFilesToDisk(const std::vector<std::string>& paths);
 
 // Bytes free for the caller on the volume of folder.

@@ -6,6 +6,11 @@
 namespace plat {
 
 bool CreateFolderChain(const std::string& path) {
+    FileStatus status;
+    // Called once per file to be written: a folder that is there costs one look, not one
+    // failed creation per folder above it.
+    if (GetFileStatus(path, status) && status.bFolder)
+        return true;
     for (std::size_t i = 1; i < path.size(); ++i) {
         const bool bDrive = i == 2 && path[1] == ':';
         if (IsPathSep(path[i]) && !IsPathSep(path[i - 1]) && !bDrive)
@@ -13,7 +18,6 @@ bool CreateFolderChain(const std::string& path) {
     }
     if (!path.empty())
         CreateFolder(path);
-    FileStatus status;
     return GetFileStatus(path, status) && status.bFolder;
 }
 

@@ -1,5 +1,6 @@
 #include "transfer/StagingSink.h"
 
+#include "apply/PartialValidators.h"
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
@@ -13,24 +14,6 @@ namespace {
 std::int64_t FileSize(const std::string& path) {
     plat::FileStatus status;
     return plat::GetFileStatus(path, status) ? static_cast<std::int64_t>(status.nSize) : -1;
-}
-
-// The validator of a partial download (the server's Last-Modified), a line of text.
-std::string ReadSmallFile(const std::string& path) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
-        return std::string();
-    char buf[256];
-    const std::size_t n = std::fread(buf, 1, sizeof buf, fp);
-    std::fclose(fp);
-    return std::string(buf, n);
-}
-
-void WriteSmallFile(const std::string& path, const std::string& text) {
-    if (std::FILE* fp = plat::OpenFile(path, "wb")) {
-        plat::WriteToFile(fp, text.data(), text.size());
-        plat::CloseFile(fp);
-    }
 }
 
 } // namespace
@@ -53,8 +36,10 @@ CStagingSink::CStagingSink(const DownFileItem& item, std::string strStaged,
       m_nExpected(AtoiValue(item.m_strFileSize)) {
     m_bHash = true;
     m_nOffset = FileSize(PartialPath(m_strStaged));
-    m_strLastModified = ReadSmallFile(ValidatorPath(m_strStaged));
-    if (m_nOffset <= 0 || m_nOffset >= m_nExpected || m_strLastModified.empty())
+    // Only a partial file that a try can go on with needs its validator.
+    if (m_nOffset > 0 && m_nOffset < m_nExpected)
+        m_strLastModified = CPartialValidators::Find(m_strStaged);
+    if (m_strLastModified.empty())
         m_nOffset = 0;
 }
 
@@ -71,7 +56,7 @@ int CStagingSink::Begin(plat::CHttpRequest& request, bool bResumed) {
     } else {
         std::string text;
         request.QueryHeader("Last-Modified", text);
-        WriteSmallFile(ValidatorPath(m_strStaged), text);
+        CPartialValidators::Record(m_strStaged, text);
     }
     m_local.Reset(plat::OpenFile(partial, bResumed ? "ab" : "wb"));
     if (m_local.get() != nullptr)
@@ -82,7 +67,9 @@ int CStagingSink::Begin(plat::CHttpRequest& request, bool bResumed) {
 }
 
 int CStagingSink::Finish(std::int64_t nReceived) {
-    if (!m_local.Close())
+    // The staged bytes head for the disk while other files download: the apply's flush then
+    // finds little left to write.
+    if (!plat::StartWriteBack(m_local.get()) || !m_local.Close())
         return -3;
     return Verify(m_nOffset + nReceived);
 }
@@ -106,11 +93,7 @@ int CStagingSink::Verify(std::int64_t nTotal) {
                  m_item.m_strServerFile.c_str(), Sha256Hex(m_expected).c_str(),
                  Sha256Hex(computed).c_str());
         plat::RemoveFile(partial);
-        plat::RemoveFile(ValidatorPath(m_strStaged));
         return -8;
     }
-    if (!plat::ReplaceFileWith(partial, m_strStaged))
-        return -3;
-    plat::RemoveFile(ValidatorPath(m_strStaged));
-    return 0;
+    return plat::ReplaceFileWith(partial, m_strStaged) ? 0 : -3;
 }

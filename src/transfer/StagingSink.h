@@ -1,7 +1,7 @@
 // A download into the staging folder: "<staged>.part" takes the body (after what an earlier
 // try left, when the server still has the file it began), hashed while it streams, and
-// becomes "<staged>" only with the list's size and SHA-256. "<staged>.part.lm" keeps the
-// server's Last-Modified as the validator of a later try.
+// becomes "<staged>" only with the list's size and SHA-256. The server's Last-Modified is kept
+// as the validator of a later try (see CPartialValidators).
 #pragma once
 
 #include "transfer/FileSink.h"
@@ -23,7 +23,6 @@ public:
     int Finish(std::int64_t nReceived) override;
 
     static std::string PartialPath(const std::string& staged) { return staged + ".part"; }
-    static std::string ValidatorPath(const std::string& staged) { return staged + ".part.lm"; }
 
 private:
     int Verify(std::int64_t nTotal);

@@ -274,6 +274,10 @@ bool FlushToDisk(const std::string& path) {
     return ok != 0;
 }
 
+bool StartWriteBack(std::FILE* fp) {
+    return FlushFile(fp);
+}
+
 bool FlushFilesToDisk(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         if (!FlushToDisk(path))
