@@ -37,6 +37,10 @@ private:
     static bool FetchSignature(CSyncEngine& engine, const std::string& path, std::string& signature,
                                std::string& reason);
     static int RefuseListFile(const std::string& unverified, const std::string& reason);
+    // The accepted list's hash and signature kept for the journal of the apply, and its
+    // serial for the next run when it is above the one kept (nKept).
+    void KeepAccepted(CSyncEngine& engine, const std::string& bytes, const std::string& signature,
+                      std::int64_t nSerial, std::int64_t nKept);
     // Every item decided: the replacements to fetch and the deletions of the lines that count
     // (counting[i], the line that counts for item i's target); 1, or 0 when an item's
     // information could not be had.

@@ -107,15 +107,20 @@ int CTrustedRun::FetchListFile(CSyncEngine& engine) {
     }
     WriteLog(g_pMyLog, 2, "CSyncEngine::VerifyListFile> Verified, Serial = %lld",
              static_cast<long long>(verdict.nSerial));
+    KeepAccepted(engine, bytes, signature, verdict.nSerial, nKept);
+    return 0;
+}
+
+void CTrustedRun::KeepAccepted(CSyncEngine& engine, const std::string& bytes,
+                               const std::string& signature, std::int64_t nSerial,
+                               std::int64_t nKept) {
     plat::CSha256 sha;
     sha.Update(bytes.data(), bytes.size());
     m_listOrigin = CApplyOrigin{};
     plat::Sha256Digest digest{};
     if (sha.Finish(digest))
         m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, Sha256Hex(digest), signature};
-    if (verdict.nSerial > nKept &&
-        !WriteListSerial(engine.m_pConfig->m_strIniPath, verdict.nSerial))
+    if (nSerial > nKept && !WriteListSerial(engine.m_pConfig->m_strIniPath, nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
                  engine.m_pConfig->m_strIniPath.c_str());
-    return 0;
 }
