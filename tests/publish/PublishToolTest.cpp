@@ -289,6 +289,62 @@ TEST(PublishTool, RefusesAFileThatChangesWhileItIsRead) {
     EXPECT_FALSE(kstest::Exists(dir / "tree/_listfile.txt"));
 }
 
+// The command line: help on the tool and on every command (exit 0, on standard output), and
+// usage errors (exit 2, one line on standard error naming the cause, nothing run).
+TEST(PublishTool, CommandLineHelpAndUsageErrors) {
+    TempDir dir;
+    ASSERT_TRUE(MakeTree(dir / "tree", {"a.txt"}));
+    const std::string tree = dir / "tree";
+    const struct {
+        std::vector<std::string> args;
+        int nStatus;
+        std::string out; // in standard output
+        std::string err; // the one line of standard error
+    } cases[] = {
+        {{"--help"}, 0, "verify", ""},
+        {{"keygen", "--help"}, 0, "DIR", ""},
+        {{"list", "--help"}, 0, "--expires DAYS", ""},
+        {{"sign", "-h"}, 0, "--key KEY", ""},
+        {{"verify", tree, "--help"}, 0, "--pub PEM", ""},
+        {{}, 2, "", "subcommand is required"},
+        {{"publish", tree}, 2, "", "unknown command publish"},
+        {{"--tree", tree}, 2, "", "unknown option --tree"},
+        {{"list"}, 2, "", "TREE is required"},
+        {{"list", tree, "other"}, 2, "", "other"},
+        {{"list", tree, "--bogus"}, 2, "", "--bogus"},
+        {{"list", tree, "--out"}, 2, "", "--out"},
+        {{"list", tree, "--expires", "0x1e"}, 2, "", "--expires"},
+        {{"list", tree, "--expires", "36501"}, 2, "", "--expires"},
+        {{"keygen", dir.Path(), "--force"}, 2, "", "--force"},
+        {{"sign", dir / "list.txt"}, 2, "", "--key is required"},
+        {{"sign", dir / "list.txt", "--key", ""}, 2, "", "--key"},
+        {{"verify", tree, dir / "list.txt"}, 2, "", "--pub is required"},
+    };
+    for (const auto& c : cases) {
+        std::string line = "kestrelsync-publish";
+        for (const std::string& arg : c.args)
+            line += " '" + arg + "'";
+        std::vector<std::string> shell = {
+            "-c", "exec \"$0\" \"$@\" >\"" + dir / "out" + "\" 2>\"" + dir / "err" + "\"",
+            KS_PUBLISH_PROGRAM};
+        shell.insert(shell.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(::Run("/bin/sh", shell), c.nStatus) << line;
+        const std::string out = kstest::ReadFileBytes(dir / "out");
+        const std::string err = kstest::ReadFileBytes(dir / "err");
+        EXPECT_NE(out.find(c.out), std::string::npos) << line << ": " << out;
+        if (c.err.empty()) {
+            EXPECT_EQ(err, "") << line;
+            continue;
+        }
+        EXPECT_NE(err.find(c.err), std::string::npos) << line << ": " << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << line << ": " << err;
+        EXPECT_EQ(out, "") << line;
+    }
+    // No usage error ran its command.
+    EXPECT_FALSE(kstest::Exists(tree + "/_listfile.txt"));
+    EXPECT_FALSE(kstest::Exists(dir / "list-signing.key"));
+}
+
 TEST(PublishRules, PatternsAndTheirFields) {
     std::vector<CPublishRule> rules;
     std::string error;
