@@ -19,13 +19,6 @@ bool LiesBelow(const std::string& key, const std::string& folderKey) {
            key[folderKey.size()] == plat::kPathSep;
 }
 
-std::string Sha256HexOf(const std::string& bytes) {
-    plat::CSha256 sha;
-    sha.Update(bytes.data(), bytes.size());
-    plat::Sha256Digest digest{};
-    return sha.Finish(digest) ? Sha256Hex(digest) : std::string();
-}
-
 // The workstation's keys: the key file's, and those of the key file an interrupted apply set
 // aside (the list that brought a new key file was signed with an old key).
 std::vector<plat::CP256PublicKey> WorkstationKeys(const std::string& programFolder) {

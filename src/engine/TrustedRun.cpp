@@ -29,11 +29,6 @@ bool Exists(const std::string& path) {
     return plat::GetFileStatus(path, status);
 }
 
-std::int64_t FileSize(const std::string& path) {
-    plat::FileStatus status;
-    return plat::GetFileStatus(path, status) ? static_cast<std::int64_t>(status.nSize) : -1;
-}
-
 bool FileHasHash(const std::string& path, const plat::Sha256Digest& expected) {
     plat::CSha256 sha;
     plat::Sha256Digest digest{};
@@ -57,7 +52,8 @@ int CTrustedRun::StageItem(CSyncEngine& engine, CItemLane& lane, const DownFileI
     staged = plat::JoinPath(folder, Sha256Hex(expected));
     // Staged and verified by an earlier run that could not apply it: checked once more.
     if (Exists(staged)) {
-        if (FileSize(staged) == AtoiValue(item.m_strFileSize) && FileHasHash(staged, expected)) {
+        if (plat::FileSizeOf(staged) == AtoiValue(item.m_strFileSize) &&
+            FileHasHash(staged, expected)) {
             WriteLog(g_pMyLog, 2, "CSyncEngine::StageItem> File(%s) Already Staged",
                      item.m_strServerFile.c_str());
             return 0;
@@ -122,7 +118,7 @@ bool CTrustedRun::ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFi
 }
 
 void CTrustedRun::ReportApplyFailure(CSyncEngine& engine, int r, const CApplyFailure& failure) {
-    const std::string reason = SystemErrorTextOf(failure.nError);
+    const std::string reason = plat::SystemErrorTextOf(failure.nError);
     if (r == -1) {
         const std::string holders = plat::ProcessesUsingFile(failure.strTarget);
         WriteLog(g_pMyLog, 4,
@@ -204,9 +200,9 @@ std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& sta
     if (bNoneStaged || !ParseSha256Hex(item.m_strSha256, digest))
         return static_cast<std::uint64_t>(nSize);
     const std::string staged = plat::JoinPath(staging, Sha256Hex(digest));
-    if (FileSize(staged) == nSize)
+    if (plat::FileSizeOf(staged) == nSize)
         return 0;
-    const std::int64_t nPartial = FileSize(CStagingSink::PartialPath(staged));
+    const std::int64_t nPartial = plat::FileSizeOf(CStagingSink::PartialPath(staged));
     return static_cast<std::uint64_t>(nPartial > 0 && nPartial < nSize ? nSize - nPartial : nSize);
 }
 
@@ -267,9 +263,9 @@ bool CTrustedRun::HasRoomToStage(CSyncEngine& engine, const std::vector<DownFile
     if (nNeeded == 0)
         return true;
     // A margin, and the copy of the list that the apply keeps with its journal.
-    nNeeded +=
-        nNeeded / 20 + (1u << 20) +
-        static_cast<std::uint64_t>(std::max<std::int64_t>(FileSize(m_listOrigin.strListFile), 0));
+    nNeeded += nNeeded / 20 + (1u << 20) +
+               static_cast<std::uint64_t>(
+                   std::max<std::int64_t>(plat::FileSizeOf(m_listOrigin.strListFile), 0));
     std::uint64_t nFree = 0;
     if (!plat::FreeDiskSpace(staging, nFree) || nFree >= nNeeded)
         return true;

@@ -114,12 +114,10 @@ int CTrustedRun::FetchListFile(CSyncEngine& engine) {
 void CTrustedRun::KeepAccepted(CSyncEngine& engine, const std::string& bytes,
                                const std::string& signature, std::int64_t nSerial,
                                std::int64_t nKept) {
-    plat::CSha256 sha;
-    sha.Update(bytes.data(), bytes.size());
+    const std::string hash = Sha256HexOf(bytes);
     m_listOrigin = CApplyOrigin{};
-    plat::Sha256Digest digest{};
-    if (sha.Finish(digest))
-        m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, Sha256Hex(digest), signature};
+    if (!hash.empty())
+        m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, hash, signature};
     if (nSerial > nKept && !WriteListSerial(engine.m_pConfig->m_strIniPath, nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
                  engine.m_pConfig->m_strIniPath.c_str());

@@ -55,6 +55,9 @@ struct FoundFile {
 // on the way is missing.
 bool GetFileStatus(const std::string& path, FileStatus& status);
 
+// The size of the file at path, -1 when it cannot be looked at (LastErrorCode tells why).
+std::int64_t FileSizeOf(const std::string& path);
+
 // Creates one folder (not its parents). Fails with kErrAlreadyExists when the name exists,
 // kErrPathNotFound when the parent is missing.
 bool CreateFolder(const std::string& path);
@@ -161,5 +164,7 @@ void SetLastErrorCode(int code);
 // The system's message text for an error code, without trailing line breaks. Fails when the
 // system has no text for the code; LastErrorCode() then tells why (kErrMessageNotFound).
 bool SystemErrorText(int code, std::string& text);
+// The system's text for code, or "error <code>" when it has none.
+std::string SystemErrorTextOf(int code);
 
 } // namespace plat

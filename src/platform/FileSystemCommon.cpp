@@ -5,6 +5,18 @@
 
 namespace plat {
 
+std::string SystemErrorTextOf(int code) {
+    std::string text;
+    if (!SystemErrorText(code, text))
+        text = "error " + std::to_string(code);
+    return text;
+}
+
+std::int64_t FileSizeOf(const std::string& path) {
+    FileStatus status;
+    return GetFileStatus(path, status) ? static_cast<std::int64_t>(status.nSize) : -1;
+}
+
 bool CreateFolderChain(const std::string& path) {
     FileStatus status;
     // Called once per file to be written: a folder that is there costs one look, not one

@@ -75,13 +75,6 @@ std::string Folder(const std::string& path) {
     return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
 }
 
-std::string ErrorText(int nError) {
-    std::string text;
-    if (!plat::SystemErrorText(nError, text))
-        text = "error " + std::to_string(nError);
-    return text;
-}
-
 // The private key of "list-signing.key" (SEC 1 or PKCS #8 PEM); false with the reason.
 bool LoadPrivateKey(const std::string& path, plat::CP256KeyPair& pair, std::string& why) {
     std::string text;
@@ -190,7 +183,7 @@ int CPublisher::Keygen(const std::string& dir) {
                 plat::RemoveFile(path);
             if (path == pubPath)
                 plat::RemoveFile(keyPath);
-            return Fail("cannot write " + path + ": " + ErrorText(nError));
+            return Fail("cannot write " + path + ": " + plat::SystemErrorTextOf(nError));
         }
     }
     std::fprintf(m_out,
@@ -657,7 +650,7 @@ int CPublisher::List(const CPublishOptions& options) {
     if (!EncodeList(entries, options, nSerial, tNow, bytes, why))
         return Fail(why);
     if (!WriteWhole(out, bytes))
-        return Fail("cannot write " + out + ": " + ErrorText(plat::LastErrorCode()));
+        return Fail("cannot write " + out + ": " + plat::SystemErrorTextOf(plat::LastErrorCode()));
     std::fprintf(m_out, "wrote %s: serial %lld, %zu files (%.1f MB hashed), %zu DEL lines\n",
                  out.c_str(), static_cast<long long>(nSerial), scan.files.size(),
                  static_cast<double>(nHashed) / 1e6, entries.size() - scan.files.size());

@@ -13,13 +13,6 @@ int CFileSink::Write(const char* pData, std::size_t nSize) {
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadOneFileFromPeer> fwrite() Fail, RetVal = %d",
              static_cast<int>(nWritten));
     WriteLog(g_pMyLog, 4, "CSyncEngine::DownloadOneFileFromServer> Write Error = %s",
-             SystemErrorTextOf(nError).c_str());
+             plat::SystemErrorTextOf(nError).c_str());
     return -3;
-}
-
-std::string SystemErrorTextOf(int nError) {
-    std::string text;
-    if (!plat::SystemErrorText(nError, text))
-        text = "error " + std::to_string(nError);
-    return text;
 }

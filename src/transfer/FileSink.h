@@ -15,6 +15,3 @@ protected:
     plat::CSha256 m_sha;
     bool m_bHash = false; // the bytes go into m_sha as well
 };
-
-// The system's text for an error code ("error N" when it has none).
-std::string SystemErrorTextOf(int nError);

@@ -9,15 +9,6 @@
 
 #include <vector>
 
-namespace {
-
-std::int64_t FileSize(const std::string& path) {
-    plat::FileStatus status;
-    return plat::GetFileStatus(path, status) ? static_cast<std::int64_t>(status.nSize) : -1;
-}
-
-} // namespace
-
 bool HashFileInto(const std::string& path, plat::CSha256& sha) {
     std::FILE* fp = plat::OpenFile(path, "rb");
     if (fp == nullptr)
@@ -35,7 +26,7 @@ CStagingSink::CStagingSink(const DownFileItem& item, std::string strStaged,
     : m_item(item), m_strStaged(std::move(strStaged)), m_expected(expected),
       m_nExpected(AtoiValue(item.m_strFileSize)) {
     m_bHash = true;
-    m_nOffset = FileSize(PartialPath(m_strStaged));
+    m_nOffset = plat::FileSizeOf(PartialPath(m_strStaged));
     // Only a partial file that a try can go on with needs its validator.
     if (m_nOffset > 0 && m_nOffset < m_nExpected)
         m_strLastModified = CPartialValidators::Find(m_strStaged);

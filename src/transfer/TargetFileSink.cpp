@@ -48,7 +48,7 @@ int CTargetFileSink::Begin(plat::CHttpRequest& /*request*/, bool /*bResumed*/) {
     const std::string& target = m_item.m_strTargetFile;
     CSyncEngine::CreateTargetFolder(target);
     if (CSyncEngine::ClearReadOnlyPropertyOfLocalFile(m_item) < 0)
-        return FileStatusFailure(SystemErrorTextOf(plat::LastErrorCode()));
+        return FileStatusFailure(plat::SystemErrorTextOf(plat::LastErrorCode()));
     plat::FileStatus status;
     if (plat::GetFileStatus(target, status)) {
         // Opened without truncation: a folder, a running program or a file without write
@@ -131,7 +131,7 @@ int CTargetFileSink::SetTime() {
     const int nSet = CSyncEngine::SetDownFileModifyDate(m_item);
     if (nSet == -2)
         return FileStatusFailure(m_item.m_strModifyTime.size() >= 14
-                                     ? SystemErrorTextOf(plat::LastErrorCode())
+                                     ? plat::SystemErrorTextOf(plat::LastErrorCode())
                                      : "invalid modification time " + m_item.m_strModifyTime);
     if (nSet < 0) {
         WriteLog(g_pMyLog, 4,

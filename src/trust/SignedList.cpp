@@ -156,6 +156,13 @@ std::string Sha256Hex(const plat::Sha256Digest& digest) {
     return text;
 }
 
+std::string Sha256HexOf(const std::string& bytes) {
+    plat::CSha256 sha;
+    sha.Update(bytes.data(), bytes.size());
+    plat::Sha256Digest digest{};
+    return sha.Finish(digest) ? Sha256Hex(digest) : std::string();
+}
+
 bool UtcTimeFromDigits(const std::string& digits, std::int64_t& t) {
     if (digits.size() != 14 || !AllDigits(digits))
         return false;

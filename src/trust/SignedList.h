@@ -38,6 +38,8 @@ bool ListSerial(const std::string& bytes, std::int64_t& nSerial);
 bool ParseSha256Hex(const std::string& text, plat::Sha256Digest& digest);
 // 64 lower-case hexadecimal digits.
 std::string Sha256Hex(const plat::Sha256Digest& digest);
+// The SHA-256 of bytes in lower-case hex; empty when the system could not hash.
+std::string Sha256HexOf(const std::string& bytes);
 
 // Seconds since 1970 of a "YYYYMMDDhhmmss" UTC time; false when it is not one.
 bool UtcTimeFromDigits(const std::string& digits, std::int64_t& t);

@@ -35,14 +35,6 @@ using ::testing::HasSubstr;
 
 const char* const kNewFiles[] = {"a.txt", "bin/b.bin", "doc/c.txt"};
 
-std::string Sha256HexOf(const std::string& bytes) {
-    plat::CSha256 sha;
-    sha.Update(bytes.data(), bytes.size());
-    plat::Sha256Digest digest{};
-    sha.Finish(digest);
-    return Sha256Hex(digest);
-}
-
 // Every file below folder with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& folder) {
     std::map<std::string, std::string> files;
