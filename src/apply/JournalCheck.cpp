@@ -107,7 +107,8 @@ bool CJournalCheck::LoadList(const CApplyJournal& journal, DownFileItemList& ite
         return false;
     }
     std::string reason;
-    if (!IsSignedByAny(bytes, journal.strSignature, WorkstationKeys(m_strProgramFolder), reason)) {
+    if (!IsListSignedByAny(bytes, journal.strSignature, WorkstationKeys(m_strProgramFolder),
+                           reason)) {
         why = "the journal's list is not signed by a key of this workstation: " + reason;
         return false;
     }

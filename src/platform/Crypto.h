@@ -57,6 +57,9 @@ struct CP256KeyPair {
     std::array<std::uint8_t, 65> point{};
 };
 
+// size bytes from the system's random source into data; false when the system failed.
+bool RandomBytes(void* data, std::size_t size);
+
 // A new key pair from the system's random source; false when the system failed.
 bool GenerateP256KeyPair(CP256KeyPair& pair);
 

@@ -87,6 +87,12 @@ bool ReplaceFileWith(const std::string& from, const std::string& to);
 // kErrSharingViolation when `to` is a running executable.
 bool CopyFileOver(const std::string& from, const std::string& to);
 
+// Writes bytes as the whole of path through "<path>.ks-write" beside it, moved over path in one
+// step: a reader sees the old file or the new one, never part of either. bDurable: the new
+// file is on the disk before it takes path's name. False (LastErrorCode tells why) leaves
+// path as it was and no temporary file.
+bool WriteWholeFile(const std::string& path, const std::string& bytes, bool bDurable);
+
 // Sets the modification time (seconds since 1970-01-01 UTC).
 bool SetFileModifyTime(const std::string& path, std::int64_t tModify);
 

@@ -12,6 +12,22 @@ std::string SystemErrorTextOf(int code) {
     return text;
 }
 
+bool WriteWholeFile(const std::string& path, const std::string& bytes, bool bDurable) {
+    const std::string temp = path + ".ks-write";
+    std::FILE* fp = OpenFile(temp, "wb");
+    if (fp == nullptr)
+        return false;
+    bool bOk = WriteToFile(fp, bytes.data(), bytes.size()) == bytes.size();
+    bOk = CloseFile(fp) && bOk;
+    bOk = bOk && (!bDurable || FlushToDisk(temp)) && ReplaceFileWith(temp, path);
+    if (!bOk) {
+        const int nError = LastErrorCode();
+        RemoveFile(temp);
+        SetLastErrorCode(nError);
+    }
+    return bOk;
+}
+
 std::int64_t FileSizeOf(const std::string& path) {
     FileStatus status;
     return GetFileStatus(path, status) ? static_cast<std::int64_t>(status.nSize) : -1;

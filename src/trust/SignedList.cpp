@@ -50,6 +50,13 @@ std::size_t FirstLongLine(const std::string& bytes) {
     return 0;
 }
 
+int HexDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+           : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+           : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+                                                       : -1;
+}
+
 } // namespace
 
 bool IsSignedByAny(const std::string& bytes, const std::string& signature,
@@ -78,6 +85,58 @@ bool IsSignedByAny(const std::string& bytes, const std::string& signature,
     return false;
 }
 
+std::string WithCarriedSignature(const std::string& body, const std::string& signature) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string line = kCarriedSignaturePrefix;
+    for (const char c : signature) {
+        const auto byte = static_cast<unsigned char>(c);
+        line += kHex[byte >> 4];
+        line += kHex[byte & 0x0F];
+    }
+    return body + line + "\n";
+}
+
+bool SplitCarriedSignature(const std::string& bytes, std::string& body, std::string& signature) {
+    std::size_t end = bytes.size();
+    if (end > 0 && bytes[end - 1] == '\n')
+        --end;
+    if (end > 0 && bytes[end - 1] == '\r')
+        --end;
+    const std::size_t lineEnd = end == 0 ? std::string::npos : bytes.rfind('\n', end - 1);
+    const std::size_t start = lineEnd == std::string::npos ? 0 : lineEnd + 1;
+    const std::string prefix = kCarriedSignaturePrefix;
+    if (bytes.compare(start, prefix.size(), prefix) != 0)
+        return false;
+    body = bytes.substr(0, start);
+    const std::string hex = bytes.substr(start + prefix.size(), end - start - prefix.size());
+    signature.clear();
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        const int high = HexDigit(hex[i]);
+        const int low = HexDigit(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            signature.clear();
+            break;
+        }
+        signature += static_cast<char>(high * 16 + low);
+    }
+    if (hex.size() % 2 != 0)
+        signature.clear();
+    return true;
+}
+
+bool IsListSignedByAny(const std::string& bytes, const std::string& signature,
+                       const std::vector<plat::CP256PublicKey>& keys, std::string& reason) {
+    std::string body;
+    std::string carried;
+    if (!SplitCarriedSignature(bytes, body, carried))
+        return IsSignedByAny(bytes, signature, keys, reason);
+    if (carried.empty()) {
+        reason = "the list's signature line is not hexadecimal";
+        return false;
+    }
+    return IsSignedByAny(body, carried, keys, reason);
+}
+
 bool ListSerial(const std::string& bytes, std::int64_t& nSerial) {
     static const std::string kSerial = "#serial=";
     std::string line;
@@ -92,7 +151,7 @@ CListVerdict VerifySignedList(const std::string& bytes, const std::string& signa
                               const std::vector<plat::CP256PublicKey>& keys,
                               std::int64_t nKeptSerial, std::int64_t tNowUtc) {
     CListVerdict verdict;
-    if (!IsSignedByAny(bytes, signature, keys, verdict.strReason))
+    if (!IsListSignedByAny(bytes, signature, keys, verdict.strReason))
         return verdict;
     if (const std::size_t number = FirstLongLine(bytes)) {
         verdict.strReason = "line " + std::to_string(number) + " is longer than " +
@@ -133,10 +192,7 @@ bool ParseSha256Hex(const std::string& text, plat::Sha256Digest& digest) {
     for (std::size_t i = 0; i < 32; ++i) {
         int value = 0;
         for (const char c : {text[2 * i], text[2 * i + 1]}) {
-            const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                          : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
-                          : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
-                                                                      : -1;
+            const int d = HexDigit(c);
             if (d < 0)
                 return false;
             value = value * 16 + d;

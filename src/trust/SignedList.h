@@ -21,11 +21,28 @@ struct CListVerdict {
     std::string strReason; // why the list was refused
 };
 
-// Checks bytes (the list file exactly as served) against signature (the ".sig" file) with
+// Checks bytes (the list file exactly as served) against the signature it carries, else
+// signature (the ".sig" file), with
 // keys, the serial kept so far (0 when none) and the current UTC time.
 CListVerdict VerifySignedList(const std::string& bytes, const std::string& signature,
                               const std::vector<plat::CP256PublicKey>& keys,
                               std::int64_t nKeptSerial, std::int64_t tNowUtc);
+
+// A list may carry its signature in its last line, "#signature=" and the DER signature in hex,
+// over every byte before that line: the list and its signature then change together, in one
+// file that a server replaces in one step. Plain readers take the line for a comment.
+inline constexpr const char* kCarriedSignaturePrefix = "#signature=";
+
+// body followed by its carried-signature line (body ends with a line end).
+std::string WithCarriedSignature(const std::string& body, const std::string& signature);
+// True when bytes end with a carried-signature line: body is what it signs and signature the
+// DER bytes (empty when the line's hex is not hex).
+bool SplitCarriedSignature(const std::string& bytes, std::string& body, std::string& signature);
+
+// True when the list's signature is one of keys': the signature it carries, else signature
+// (the ".sig" file's bytes); false with the reason.
+bool IsListSignedByAny(const std::string& bytes, const std::string& signature,
+                       const std::vector<plat::CP256PublicKey>& keys, std::string& reason);
 
 // True when signature is one of keys' over bytes; else false with the reason.
 bool IsSignedByAny(const std::string& bytes, const std::string& signature,

@@ -5,7 +5,9 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/rand.h>
 
+#include <climits>
 #include <vector>
 
 namespace plat {
@@ -135,6 +137,11 @@ EVP_PKEY* KeyFromPair(const CP256KeyPair& pair) {
 }
 
 } // namespace
+
+bool RandomBytes(void* data, std::size_t size) {
+    return size <= INT_MAX &&
+           RAND_bytes(static_cast<unsigned char*>(data), static_cast<int>(size)) == 1;
+}
 
 bool GenerateP256KeyPair(CP256KeyPair& pair) {
     EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");

@@ -5,6 +5,7 @@
 
 #include <bcrypt.h>
 
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -120,6 +121,12 @@ bool CP256PublicKey::Verify(const Sha256Digest& digest,
     return Succeeded(::BCryptVerifySignature(m_pImpl->key, nullptr, hash.data(),
                                              static_cast<ULONG>(hash.size()), signature.data(),
                                              static_cast<ULONG>(signature.size()), 0));
+}
+
+bool RandomBytes(void* data, std::size_t size) {
+    return size <= ULONG_MAX &&
+           Succeeded(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(data), static_cast<ULONG>(size),
+                                       BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 bool GenerateP256KeyPair(CP256KeyPair& pair) {
