@@ -29,6 +29,8 @@ const char* const kKeyUseHttps = "USE_HTTPS";
 const char* const kKeyRetryCount = "RETRY_COUNT";
 const char* const kKeyConnections = "CONNECTIONS";
 const char* const kKeyListSerial = "LIST_SERIAL";
+const char* const kKeyReleaseSerial = "RELEASE_SERIAL";
+const char* const kKeyRolloutGroup = "ROLLOUT_GROUP";
 
 std::string CutName(const std::string& name) {
     return name.substr(0, plat::Utf8FitLength(name, kLinkNameMax));
@@ -60,11 +62,16 @@ void CSyncConfig::LoadConfig() {
     m_nRetryCount = std::min(std::max(AtoiValue(read(kKeyRetryCount, "3")), 0), 10);
     m_strConnections = read(kKeyConnections, "");
     m_nConnections = std::min(std::max(AtoiValue(m_strConnections), 1), 8);
+    const std::string group = read(kKeyRolloutGroup, "");
+    m_nRolloutGroup = group.size() == 1 && group[0] >= '0' && group[0] <= '6' ? group[0] - '0' : -1;
+    m_strRolloutGroup = group;
 }
 
-std::int64_t ReadListSerial(const std::string& strIniPath) {
+namespace {
+
+std::int64_t ReadSerial(const std::string& strIniPath, const char* key) {
     const std::string text =
-        plat::ReadProfileString(strIniPath, kConfigSection, kKeyListSerial, "0", kValueBuffer);
+        plat::ReadProfileString(strIniPath, kConfigSection, key, "0", kValueBuffer);
     std::int64_t n = 0;
     for (const char c : text) {
         if (c < '0' || c > '9' || n > (INT64_MAX - 9) / 10)
@@ -74,8 +81,23 @@ std::int64_t ReadListSerial(const std::string& strIniPath) {
     return n;
 }
 
+} // namespace
+
+std::int64_t ReadListSerial(const std::string& strIniPath) {
+    return ReadSerial(strIniPath, kKeyListSerial);
+}
+
 bool WriteListSerial(const std::string& strIniPath, std::int64_t nSerial) {
     return plat::WriteProfileString(strIniPath, kConfigSection, kKeyListSerial,
+                                    std::to_string(nSerial));
+}
+
+std::int64_t ReadReleaseSerial(const std::string& strIniPath) {
+    return ReadSerial(strIniPath, kKeyReleaseSerial);
+}
+
+bool WriteReleaseSerial(const std::string& strIniPath, std::int64_t nSerial) {
+    return plat::WriteProfileString(strIniPath, kConfigSection, kKeyReleaseSerial,
                                     std::to_string(nSerial));
 }
 

@@ -40,6 +40,11 @@ public:
     // written; values outside the range are clamped (0 and text mean 1).
     int m_nConnections = 1;
     std::string m_strConnections;
+    // "ROLLOUT_GROUP": the group of a phased release this workstation is in, 0 to 6 (pilot and
+    // test machines); -1 when the key is missing or not one digit of that range (the group
+    // then comes from the workstation's identifier). m_strRolloutGroup is the text as written.
+    int m_nRolloutGroup = -1;
+    std::string m_strRolloutGroup;
 };
 
 inline constexpr const char* kConfigSection = "VENTO";
@@ -56,6 +61,11 @@ inline constexpr const char* kDefaultTimeCheckSpan = "5";
 // chain sees the last one.
 std::int64_t ReadListSerial(const std::string& strIniPath);
 bool WriteListSerial(const std::string& strIniPath, std::int64_t nSerial);
+
+// "RELEASE_SERIAL": the serial of the signed list whose files the last complete run installed
+// (0 when none did): the release this workstation has.
+std::int64_t ReadReleaseSerial(const std::string& strIniPath);
+bool WriteReleaseSerial(const std::string& strIniPath, std::int64_t nSerial);
 
 // Path of the settings file under the program folder.
 std::string ConfigFilePath(const std::string& programDir);

@@ -8,9 +8,13 @@
 #include "updatelist/DownFileItem.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 class CSyncEngine;
+
+// FetchListFile's answer for a phased release whose turn on this workstation has not come.
+inline constexpr int kListNotYetDue = -9;
 
 class CRunMode {
 public:
@@ -26,6 +30,8 @@ public:
     // The list file from the server into its local place. 0, or -1 the download failed, -3
     // refused (the local list file stays as it was).
     virtual int FetchListFile(CSyncEngine& engine) = 0;
+    // After kListNotYetDue: when this workstation's turn comes (UTC seconds).
+    virtual std::int64_t TurnComesAt() const { return 0; }
     // Where a download into its target writes (see CTargetFileSink).
     virtual std::unique_ptr<CBodySink> TargetSink(const DownFileItem& item) const = 0;
     // Every item of the list brought up to date. 1 every item handled, 0 at least one failed;

@@ -6,10 +6,12 @@
 #include "engine/PlainRun.h"
 #include "engine/TrustedRun.h"
 #include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
 #include "platform/Path.h"
 #include "trust/ListKeys.h"
 #include "updatelist/ListFile.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 int CSyncEngine::StartSyncThread() {
@@ -69,8 +71,8 @@ int CSyncEngine::DownloadAndMergeListFile() {
         return -1;
     }
     int r = FetchListFile();
-    if (r == -3)
-        return -3;
+    if (r == -3 || r == kListNotYetDue)
+        return r;
     if (r < 0) {
         WriteLog(g_pMyLog, 1,
                  "CCobaltSyncEngine::DownloadAndMergeListFileFromServer> Fail To Get List File, "
@@ -145,6 +147,26 @@ int EndWithoutList(CSyncEngine& engine, int r) {
     return 1;
 }
 
+// Ends a run whose list is a phased release that this workstation takes later: it keeps the
+// release it has and starts the application as after a successful run.
+int EndNotYetDue(CSyncEngine& engine) {
+    plat::LocalTime local;
+    const std::int64_t tTurn = engine.m_pMode->TurnComesAt();
+    char when[32] = "?";
+    if (plat::LocalTimeFromEpoch(tTurn, local))
+        std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", local.nYear, local.nMonth,
+                      local.nDay, local.nHour, local.nMinute);
+    engine.View().SetStepText("");
+    engine.AddFormattedRow(kStatusNormal,
+                           std::string("새 버전은 ") + when + " 이후에 이 PC에 설치됩니다");
+    WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Hide CobaltSync Dialog");
+    engine.View().HideWindow();
+    WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Normal....");
+    engine.View().PostSyncDone(kSyncDoneComplete);
+    engine.m_nNowRunningFlag = 0;
+    return 0;
+}
+
 // The post-install steps in their order; false when one that counts failed.
 bool RunPostInstallSteps(CSyncEngine& engine) {
     bool bSuccess = true;
@@ -201,6 +223,8 @@ int SyncThreadMain(CSyncEngine* pEngine) {
     r = engine.DownloadAndMergeListFile();
     if (r == -3)
         return EndWithRefusedList(engine);
+    if (r == kListNotYetDue)
+        return EndNotYetDue(engine);
     if (r < 0)
         return EndWithoutList(engine, r);
 

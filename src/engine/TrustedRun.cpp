@@ -4,6 +4,7 @@
 
 #include "apply/Apply.h"
 #include "apply/PartialValidators.h"
+#include "config/SyncConfig.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -312,6 +313,15 @@ bool CTrustedRun::StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>
     return bAllStaged;
 }
 
+void CTrustedRun::KeepInstalledRelease(CSyncEngine& engine) const {
+    const std::string& ini = engine.m_pConfig->m_strIniPath;
+    if (m_nListSerial == 0 || ReadReleaseSerial(ini) == m_nListSerial)
+        return;
+    if (!WriteReleaseSerial(ini, m_nListSerial))
+        WriteLog(g_pMyLog, 3, "CSyncEngine::DownloadFilesTrusted> RELEASE_SERIAL Not Written To %s",
+                 ini.c_str());
+}
+
 int CTrustedRun::DownloadFiles(CSyncEngine& engine, bool& bAllDone) {
     std::vector<DownFileItem*> toFetch;
     std::vector<DownFileItem*> deletions;
@@ -338,9 +348,11 @@ int CTrustedRun::DownloadFiles(CSyncEngine& engine, bool& bAllDone) {
     DownFileItemList& items = engine.m_DownFileItemList;
     for (std::size_t i = 0; i < counting.size(); ++i)
         items[i]->m_nSyncOkFlag = items[counting[i]]->m_nSyncOkFlag;
-    if (bApplied && nResult == 1)
+    if (bApplied && nResult == 1) {
         ClearStagingFolder(
             engine.m_pConfig->m_strLocalBaseDir); // nothing staged is needed any more
+        KeepInstalledRelease(engine);
+    }
     const int nFinal = bApplied ? nResult : 0;
     bAllDone = nFinal == 1;
     return nFinal;

@@ -20,9 +20,12 @@ public:
     int Retries(const CSyncEngine& engine) const override;
     // An apply that an ended run left is finished or undone.
     void Recover(CSyncEngine& engine) override;
-    // The list file and its signature from the server, verified, in the list file's place,
-    // and its serial kept. 0, or -1 the download failed, -3 refused (logged with the reason).
+    // The list file and its signature (the one it carries, else its ".sig" file) from the
+    // server, verified, in the list file's place, and its serial kept. 0, or -1 the download
+    // failed, -3 refused (logged with the reason), kListNotYetDue (a phased release whose turn
+    // on this workstation comes at TurnComesAt; the list file stays the one it has).
     int FetchListFile(CSyncEngine& engine) override;
+    std::int64_t TurnComesAt() const override { return m_tTurn; }
     // A failed download leaves the target as it was; the content must have its SHA-256.
     std::unique_ptr<CBodySink> TargetSink(const DownFileItem& item) const override;
     // Every decision first, then the room on the volume, every download into the staging
@@ -36,7 +39,9 @@ private:
     // False with the reason when there is none to take.
     static bool FetchSignature(CSyncEngine& engine, const std::string& path, std::string& signature,
                                std::string& reason);
-    static int RefuseListFile(const std::string& unverified, const std::string& reason);
+    static int RefuseListFile(const std::string& reason);
+    static bool FetchListBytes(CSyncEngine& engine, std::string& bytes);
+    static bool StoreListFile(const std::string& bytes);
     // The accepted list's hash and signature kept for the journal of the apply, and its
     // serial for the next run when it is above the one kept (nKept).
     void KeepAccepted(CSyncEngine& engine, const std::string& bytes, const std::string& signature,
@@ -61,8 +66,12 @@ private:
     bool ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFileItem*>& staged,
                           const std::vector<std::string>& stagedPaths,
                           const std::vector<DownFileItem*>& deletions);
+    // RELEASE_SERIAL: the list's serial, once its every file is in place.
+    void KeepInstalledRelease(CSyncEngine& engine) const;
     static void ReportApplyFailure(CSyncEngine& engine, int r, const CApplyFailure& failure);
 
     const std::vector<plat::CP256PublicKey> m_listKeys;
-    CApplyOrigin m_listOrigin; // the list this run verified, for the journal of its apply
+    CApplyOrigin m_listOrigin;      // the list this run verified, for the journal of its apply
+    std::int64_t m_nListSerial = 0; // its serial: the release the run installs
+    std::int64_t m_tTurn = 0;       // when a release not yet due here is (UTC), else 0
 };

@@ -4,6 +4,7 @@
 
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
+#include "engine/RolloutTurn.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "transfer/Fetch.h"
@@ -11,6 +12,7 @@
 #include "transfer/TargetFileSink.h"
 #include "transfer/Transfer.h"
 #include "trust/ListKeys.h"
+#include "trust/Rollout.h"
 #include "trust/SignedList.h"
 #include "updatelist/ListFile.h"
 #include "updatelist/StringUtil.h"
@@ -65,46 +67,67 @@ bool CTrustedRun::FetchSignature(CSyncEngine& engine, const std::string& path,
     }
 }
 
-int CTrustedRun::RefuseListFile(const std::string& unverified, const std::string& reason) {
+int CTrustedRun::RefuseListFile(const std::string& reason) {
     WriteLog(g_pMyLog, 4, "CSyncEngine::VerifyListFile> Fail, Reason = %s", reason.c_str());
-    plat::RemoveFile(unverified);
     return -3;
 }
 
-int CTrustedRun::FetchListFile(CSyncEngine& engine) {
-    // The new list is checked beside the old one, which stays until the new one is accepted.
-    DownFileItem unverified = g_ListFileItem;
-    unverified.m_strTargetFile += ".unverified";
-    CTargetFileSink sink(unverified, true, false);
+// The list as the server sends it now, whatever size the HEAD before it saw: a release store
+// may have put a new list in place between the two requests.
+bool CTrustedRun::FetchListBytes(CSyncEngine& engine, std::string& bytes) {
     CFetchSpec spec;
-    spec.strPath = engine.m_pConfig->m_strDownloadBaseUrl + "/" + unverified.m_strServerFile;
-    spec.nExpected = AtoiValue(unverified.m_strFileSize);
+    spec.strPath = engine.m_pConfig->m_strDownloadBaseUrl + "/" + g_ListFileItem.m_strServerFile;
+    CMemorySink sink(bytes, static_cast<std::size_t>(kListFileMaxBytes));
     CFetchResult result;
     CItemLane lane = engine.Lane();
-    if (FetchBody(lane, spec, sink, result) < 0) {
-        plat::RemoveFile(unverified.m_strTargetFile);
-        return -1;
-    }
-    std::string signature;
-    std::string reason;
-    const std::string sigPath =
-        engine.m_pConfig->m_strDownloadBaseUrl + "/" + g_ListFileItem.m_strServerFile + ".sig";
-    if (!FetchSignature(engine, sigPath, signature, reason))
-        return RefuseListFile(unverified.m_strTargetFile, reason);
-    std::string bytes;
-    if (!ReadListFileBytes(unverified.m_strTargetFile, bytes))
-        return RefuseListFile(unverified.m_strTargetFile, "the downloaded list cannot be read");
-    const std::int64_t nKept = ReadListSerial(engine.m_pConfig->m_strIniPath);
-    const CListVerdict verdict = VerifySignedList(bytes, signature, m_listKeys, nKept,
-                                                  static_cast<std::int64_t>(std::time(nullptr)));
-    if (!verdict.bAccepted)
-        return RefuseListFile(unverified.m_strTargetFile, verdict.strReason);
-    if (!plat::ReplaceFileWith(unverified.m_strTargetFile, g_ListFileItem.m_strTargetFile)) {
+    const int r = FetchBody(lane, spec, sink, result);
+    if (r == -4)
+        WriteLog(g_pMyLog, 4,
+                 "CSyncEngine::DownloadOneFileFromServer> List File Larger Than %lld Bytes",
+                 static_cast<long long>(kListFileMaxBytes));
+    return r == 0;
+}
+
+// The accepted list in the list file's place, with the server's time.
+bool CTrustedRun::StoreListFile(const std::string& bytes) {
+    if (!plat::WriteWholeFile(g_ListFileItem.m_strTargetFile, bytes, false)) {
         WriteLog(g_pMyLog, 4, "CSyncEngine::VerifyListFile> Local File Replace(%s) Fail",
                  g_ListFileItem.m_strTargetFile.c_str());
-        plat::RemoveFile(unverified.m_strTargetFile);
-        return -1;
+        return false;
     }
+    CSyncEngine::SetDownFileModifyDate(g_ListFileItem);
+    return true;
+}
+
+int CTrustedRun::FetchListFile(CSyncEngine& engine) {
+    // The local list file stays as it is until the new one is accepted.
+    std::string bytes;
+    if (!FetchListBytes(engine, bytes))
+        return -1;
+    std::string signature;
+    std::string reason;
+    std::string body;
+    if (!SplitCarriedSignature(bytes, body, signature) &&
+        !FetchSignature(engine,
+                        engine.m_pConfig->m_strDownloadBaseUrl + "/" +
+                            g_ListFileItem.m_strServerFile + ".sig",
+                        signature, reason))
+        return RefuseListFile(reason);
+    const std::int64_t nKept = ReadListSerial(engine.m_pConfig->m_strIniPath);
+    const auto tNow = static_cast<std::int64_t>(std::time(nullptr));
+    CListVerdict verdict = VerifySignedList(bytes, signature, m_listKeys, nKept, tNow);
+    CRollout rollout;
+    if (!verdict.bAccepted || !ReadRollout(bytes, rollout, verdict.strReason))
+        return RefuseListFile(verdict.strReason);
+    m_tTurn = RolloutTurn(*engine.m_pConfig, verdict.nSerial, rollout, tNow);
+    if (m_tTurn != 0) {
+        WriteLog(g_pMyLog, 2,
+                 "CSyncEngine::VerifyListFile> Serial = %lld Not Yet Due Here, Turn At %s UTC",
+                 static_cast<long long>(verdict.nSerial), UtcDigitsFromTime(m_tTurn).c_str());
+        return kListNotYetDue;
+    }
+    if (!StoreListFile(bytes))
+        return -1;
     WriteLog(g_pMyLog, 2, "CSyncEngine::VerifyListFile> Verified, Serial = %lld",
              static_cast<long long>(verdict.nSerial));
     KeepAccepted(engine, bytes, signature, verdict.nSerial, nKept);
@@ -118,6 +141,7 @@ void CTrustedRun::KeepAccepted(CSyncEngine& engine, const std::string& bytes,
     m_listOrigin = CApplyOrigin{};
     if (!hash.empty())
         m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, hash, signature};
+    m_nListSerial = nSerial;
     if (nSerial > nKept && !WriteListSerial(engine.m_pConfig->m_strIniPath, nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
                  engine.m_pConfig->m_strIniPath.c_str());

@@ -3,6 +3,7 @@
 
 #include "app/ProgramDir.h"
 #include "diag/MyLog.h"
+#include "engine/RunMode.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "transfer/Transfer.h"
@@ -48,27 +49,55 @@ int CVentoDlg::IsSelfFileUpdated() {
 
 namespace {
 
+// The verified list's line of the updater: its server path is "KestrelSync.exe", or its target
+// is the program's own "KestrelSync.exe" (a release store serves every file under its hash).
+const DownFileItem* SelfFileLine(const DownFileItemList& items) {
+    const std::string self = plat::PathKey(g_SelfFileItem.m_strTargetFile);
+    for (const auto& item : items) {
+        if (item->m_nFileType != kFileTypeDel && (item->m_strServerFile == g_pszUpdaterExe ||
+                                                  plat::PathKey(item->m_strTargetFile) == self))
+            return item.get();
+    }
+    return nullptr;
+}
+
 // Trusted mode: the updater is replaced only by what the verified list names, with its hash.
-// 0 with the hash in g_SelfFileItem, or -2 (logged).
-int FindSignedSelfFile(CSyncEngine& engine) {
+// 0 with the line's server path and hash in g_SelfFileItem (and its time and size when the
+// list gives them: bListed), or -2 (logged).
+int FindSignedSelfFile(CSyncEngine& engine, bool& bListed) {
     engine.SetListFileItem();
-    if (engine.GetItemServerFileInfo(g_ListFileItem) != 0 || engine.FetchListFile() != 0) {
+    int r = engine.GetItemServerFileInfo(g_ListFileItem);
+    if (r == 0)
+        r = engine.FetchListFile();
+    if (r == kListNotYetDue) {
+        WriteLog(g_pMyLog, 2,
+                 "CSyncEngine::IsSelfFileUpdated> Release Not Yet Due Here, Updater Not Replaced");
+        return -2;
+    }
+    if (r != 0) {
         WriteLog(g_pMyLog, 3,
                  "CSyncEngine::IsSelfFileUpdated> No Verified List File, Updater Not Replaced");
         return -2;
     }
     DownFileItemList items;
     engine.GetFileListFileFromFile(items);
-    for (const auto& item : items) {
-        if (item->m_strServerFile == g_pszUpdaterExe) {
-            g_SelfFileItem.m_strSha256 = item->m_strSha256;
-            return 0;
-        }
+    const DownFileItem* line = SelfFileLine(items);
+    if (line == nullptr) {
+        WriteLog(g_pMyLog, 3,
+                 "CSyncEngine::IsSelfFileUpdated> The Verified List Names No %s, Updater Not "
+                 "Replaced",
+                 g_pszUpdaterExe);
+        return -2;
     }
-    WriteLog(g_pMyLog, 3,
-             "CSyncEngine::IsSelfFileUpdated> The Verified List Names No %s, Updater Not Replaced",
-             g_pszUpdaterExe);
-    return -2;
+    g_SelfFileItem.m_strServerFile = line->m_strServerFile;
+    g_SelfFileItem.m_strSha256 = line->m_strSha256;
+    bListed = line->m_strServerFile != g_pszUpdaterExe && line->m_strModifyTime.size() >= 14 &&
+              !line->m_strFileSize.empty();
+    if (bListed) {
+        g_SelfFileItem.m_strModifyTime = line->m_strModifyTime;
+        g_SelfFileItem.m_strFileSize = line->m_strFileSize;
+    }
+    return 0;
 }
 
 } // namespace
@@ -82,9 +111,10 @@ int CVentoDlg::CheckSelfFile(CSyncEngine& engine) {
         return -2;
     }
     g_SelfFileItem.m_strSha256.clear();
-    if (nKeys > 0 && FindSignedSelfFile(engine) < 0)
+    bool bListed = false;
+    if (nKeys > 0 && FindSignedSelfFile(engine, bListed) < 0)
         return -2;
-    int r = engine.GetItemServerFileInfo(g_SelfFileItem);
+    int r = bListed ? 0 : engine.GetItemServerFileInfo(g_SelfFileItem);
     if (r != 0) {
         WriteLog(g_pMyLog, 1,
                  "CSyncEngine::IsSelfFileUpdated> GetServerFileInfo() Fail, RetVal = %d", r);
