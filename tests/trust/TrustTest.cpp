@@ -90,6 +90,12 @@ TEST_F(TrustTest, SignedLists) {
     std::string tampered = good;
     tampered[good.size() - 2] ^= 1;
     const std::int64_t tNow = 1765000000;
+    // The list with its signature carried in its last line, as a release store serves it.
+    const std::string carried = WithCarriedSignature(good, goodSig);
+    std::string carriedCrLf = carried;
+    carriedCrLf.insert(carriedCrLf.size() - 1, "\r");
+    std::string carriedBadHex = carried;
+    carriedBadHex[carried.size() - 2] = 'x';
     const struct {
         const char* name;
         std::string list;
@@ -114,6 +120,15 @@ TEST_F(TrustTest, SignedLists) {
         {"over-long line", Pki("long.txt"), Pki("long.txt.sig"), key1, 0, "line 2 is longer"},
         {"broken expiry", Pki("badexpiry.txt"), Pki("badexpiry.txt.sig"), key1, 0,
          "#expires=YYYYMMDDhhmmss"},
+        {"carried", carried, "", key1, 0, nullptr},
+        {"carried, CR LF", carriedCrLf, "", key1, 0, nullptr},
+        {"carried wins over a .sig", carried, Pki("other.txt.sig"), key1, 0, nullptr},
+        {"carried by another key", carried, "", key2, 0, "matches none of the keys"},
+        {"carried, a line added after it", carried + "x.dll\n", goodSig, key1, 0,
+         "matches none of the keys"},
+        {"carried, a byte changed above it", WithCarriedSignature(tampered, goodSig), "", key1, 0,
+         "matches none of the keys"},
+        {"carried, not hex", carriedBadHex, goodSig, key1, 0, "not hexadecimal"},
     };
     for (const auto& c : cases) {
         const CListVerdict verdict = VerifySignedList(c.list, c.sig, c.keys, c.nKept, tNow);
