@@ -3,6 +3,7 @@
 # (about 150 MB) served by nginx on 127.0.0.1. See bench/sync_bench.py for what is measured.
 #   bench/sync_bench.sh [work-dir]
 #   bench/sync_bench.sh publish [work-dir]   the operators' tool against sha256sum
+#   bench/sync_bench.sh release [work-dir]   a release into a store against sha256sum + cp -r
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -20,5 +21,8 @@ cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target KestrelSync kestrelsync-publish
 if [ "${1:-}" = publish ]; then
     exec python3 bench/publish_bench.py "$repo" "${2:-/tmp/kestrelsync-publish-bench}"
+fi
+if [ "${1:-}" = release ]; then
+    exec python3 bench/release_bench.py "$repo" "${2:-/tmp/kestrelsync-release-bench}"
 fi
 exec python3 bench/sync_bench.py "$repo" "${1:-/tmp/kestrelsync-bench}"
