@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
                  "as releases of a release store.",
                  "kestrelsync-publish");
     app.footer("Exit status: 0 done, 1 differences or refused input (one line naming the "
-               "cause; nothing written), 2 usage.");
+               "cause; nothing written, a store's live list as it was), 2 usage.");
     app.require_subcommand(1);
     Command chosen;
     AddKeygen(app, chosen);
