@@ -94,7 +94,9 @@ bool CReleaseStore::OpenForRelease(bool bCreate, std::string& why) {
     if (!plat::GetFileStatus(m_strDir, status)) {
         if (plat::LastErrorCode() == plat::kErrFileNotFound && !bCreate)
             return true;
-        if (plat::LastErrorCode() != plat::kErrFileNotFound || !plat::CreateFolder(m_strDir)) {
+        // Another first release may make the folder at the same moment; its lock decides.
+        if (plat::LastErrorCode() != plat::kErrFileNotFound ||
+            (!plat::CreateFolder(m_strDir) && plat::LastErrorCode() != plat::kErrAlreadyExists)) {
             why = "cannot make the store " + m_strDir + ": " + ErrorText();
             return false;
         }
