@@ -2,6 +2,8 @@
 // command is a subcommand of the command line, added by a function of its own that keeps the
 // command's arguments and, once the whole line has parsed, names the publisher call to run.
 #include "publish/Publisher.h"
+#include "publish/StorePublisher.h"
+#include "trust/Rollout.h"
 
 #include <CLI/CLI.hpp>
 
@@ -14,25 +16,47 @@
 
 namespace {
 
-// The call the parsed command line chose; set by the callback of the subcommand given.
-using Command = std::function<int(CPublisher&)>;
+// The call the parsed command line chose; set by the callback of the subcommand given. It
+// writes its results to out and its refusals to err.
+using Command = std::function<int(std::FILE* out, std::FILE* err)>;
 
 const char* const kEncodingHelp = "cp949 (the default, Windows workstations) or utf-8";
 
-// --expires is read as plain decimal days, 0 to 36500 (CLI11's own integer reading would take
-// a leading 0 as octal); the text is left as the number's plain form for CLI11 to store.
-std::string DecimalDays(std::string& text) {
-    char* end = nullptr;
-    const long days = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || days < 0 || days > 36500)
-        return "takes a number of days, 0 to 36500";
-    text = std::to_string(days);
-    return std::string();
+// A number option read as plain decimal digits from nMin to nMax (CLI11's own integer reading
+// would take a leading 0 as octal); the text is left as the number's plain form for CLI11 to
+// store.
+CLI::Validator Decimal(long long nMin, long long nMax, const std::string& what,
+                       const std::string& name) {
+    const std::string why = "takes " + what;
+    return CLI::Validator(
+        [nMin, nMax, why](std::string& text) {
+            char* end = nullptr;
+            const long long n = std::strtoll(text.c_str(), &end, 10);
+            if (text.empty() || text.size() > 18 ||
+                text.find_first_not_of("0123456789") != std::string::npos || *end != '\0' ||
+                n < nMin || n > nMax)
+                return why;
+            text = std::to_string(n);
+            return std::string();
+        },
+        "", name);
+}
+
+CLI::Validator ExpiresDays() {
+    return Decimal(0, 36500, "a number of days, 0 to 36500", "DAYS");
 }
 
 // A key the command cannot do without is never an empty path.
 std::string NotEmpty(const std::string& text) {
     return text.empty() ? "needs a non-empty value" : std::string();
+}
+
+// The live list's name: a file right in the store, never a path.
+std::string PlainName(const std::string& text) {
+    if (text.empty() || text == "." || text == ".." ||
+        text.find_first_of("/\\") != std::string::npos)
+        return "takes a file name without folders";
+    return std::string();
 }
 
 void AddKeygen(CLI::App& app, Command& chosen) {
@@ -42,7 +66,9 @@ void AddKeygen(CLI::App& app, Command& chosen) {
     auto dir = std::make_shared<std::string>();
     command->add_option("DIR", *dir, "the folder of the key pair")->required();
     command->callback([&chosen, dir] {
-        chosen = [dir](CPublisher& publisher) { return publisher.Keygen(*dir); };
+        chosen = [dir](std::FILE* out, std::FILE* err) {
+            return CPublisher(out, err).Keygen(*dir);
+        };
     });
 }
 
@@ -64,14 +90,16 @@ void AddList(CLI::App& app, Command& chosen) {
         ->type_name("PEM");
     command->add_option("--expires", options->nExpiresDays, "the list's lifetime in days")
         ->type_name("DAYS")
-        ->transform(CLI::Validator(DecimalDays, "", "DAYS"));
+        ->transform(ExpiresDays());
     command->add_option("--encoding", options->strEncoding, kEncodingHelp)->type_name("ENCODING");
     command->add_flag("--dry-run", options->bDryRun, "only show what would change");
     command->add_flag("--force", options->bForce,
                       "take a previous list that is not signed or not valid");
     command->callback([&chosen, options] {
         options->bProgress = ::isatty(STDERR_FILENO) != 0;
-        chosen = [options](CPublisher& publisher) { return publisher.List(*options); };
+        chosen = [options](std::FILE* out, std::FILE* err) {
+            return CPublisher(out, err).List(*options);
+        };
     });
 }
 
@@ -87,7 +115,9 @@ void AddSign(CLI::App& app, Command& chosen) {
         ->required()
         ->check(CLI::Validator(NotEmpty, "", "KEY"));
     command->callback([&chosen, list, key] {
-        chosen = [list, key](CPublisher& publisher) { return publisher.Sign(*list, *key); };
+        chosen = [list, key](std::FILE* out, std::FILE* err) {
+            return CPublisher(out, err).Sign(*list, *key);
+        };
     });
 }
 
@@ -110,8 +140,123 @@ void AddVerify(CLI::App& app, Command& chosen) {
         ->check(CLI::Validator(NotEmpty, "", "PEM"));
     command->add_option("--encoding", args->strEncoding, kEncodingHelp)->type_name("ENCODING");
     command->callback([&chosen, args] {
-        chosen = [args](CPublisher& publisher) {
-            return publisher.Verify(args->strTree, args->strList, args->strPub, args->strEncoding);
+        chosen = [args](std::FILE* out, std::FILE* err) {
+            return CPublisher(out, err).Verify(args->strTree, args->strList, args->strPub,
+                                               args->strEncoding);
+        };
+    });
+}
+
+// --store and --key of the store's commands: required, never an empty path.
+void AddStoreOption(CLI::App& command, std::string& store) {
+    command.add_option("--store", store, "the release store (the served download base)")
+        ->type_name("DIR")
+        ->required()
+        ->check(CLI::Validator(NotEmpty, "", "DIR"));
+}
+
+void AddKeyOption(CLI::App& command, std::string& key) {
+    command.add_option("--key", key, "the private signing key")
+        ->type_name("KEY")
+        ->required()
+        ->check(CLI::Validator(NotEmpty, "", "KEY"));
+}
+
+void AddListNameOption(CLI::App& command, std::string& listName) {
+    command.add_option("--list-name", listName, "the live list's name in the store")
+        ->type_name("NAME")
+        ->check(CLI::Validator(PlainName, "", "NAME"));
+}
+
+void AddRelease(CLI::App& app, Command& chosen) {
+    CLI::App* command = app.add_subcommand(
+        "release", "Publish a tree as a new release of a store: copy the files the store lacks "
+                   "into objects/, keep the signed list under releases/, make it live last.");
+    auto options = std::make_shared<CReleaseOptions>();
+    command->add_option("TREE", options->strTree, "the update tree")->required();
+    AddStoreOption(*command, options->strStore);
+    AddKeyOption(*command, options->strKey);
+    command->add_option("--rules", options->strRules, "patterns to class, type and local path")
+        ->type_name("RULES");
+    CLI::Option* phased =
+        command
+            ->add_option("--phased", options->nPhasedHours,
+                         "reach every workstation over HOURS (1 to " +
+                             std::to_string(kPhasedHoursMax) + ")")
+            ->type_name("HOURS")
+            ->transform(Decimal(1, kPhasedHoursMax,
+                                "a number of hours, 1 to " + std::to_string(kPhasedHoursMax),
+                                "HOURS"));
+    command->add_flag("--critical", options->bCritical, "reach every workstation at once")
+        ->excludes(phased);
+    command->add_option("--expires", options->nExpiresDays, "the list's lifetime in days")
+        ->type_name("DAYS")
+        ->transform(ExpiresDays());
+    command->add_option("--encoding", options->strEncoding, kEncodingHelp)->type_name("ENCODING");
+    AddListNameOption(*command, options->strListName);
+    command->add_flag("--dry-run", options->bDryRun, "only show what would be copied");
+    command->add_flag("--force", options->bForce, "make a key other than the store's its key");
+    command->callback([&chosen, options] {
+        options->bProgress = ::isatty(STDERR_FILENO) != 0;
+        chosen = [options](std::FILE* out, std::FILE* err) {
+            return CStorePublisher(out, err).Release(*options);
+        };
+    });
+}
+
+void AddRollback(CLI::App& app, Command& chosen) {
+    CLI::App* command = app.add_subcommand(
+        "rollback", "Publish an earlier release again as a new release (never phased), once its "
+                    "signature and every object it names are checked.");
+    auto options = std::make_shared<CRollbackOptions>();
+    AddStoreOption(*command, options->strStore);
+    AddKeyOption(*command, options->strKey);
+    command->add_option("--to", options->nSerial, "the serial of the release to publish again")
+        ->type_name("SERIAL")
+        ->required()
+        ->transform(Decimal(1, 999999999999999999LL, "the serial of a release (digits)", "SERIAL"));
+    AddListNameOption(*command, options->strListName);
+    command->add_option("--expires", options->nExpiresDays, "the list's lifetime in days")
+        ->type_name("DAYS")
+        ->transform(ExpiresDays());
+    command->callback([&chosen, options] {
+        chosen = [options](std::FILE* out, std::FILE* err) {
+            return CStorePublisher(out, err).Rollback(*options);
+        };
+    });
+}
+
+void AddReleases(CLI::App& app, Command& chosen) {
+    CLI::App* command = app.add_subcommand(
+        "releases", "List the releases of a store, oldest first: serial, publication time (UTC), "
+                    "files, bytes, phasing, and which one is live.");
+    auto store = std::make_shared<std::string>();
+    auto listName = std::make_shared<std::string>(kDefaultListName);
+    AddStoreOption(*command, *store);
+    AddListNameOption(*command, *listName);
+    command->callback([&chosen, store, listName] {
+        chosen = [store, listName](std::FILE* out, std::FILE* err) {
+            return CStorePublisher(out, err).Releases(*store, *listName);
+        };
+    });
+}
+
+void AddPrune(CLI::App& app, Command& chosen) {
+    CLI::App* command = app.add_subcommand(
+        "prune", "Remove the objects that neither the newest N releases nor the live one name "
+                 "(release lists stay).");
+    auto store = std::make_shared<std::string>();
+    auto listName = std::make_shared<std::string>(kDefaultListName);
+    auto keep = std::make_shared<int>(0);
+    AddStoreOption(*command, *store);
+    command->add_option("--keep", *keep, "how many of the newest releases keep their objects")
+        ->type_name("N")
+        ->required()
+        ->transform(Decimal(1, 1000000, "a number of releases, at least 1", "N"));
+    AddListNameOption(*command, *listName);
+    command->callback([&chosen, store, listName, keep] {
+        chosen = [store, listName, keep](std::FILE* out, std::FILE* err) {
+            return CStorePublisher(out, err).Prune(*store, *listName, *keep);
         };
     });
 }
@@ -145,18 +290,23 @@ int Parse(CLI::App& app, int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app("Writes, signs and checks the list files of update trees.", "kestrelsync-publish");
+    CLI::App app("Writes, signs and checks the list files of update trees, and publishes them "
+                 "as releases of a release store.",
+                 "kestrelsync-publish");
     app.footer("Exit status: 0 done, 1 differences or refused input (one line naming the "
-               "cause; nothing written), 2 usage.");
+               "cause; nothing written, a store's live list as it was), 2 usage.");
     app.require_subcommand(1);
     Command chosen;
     AddKeygen(app, chosen);
     AddList(app, chosen);
     AddSign(app, chosen);
     AddVerify(app, chosen);
+    AddRelease(app, chosen);
+    AddRollback(app, chosen);
+    AddReleases(app, chosen);
+    AddPrune(app, chosen);
     const int nStatus = Parse(app, argc, argv);
     if (!chosen)
         return nStatus;
-    CPublisher publisher(stdout, stderr);
-    return chosen(publisher);
+    return chosen(stdout, stderr);
 }

@@ -1,5 +1,6 @@
 #include "publish/Rules.h"
 
+#include "publish/TreeScan.h"
 #include "updatelist/StringUtil.h"
 
 namespace {
@@ -103,4 +104,18 @@ void ApplyRules(const std::vector<CPublishRule>& rules, const std::string& treeP
         }
         return;
     }
+}
+
+bool LoadRules(const std::string& path, std::vector<CPublishRule>& rules, std::string& why) {
+    if (path.empty())
+        return true;
+    std::string text;
+    if (!ReadAll(path, text)) {
+        why = "cannot read the rules file " + path;
+        return false;
+    }
+    if (ParseRules(text, rules, why))
+        return true;
+    why = path + ", " + why;
+    return false;
 }

@@ -23,6 +23,9 @@ struct CPublishRule {
 // a rule.
 bool ParseRules(const std::string& text, std::vector<CPublishRule>& rules, std::string& error);
 
+// The rules of the rules file at path (none when path is empty); false with the reason.
+bool LoadRules(const std::string& path, std::vector<CPublishRule>& rules, std::string& why);
+
 // True when pattern matches path (both with "/").
 bool MatchPattern(const std::string& pattern, const std::string& path);
 

@@ -8,14 +8,20 @@
 #include "support/ChildProcess.h"
 #include "support/Nginx.h"
 #include "support/TempDir.h"
+#include "trust/ListKeys.h"
+#include "trust/SignedList.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
+#include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -37,6 +43,20 @@ int Tool(const std::vector<std::string>& arguments) {
 
 int Openssl(const std::vector<std::string>& arguments) {
     return Run("/usr/bin/openssl", arguments);
+}
+
+// The tool run as an operator runs it, its standard output and error kept in files of dir:
+// its exit status, and what it wrote to each.
+int ToolOutput(const TempDir& dir, const std::vector<std::string>& arguments, std::string& out,
+               std::string& err) {
+    std::vector<std::string> shell = {
+        "-c", "exec \"$0\" \"$@\" >\"" + dir / "out" + "\" 2>\"" + dir / "err" + "\"",
+        KS_PUBLISH_PROGRAM};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    const int nStatus = Run("/bin/sh", shell);
+    out = kstest::ReadFileBytes(dir / "out");
+    err = kstest::ReadFileBytes(dir / "err");
+    return nStatus;
 }
 
 // A command of the publisher run in this process: its exit status, and what it wrote to
@@ -295,6 +315,13 @@ TEST(PublishTool, CommandLineHelpAndUsageErrors) {
     TempDir dir;
     ASSERT_TRUE(MakeTree(dir / "tree", {"a.txt"}));
     const std::string tree = dir / "tree";
+    const std::string store = dir / "store";
+    const std::string key = dir / "list-signing.key";
+    const std::vector<std::string> release = {"release", tree, "--store", store, "--key", key};
+    const auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
     const struct {
         std::vector<std::string> args;
         int nStatus;
@@ -319,18 +346,40 @@ TEST(PublishTool, CommandLineHelpAndUsageErrors) {
         {{"sign", dir / "list.txt"}, 2, "", "--key is required"},
         {{"sign", dir / "list.txt", "--key", ""}, 2, "", "--key"},
         {{"verify", tree, dir / "list.txt"}, 2, "", "--pub is required"},
+        {{"release", "--help"}, 0, "--phased HOURS", ""},
+        {{"rollback", "--help"}, 0, "--to SERIAL", ""},
+        {{"releases", "--help"}, 0, "--store DIR", ""},
+        {{"prune", "--help"}, 0, "--keep N", ""},
+        {{"release", tree, "--key", key}, 2, "", "--store is required"},
+        {{"release", tree, "--store", store}, 2, "", "--key is required"},
+        {{"release", "--store", store, "--key", key}, 2, "", "TREE is required"},
+        {with(release, {"--phased", "0"}), 2, "", "--phased"},
+        {with(release, {"--phased", "8761"}), 2, "", "--phased"},
+        {with(release, {"--phased", "0x30"}), 2, "", "--phased"},
+        {with(release, {"--phased", "48", "--critical"}), 2, "", "excludes"},
+        {with(release, {"--list-name", "../live.txt"}), 2, "", "--list-name"},
+        {with(release, {"--store", ""}), 2, "", "--store"},
+        {{"rollback", "--store", store, "--key", key}, 2, "", "--to is required"},
+        {{"rollback", "--store", store, "--key", key, "--to", "12a"}, 2, "", "--to"},
+        {{"rollback", "--store", store, "--key", key, "--to", "-5"}, 2, "", "--to"},
+        {{"rollback", "--store", store, "--to", "1"}, 2, "", "--key is required"},
+        {{"releases"}, 2, "", "--store is required"},
+        {{"prune", "--store", store}, 2, "", "--keep is required"},
+        {{"prune", "--store", store, "--keep", "0"}, 2, "", "--keep"},
+        {{"prune", "--store", store, "--keep", "two"}, 2, "", "--keep"},
+        {with(release, {"--encoding", "latin1"}), 1, "", "--encoding is cp949 or utf-8"},
+        {release, 1, "", "cannot read " + key},
+        {{"releases", "--store", tree}, 1, "", "is not a release store (no kestrelsync-store.txt)"},
+        {{"prune", "--store", tree, "--keep", "1"}, 1, "", "is not a release store"},
+        {{"rollback", "--store", tree, "--key", key, "--to", "1"}, 1, "", "cannot read " + key},
     };
     for (const auto& c : cases) {
         std::string line = "kestrelsync-publish";
         for (const std::string& arg : c.args)
             line += " '" + arg + "'";
-        std::vector<std::string> shell = {
-            "-c", "exec \"$0\" \"$@\" >\"" + dir / "out" + "\" 2>\"" + dir / "err" + "\"",
-            KS_PUBLISH_PROGRAM};
-        shell.insert(shell.end(), c.args.begin(), c.args.end());
-        EXPECT_EQ(::Run("/bin/sh", shell), c.nStatus) << line;
-        const std::string out = kstest::ReadFileBytes(dir / "out");
-        const std::string err = kstest::ReadFileBytes(dir / "err");
+        std::string out;
+        std::string err;
+        EXPECT_EQ(ToolOutput(dir, c.args, out, err), c.nStatus) << line;
         EXPECT_NE(out.find(c.out), std::string::npos) << line << ": " << out;
         if (c.err.empty()) {
             EXPECT_EQ(err, "") << line;
@@ -343,6 +392,276 @@ TEST(PublishTool, CommandLineHelpAndUsageErrors) {
     // No usage error ran its command.
     EXPECT_FALSE(kstest::Exists(tree + "/_listfile.txt"));
     EXPECT_FALSE(kstest::Exists(dir / "list-signing.key"));
+    EXPECT_FALSE(kstest::Exists(store));
+    EXPECT_FALSE(kstest::Exists(tree + "/.lock"));
+}
+
+// The serials of a store's releases, oldest first.
+std::vector<std::string> StoreSerials(const std::string& store) {
+    std::vector<plat::FoundFile> found;
+    plat::FindFiles(plat::JoinPath(store, "releases/*.txt"), found);
+    std::vector<std::string> serials;
+    for (const plat::FoundFile& file : found)
+        serials.push_back(file.strName.substr(0, file.strName.size() - 4));
+    return serials;
+}
+
+// The objects a store holds ("objects/ab/<sha256>"), and any other file below objects/.
+std::set<std::string> StoreObjects(const std::string& store) {
+    std::set<std::string> objects;
+    std::vector<plat::FoundFile> folders;
+    plat::FindFiles(plat::JoinPath(store, "objects/*"), folders);
+    for (const plat::FoundFile& folder : folders) {
+        std::vector<plat::FoundFile> files;
+        plat::FindFiles(plat::JoinPath(folder.strPath, "*"), files);
+        for (const plat::FoundFile& file : files)
+            objects.insert("objects/" + folder.strName + "/" + file.strName);
+    }
+    return objects;
+}
+
+std::string ObjectOf(const std::string& bytes) {
+    const std::string hash = Sha256HexOf(bytes);
+    return "objects/" + hash.substr(0, 2) + "/" + hash;
+}
+
+// The lines of a list that are neither its head nor its signature: its file and DEL lines.
+std::vector<std::string> ItemLines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t end = bytes.find('\n', start);
+        end = end == std::string::npos ? bytes.size() : end;
+        if (bytes[start] != '#')
+            lines.push_back(bytes.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Input a release store refuses, run as operators run the tool: each case ends with exit
+// status 1 and one line naming the cause, and leaves the store's live list as it was.
+TEST(PublishTool, StoreRefusesBadInput) {
+    TempDir dir;
+    ASSERT_EQ(Tool({"keygen", dir.Path()}), 0);
+    ASSERT_TRUE(plat::CreateFolder(dir / "other"));
+    ASSERT_EQ(Tool({"keygen", dir / "other"}), 0);
+    const std::string key = dir / "list-signing.key";
+    const std::string store = dir / "store";
+    const std::string live = store + "/_listfile.txt";
+    ASSERT_TRUE(MakeTree(dir / "v1", {"a.txt", "bin/main.exe", "bin/tool.dll"}));
+    ASSERT_EQ(Tool({"release", dir / "v1", "--store", store, "--key", key}), 0);
+    const std::string first = StoreSerials(store).at(0);
+    // Release 2 changes bin/tool.dll; with only release 2 kept, release 1's copy is pruned.
+    ASSERT_TRUE(MakeTree(dir / "v2", {"a.txt", "bin/main.exe"}));
+    ASSERT_TRUE(kstest::WriteFileBytes(dir / "v2/bin/tool.dll", "tool, version 2"));
+    ASSERT_EQ(Tool({"release", dir / "v2", "--store", store, "--key", key}), 0);
+    ASSERT_EQ(Tool({"prune", "--store", store, "--keep", "1"}), 0);
+    const std::string pruned = ObjectOf("bin/tool.dll");
+    ASSERT_TRUE(MakeTree(dir / "served", {"index.html"}));
+
+    // A small volume that a release fills half-way through an object.
+    const std::string volume = dir / "small";
+    ASSERT_TRUE(plat::CreateFolder(volume));
+    const bool bSmallVolume = ::mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=256k") == 0;
+    const std::string smallStore = volume + "/store";
+    const std::string big(1 << 20, 'b');
+    if (bSmallVolume) {
+        EXPECT_EQ(Tool({"release", dir / "v1", "--store", smallStore, "--key", key}), 0);
+        ASSERT_TRUE(MakeTree(dir / "v3", {"a.txt"}));
+        ASSERT_TRUE(kstest::WriteFileBytes(dir / "v3/big.bin", big));
+    }
+    const auto refused = [&dir](const char* name, const std::vector<std::string>& args,
+                                const std::string& message, const std::string& list,
+                                const std::string& absent) {
+        const std::string before = kstest::ReadFileBytes(list);
+        std::string out;
+        std::string err;
+        EXPECT_EQ(ToolOutput(dir, args, out, err), 1) << name << ": " << out << err;
+        EXPECT_NE(err.find(message), std::string::npos) << name << ": " << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << name << ": " << err;
+        EXPECT_FALSE(before.empty()) << name;
+        EXPECT_EQ(kstest::ReadFileBytes(list), before) << name;
+        EXPECT_FALSE(kstest::Exists(absent)) << name << ": " << absent;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string message;
+        std::string live;   // the live list that stays as it was
+        std::string absent; // what the refused command must not leave
+        bool bLocked;       // run while the test holds the store's lock
+    } cases[] = {
+        {"a folder that is no store",
+         {"release", dir / "v1", "--store", dir / "served", "--key", key},
+         dir / "served is not a release store (not empty, no kestrelsync-store.txt)",
+         live,
+         dir / "served/.lock",
+         false},
+        {"a store inside the tree",
+         {"release", dir / "v1", "--store", dir / "v1/store", "--key", key},
+         "lies inside the tree",
+         live,
+         dir / "v1/store",
+         false},
+        {"a held lock",
+         {"release", dir / "v1", "--store", store, "--key", key},
+         store + "/.lock is locked",
+         live,
+         store + "/objects/" + ObjectOf("bin/tool.dll"),
+         true},
+        {"a held lock, prune",
+         {"prune", "--store", store, "--keep", "1"},
+         store + "/.lock is locked",
+         live,
+         store + "/_listfile.txt.ks-write",
+         true},
+        {"a release that does not exist",
+         {"rollback", "--store", store, "--key", key, "--to", "123"},
+         "release 123 does not exist in " + store,
+         live,
+         store + "/releases/124.txt",
+         false},
+        {"a pruned release",
+         {"rollback", "--store", store, "--key", key, "--to", first},
+         "release " + first + " names " + pruned +
+             " (bin\\tool.dll), which the store no longer holds",
+         live,
+         store + "/" + pruned,
+         false},
+        {"another key",
+         {"release", dir / "v1", "--store", store, "--key", dir / "other/list-signing.key"},
+         "is not the store's key",
+         live,
+         store + "/" + pruned,
+         false},
+        {"a full disk",
+         {"release", dir / "v3", "--store", smallStore, "--key", key},
+         "big.bin): " + plat::SystemErrorTextOf(plat::kErrDiskFull),
+         smallStore + "/_listfile.txt",
+         smallStore + "/" + ObjectOf(big),
+         false},
+    };
+    for (const auto& c : cases) {
+        if (c.live.compare(0, volume.size(), volume) == 0 && !bSmallVolume)
+            continue;
+        std::unique_ptr<kstest::HeldFile> lock;
+        if (c.bLocked)
+            lock = std::make_unique<kstest::HeldFile>(store + "/.lock");
+        EXPECT_TRUE(!lock || lock->Ok()) << c.name;
+        refused(c.name, c.args, c.message, c.live, c.absent);
+    }
+    if (bSmallVolume) {
+        for (const std::string& object : StoreObjects(smallStore))
+            EXPECT_EQ(object.find(".ks-part"), std::string::npos) << object;
+        ::umount2(volume.c_str(), MNT_DETACH);
+    }
+
+    // --force makes the other key the store's key: the marker names it, the list is its.
+    std::string out;
+    std::string err;
+    ASSERT_EQ(ToolOutput(dir,
+                         {"release", dir / "v1", "--store", store, "--key",
+                          dir / "other/list-signing.key", "--force"},
+                         out, err),
+              0)
+        << err;
+    EXPECT_NE(out.find("the store's key is now"), std::string::npos) << out;
+    std::vector<plat::CP256PublicKey> keys;
+    std::string why;
+    ASSERT_EQ(LoadListKeys(dir / "other/KestrelSync.pem", keys, why), kListKeysLoaded) << why;
+    const CListVerdict verdict = VerifySignedList(kstest::ReadFileBytes(live), "", keys, 0,
+                                                  static_cast<std::int64_t>(std::time(nullptr)));
+    EXPECT_TRUE(verdict.bAccepted) << verdict.strReason;
+    if (!bSmallVolume)
+        GTEST_SKIP() << "the full disk needs a small tmpfs, and mounting one needs root";
+}
+
+// A store's life: two releases (the second copies only the files that changed), the list of
+// releases, a rollback to the first, and a prune that keeps what the live release names.
+TEST(PublishTool, StoreReleasesRollsBackAndPrunes) {
+    TempDir dir;
+    ASSERT_EQ(Tool({"keygen", dir.Path()}), 0);
+    const std::string key = dir / "list-signing.key";
+    const std::string store = dir / "store";
+    const std::string tree = dir / "tree";
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i)
+        files.push_back((i % 2 == 0 ? "bin/file" : "data/item") + std::to_string(i) + ".dat");
+    ASSERT_TRUE(MakeTree(tree, files));
+    std::string out;
+    std::string err;
+    ASSERT_EQ(ToolOutput(dir, {"release", tree, "--store", store, "--key", key}, out, err), 0)
+        << err;
+    EXPECT_NE(out.find("40 files, 40 new objects copied"), std::string::npos) << out;
+    const std::set<std::string> firstObjects = StoreObjects(store);
+    ASSERT_EQ(firstObjects.size(), 40u);
+    plat::FileStatus treeFile;
+    plat::FileStatus objectFile;
+    ASSERT_TRUE(plat::GetFileStatus(tree + "/bin/file0.dat", treeFile));
+    ASSERT_TRUE(plat::GetFileStatus(store + "/" + ObjectOf("bin/file0.dat"), objectFile));
+    EXPECT_EQ(objectFile.tModify, treeFile.tModify);
+
+    // Two files of forty change.
+    std::set<std::string> changed;
+    for (const std::string name : {"bin/file4.dat", "data/item7.dat"}) {
+        ASSERT_TRUE(kstest::WriteFileBytes(tree + "/" + name, name + ", version 2"));
+        changed.insert(ObjectOf(name + ", version 2"));
+    }
+    ASSERT_EQ(ToolOutput(dir, {"release", tree, "--store", store, "--key", key, "--phased", "48"},
+                         out, err),
+              0)
+        << err;
+    EXPECT_NE(out.find("40 files, 2 new objects copied"), std::string::npos) << out;
+    std::set<std::string> added;
+    for (const std::string& object : StoreObjects(store)) {
+        if (firstObjects.count(object) == 0)
+            added.insert(object);
+    }
+    EXPECT_EQ(added, changed);
+
+    std::vector<std::string> serials = StoreSerials(store);
+    ASSERT_EQ(serials.size(), 2u);
+    ASSERT_EQ(ToolOutput(dir, {"releases", "--store", store}, out, err), 0) << err;
+    const std::size_t second = out.find('\n') + 1;
+    EXPECT_EQ(out.compare(0, serials[0].size() + 2, serials[0] + "  "), 0) << out;
+    EXPECT_EQ(out.compare(second, serials[1].size() + 2, serials[1] + "  "), 0) << out;
+    EXPECT_NE(out.find("  40 files  "), std::string::npos) << out;
+    EXPECT_NE(out.find("not phased\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("phased 48h  live\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("live"), out.rfind("live")) << out;
+
+    ASSERT_EQ(
+        ToolOutput(dir, {"rollback", "--store", store, "--key", key, "--to", serials[0]}, out, err),
+        0)
+        << err;
+    serials = StoreSerials(store);
+    ASSERT_EQ(serials.size(), 3u);
+    const std::string first = kstest::ReadFileBytes(store + "/releases/" + serials[0] + ".txt");
+    const std::string third = kstest::ReadFileBytes(store + "/releases/" + serials[2] + ".txt");
+    EXPECT_EQ(ItemLines(third), ItemLines(first));
+    EXPECT_EQ(ItemLines(first).size(), 40u);
+    EXPECT_EQ(kstest::ReadFileBytes(store + "/_listfile.txt"), third);
+
+    ASSERT_EQ(ToolOutput(dir, {"prune", "--store", store, "--keep", "1"}, out, err), 0) << err;
+    EXPECT_EQ(StoreObjects(store), firstObjects);
+    for (const std::string& object : changed)
+        EXPECT_NE(out.find("removed " + object + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 objects removed"), std::string::npos) << out;
+
+    std::vector<plat::CP256PublicKey> keys;
+    std::string why;
+    ASSERT_EQ(LoadListKeys(dir / "KestrelSync.pem", keys, why), kListKeysLoaded) << why;
+    const std::int64_t tNow = static_cast<std::int64_t>(std::time(nullptr));
+    for (const std::string& serial : serials) {
+        const std::string bytes = kstest::ReadFileBytes(store + "/releases/" + serial + ".txt");
+        const CListVerdict verdict = VerifySignedList(bytes, "", keys, 0, tNow);
+        EXPECT_TRUE(verdict.bAccepted) << serial << ": " << verdict.strReason;
+        EXPECT_EQ(std::to_string(verdict.nSerial), serial);
+    }
+    // Workstations that read the signature from its own file get the same answer.
+    const std::string live = kstest::ReadFileBytes(store + "/_listfile.txt");
+    EXPECT_TRUE(IsSignedByAny(live, kstest::ReadFileBytes(store + "/_listfile.txt.sig"), keys, why))
+        << why;
 }
 
 TEST(PublishRules, PatternsAndTheirFields) {
