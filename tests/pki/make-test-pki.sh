@@ -133,6 +133,11 @@ printf 'updater v2, signed' >self/KestrelSync.exe
 printf '#serial=3\nKestrelSync.exe,KestrelSync.exe,APP,FILE,"","",%s\n' \
     "$(sha256sum self/KestrelSync.exe | cut -d' ' -f1)" >self/_listfile.txt
 sign self/_listfile.txt key1
+# The same updater published into a release store: its line names an object, not
+# "KestrelSync.exe".
+mkdir -p self-tree
+cp self/KestrelSync.exe self-tree/
+"$tool" release self-tree --store self-store --key key1.key --encoding utf-8 >/dev/null
 rm -f ./*.srl
 
 # Two releases of a tree published with the operators' tool: its own key, lists in UTF-8 (the

@@ -14,6 +14,7 @@
 #include "support/TestHttpServer.h"
 #include "support/TestMachine.h"
 #include "transfer/HttpDate.h"
+#include "trust/SignedList.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -55,10 +56,10 @@ protected:
         plat::WriteProfileString(ini, "VENTO", "LIST_FILE_NAME", list);
     }
     void Serve(const std::string& name, const std::string& bytes, std::int64_t t = 1765000000) {
-        const std::string folder = plat::JoinPath(served.Path(), "prod");
-        plat::CreateFolderChain(folder);
-        ASSERT_TRUE(kstest::WriteFileBytes(plat::JoinPath(folder, name), bytes));
-        ASSERT_TRUE(plat::SetFileModifyTime(plat::JoinPath(folder, name), t));
+        const std::string file = plat::JoinPath(plat::JoinPath(served.Path(), "prod"), name);
+        plat::CreateFolderChain(file.substr(0, plat::LastSepPos(file)));
+        ASSERT_TRUE(kstest::WriteFileBytes(file, bytes));
+        ASSERT_TRUE(plat::SetFileModifyTime(file, t));
     }
     std::string Local(const std::string& name) const { return program / name; }
 };
@@ -310,25 +311,34 @@ TEST_F(SelfUpdateTest, TrustedModeReplacesTheUpdaterOnlyWithTheSignedOne) {
     ASSERT_TRUE(plat::CopyFileOver(
         kstest::PkiPath("key1.pub"),
         program / ("config" + std::string(1, plat::kPathSep) + "KestrelSync.pem")));
+    // A release store serves the updater under its hash, named by the line's local path.
+    const std::string hash = Sha256HexOf("updater v2, signed");
+    const std::string object = "objects/" + hash.substr(0, 2) + "/" + hash;
     const struct {
         const char* name;
         const char* list; // the signed list served, from the test PKI
         std::string served;
+        std::string at; // where the server has it
         const char* expected;
         const char* log;
     } cases[] = {
-        {"the signed updater", "self/_listfile.txt", "updater v2, signed", "updater v2, signed",
-         "Download OK"},
-        {"other bytes of the same size", "self/_listfile.txt", "updater v2, EVIL!!", "updater v1",
-         "SHA-256 Mismatch"},
-        {"a list that names no updater", "tree/_listfile.txt", "updater v2, signed", "updater v1",
+        {"the signed updater", "self/_listfile.txt", "updater v2, signed", "KestrelSync.exe",
+         "updater v2, signed", "Download OK"},
+        {"other bytes of the same size", "self/_listfile.txt", "updater v2, EVIL!!",
+         "KestrelSync.exe", "updater v1", "SHA-256 Mismatch"},
+        {"a list that names no updater", "tree/_listfile.txt", "updater v2, signed",
+         "KestrelSync.exe", "updater v1",
          "The Verified List Names No KestrelSync.exe, Updater Not Replaced"},
+        {"the signed updater of a release store", "self-store/_listfile.txt", "updater v2, signed",
+         object, "updater v2, signed", "Download OK"},
+        {"other bytes under the store's name", "self-store/_listfile.txt", "updater v2, EVIL!!",
+         object, "updater v1", "SHA-256 Mismatch"},
     };
     for (const auto& c : cases) {
         Serve("_listfile.txt", kstest::ReadFileBytes(kstest::PkiPath(c.list)));
         Serve("_listfile.txt.sig",
               kstest::ReadFileBytes(kstest::PkiPath(std::string(c.list) + ".sig")));
-        Serve("KestrelSync.exe", c.served);
+        Serve(c.at, c.served);
         LocalUpdater("updater v1", 1765000000 - 3600);
         plat::WriteProfileString(Ini(), "VENTO", "LIST_SERIAL", "0");
         FakeDlg dialog(&app, "1");
