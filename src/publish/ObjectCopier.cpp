@@ -6,6 +6,8 @@
 #include "publish/ListWriter.h"
 #include "trust/SignedList.h"
 
+#include <memory>
+
 namespace {
 
 constexpr std::size_t kCopyBlock = 1 << 20;
@@ -25,10 +27,10 @@ bool CopyHashing(std::FILE* from, const std::string& fromName, std::FILE* to,
                  const std::string& toName, std::string& hash, std::uint64_t& nCopied,
                  std::string& why) {
     plat::CSha256 sha;
-    std::vector<char> buf(kCopyBlock);
-    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), from)) > 0; nCopied += n) {
-        sha.Update(buf.data(), n);
-        if (plat::WriteToFile(to, buf.data(), n) != n) {
+    const std::unique_ptr<char[]> buf(new char[kCopyBlock]);
+    for (std::size_t n; (n = std::fread(buf.get(), 1, kCopyBlock, from)) > 0; nCopied += n) {
+        sha.Update(buf.get(), n);
+        if (plat::WriteToFile(to, buf.get(), n) != n) {
             why = "cannot write " + toName + ": " + ErrorText();
             return false;
         }

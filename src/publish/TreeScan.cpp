@@ -6,6 +6,7 @@
 #include "trust/SignedList.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -52,9 +53,9 @@ bool ReadAll(const std::string& path, std::string& bytes) {
     std::FILE* fp = plat::OpenFile(path, "rb");
     if (fp == nullptr)
         return false;
-    std::vector<char> buf(kReadBlock);
-    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0;)
-        bytes.append(buf.data(), n);
+    const std::unique_ptr<char[]> buf(new char[kReadBlock]);
+    for (std::size_t n; (n = std::fread(buf.get(), 1, kReadBlock, fp)) > 0;)
+        bytes.append(buf.get(), n);
     const bool bOk = std::ferror(fp) == 0;
     std::fclose(fp);
     return bOk;
@@ -92,9 +93,10 @@ int HashFile(CTreeFile& file, std::uint64_t& nHashed) {
         return kHashUnreadable;
     plat::CSha256 sha;
     std::uint64_t nRead = 0;
-    std::vector<char> buf(kReadBlock);
-    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0;) {
-        sha.Update(buf.data(), n);
+    // Not zero-filled: a megabyte cleared per file costs more than hashing a small file.
+    const std::unique_ptr<char[]> buf(new char[kReadBlock]);
+    for (std::size_t n; (n = std::fread(buf.get(), 1, kReadBlock, fp)) > 0;) {
+        sha.Update(buf.get(), n);
         nRead += n;
     }
     const bool bRead = std::ferror(fp) == 0;
