@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 #include "publish/ListWriter.h"
 #include "publish/ObjectCopier.h"
+#include "publish/ObjectPipeline.h"
 #include "publish/ReleaseStore.h"
 #include "publish/SigningKey.h"
 #include "trust/Rollout.h"
@@ -138,35 +139,26 @@ bool ReadLiveDeletions(const CReleaseStore& store, const CReleaseOptions& option
 }
 
 // The tree hashed, its lines and the DEL lines carried over, and the objects the store lacks.
-bool PlanRelease(const CReleaseOptions& options, const CObjectCopier& copier, CReleaseWork& work,
+// The tree hashed and its lines decided; its new objects copied while the hashing goes on
+// (found only, in a dry run).
+bool PlanRelease(const CReleaseOptions& options, CObjectCopier& copier, CReleaseWork& work,
                  std::FILE* progress, std::string& why) {
     std::uint64_t nHashed = 0;
-    if (!ScanTree(options.strTree, {}, work.scan) || !HashTree(work.scan, progress, nHashed)) {
+    CObjectPipeline pipeline(copier, !options.bDryRun);
+    if (!ScanTree(options.strTree, {}, work.scan) ||
+        !HashTree(work.scan, progress, nHashed,
+                  [&pipeline](const CTreeFile& file) { pipeline.Offer(file); })) {
         why = work.scan.strWhy;
         return false;
     }
-    CListTargets targets;
-    if (!FileEntries(work.scan.files, work.rules, {}, ServerPaths::kObjects, targets, work.entries,
-                     why) ||
-        !DeletionEntries(work.deletions, ServerPaths::kObjects, targets, work.entries, why))
+    if (!pipeline.Finish(why))
         return false;
-    std::set<std::string> planned;
-    for (const CTreeFile& file : work.scan.files) {
-        if (planned.insert(file.strHash).second && !copier.Has(file)) {
-            work.newObjects.push_back(&file);
-            work.nNewBytes += file.nSize;
-        }
-    }
-    return true;
-}
-
-// The release's new objects in the store, on the disk.
-bool CopyObjects(CObjectCopier& copier, const CReleaseWork& work, std::string& why) {
-    for (const CTreeFile* file : work.newObjects) {
-        if (!copier.Copy(*file, why))
-            return false;
-    }
-    return copier.Commit(why);
+    work.newObjects = pipeline.NewObjects();
+    work.nNewBytes = pipeline.NewBytes();
+    CListTargets targets;
+    return FileEntries(work.scan.files, work.rules, {}, ServerPaths::kObjects, targets,
+                       work.entries, why) &&
+           DeletionEntries(work.deletions, ServerPaths::kObjects, targets, work.entries, why);
 }
 
 // The release's list (head, file lines, DEL lines), signed, kept and made live.
@@ -274,8 +266,14 @@ int CStorePublisher::Release(const CReleaseOptions& options) {
     CObjectCopier copier(options.strStore);
     std::string why;
     if (!ReadReleaseInput(options, work, why) || !OpenStoreForRelease(store, options, work, why) ||
-        !ReadLiveDeletions(store, options, work, why) ||
-        !PlanRelease(options, copier, work, options.bProgress ? m_err : nullptr, why))
+        !ReadLiveDeletions(store, options, work, why))
+        return Fail(why);
+    // The marker comes before the first object: a release that fails leaves a store.
+    const std::string oldKey = store.KeyId();
+    if (!options.bDryRun && (store.IsNew() || work.bKeyChanged) &&
+        !store.WriteMarker(work.key.PublicKeyId(), why))
+        return Fail(why);
+    if (!PlanRelease(options, copier, work, options.bProgress ? m_err : nullptr, why))
         return Fail(why);
     if (options.bDryRun) {
         std::fprintf(m_out,
@@ -285,14 +283,11 @@ int CStorePublisher::Release(const CReleaseOptions& options) {
                      work.scan.files.size(), options.strStore.c_str());
         return 0;
     }
-    const std::string oldKey = store.KeyId();
-    if ((store.IsNew() || work.bKeyChanged) && !store.WriteMarker(work.key.PublicKeyId(), why))
-        return Fail(why);
     if (work.bKeyChanged)
         std::fprintf(m_out, "the store's key is now %s (was %s)\n", store.KeyId().c_str(),
                      oldKey.c_str());
     std::int64_t nSerial = 0;
-    if (!CopyObjects(copier, work, why) || !PublishList(store, options, work, nSerial, why))
+    if (!copier.Commit(why) || !PublishList(store, options, work, nSerial, why))
         return Fail(why);
     const std::string phased = options.bCritical || options.nPhasedHours == 0
                                    ? std::string("not phased")

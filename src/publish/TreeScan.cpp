@@ -114,7 +114,8 @@ int HashFile(CTreeFile& file, std::uint64_t& nHashed) {
     return 0;
 }
 
-bool HashTree(CScan& scan, std::FILE* progress, std::uint64_t& nHashed) {
+bool HashTree(CScan& scan, std::FILE* progress, std::uint64_t& nHashed,
+              const std::function<void(const CTreeFile&)>& onHashed) {
     for (std::size_t i = 0; i < scan.files.size(); ++i) {
         const int nHash = HashFile(scan.files[i], nHashed);
         if (nHash != 0) {
@@ -124,6 +125,8 @@ bool HashTree(CScan& scan, std::FILE* progress, std::uint64_t& nHashed) {
                               : "cannot read " + scan.files[i].strPath;
             return false;
         }
+        if (onHashed)
+            onHashed(scan.files[i]);
         if (progress != nullptr)
             std::fprintf(progress, "\rhashed %zu of %zu files, %.1f MB", i + 1, scan.files.size(),
                          static_cast<double>(nHashed) / 1e6);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ inline constexpr int kHashChanged = -2;
 // (a file written to while it is read would give a line whose size and hash do not match).
 int HashFile(CTreeFile& file, std::uint64_t& nHashed);
 
-// The files of the scan hashed in order, with their progress on progress (when not null);
-// false with the reason in scan.strWhy.
-bool HashTree(CScan& scan, std::FILE* progress, std::uint64_t& nHashed);
+// The files of the scan hashed in order, with their progress on progress (when not null), each
+// given to onHashed (when set) once it is hashed; false with the reason in scan.strWhy.
+bool HashTree(CScan& scan, std::FILE* progress, std::uint64_t& nHashed,
+              const std::function<void(const CTreeFile&)>& onHashed = {});
