@@ -9,7 +9,12 @@ CObjectPipeline::~CObjectPipeline() {
 }
 
 void CObjectPipeline::Offer(const CTreeFile& file) {
-    if (!m_offered.insert(file.strHash).second)
+    // Looked for here: a wake-up of the copying thread per file would cost more than the look.
+    if (!m_offered.insert(file.strHash).second || m_copier.Has(file))
+        return;
+    m_vecNew.push_back(&file);
+    m_nNewBytes += file.nSize;
+    if (!m_bCopy)
         return;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -40,12 +45,8 @@ void CObjectPipeline::Work() {
         m_queue.pop_front();
         const bool bFailed = !m_strWhy.empty();
         lock.unlock();
-        if (bFailed || m_copier.Has(*file))
-            continue;
-        m_vecNew.push_back(file);
-        m_nNewBytes += file->nSize;
         std::string why;
-        if (m_bCopy && !m_copier.Copy(*file, why)) {
+        if (!bFailed && !m_copier.Copy(*file, why)) {
             lock.lock();
             m_strWhy = why;
         }

@@ -40,12 +40,12 @@ private:
     CObjectCopier& m_copier;
     const bool m_bCopy;
     std::set<std::string> m_offered; // hashes
+    std::vector<const CTreeFile*> m_vecNew;
+    std::uint64_t m_nNewBytes = 0;
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<const CTreeFile*> m_queue;
     bool m_bClosed = false;
     std::string m_strWhy; // the first failure
-    std::vector<const CTreeFile*> m_vecNew;
-    std::uint64_t m_nNewBytes = 0;
     std::thread m_thread; // last: starts once everything above is made
 };
