@@ -31,6 +31,8 @@ const char* const kKeyConnections = "CONNECTIONS";
 const char* const kKeyListSerial = "LIST_SERIAL";
 const char* const kKeyReleaseSerial = "RELEASE_SERIAL";
 const char* const kKeyRolloutGroup = "ROLLOUT_GROUP";
+const char* const kKeyReport = "REPORT";
+const char* const kKeyStartOnServerFailure = "START_ON_SERVER_FAILURE";
 
 std::string CutName(const std::string& name) {
     return name.substr(0, plat::Utf8FitLength(name, kLinkNameMax));
@@ -65,6 +67,8 @@ void CSyncConfig::LoadConfig() {
     const std::string group = read(kKeyRolloutGroup, "");
     m_nRolloutGroup = group.size() == 1 && group[0] >= '0' && group[0] <= '6' ? group[0] - '0' : -1;
     m_strRolloutGroup = group;
+    m_bReport = read(kKeyReport, "") == "1";
+    m_bStartOnServerFailure = read(kKeyStartOnServerFailure, "") == "1";
 }
 
 namespace {

@@ -45,6 +45,11 @@ public:
     // then comes from the workstation's identifier). m_strRolloutGroup is the text as written.
     int m_nRolloutGroup = -1;
     std::string m_strRolloutGroup;
+    // "REPORT" = "1": every run ends with one report request to the download server.
+    bool m_bReport = false;
+    // "START_ON_SERVER_FAILURE" = "1": when the list cannot be had and the installation is
+    // whole, the application starts after 3 seconds instead of the user being asked to retry.
+    bool m_bStartOnServerFailure = false;
 };
 
 inline constexpr const char* kConfigSection = "VENTO";
