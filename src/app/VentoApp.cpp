@@ -1,9 +1,11 @@
 #include "app/VentoApp.h"
 
+#include "app/CommandLine.h"
 #include "app/ProgramDir.h"
 #include "apply/Apply.h"
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
+#include "engine/RunReport.h"
 #include "platform/FileSystem.h"
 #include "platform/KnownFolders.h"
 #include "platform/MessageBox.h"
@@ -36,14 +38,29 @@ void CVentoApp::ShowLaunchFailure() {
 
 void CVentoApp::ShowBusy() {
     g_bCreateLinksOnExit = 0;
-    m_showMessageBox(kUpdateInProgress, "", kMbOk);
+    m_nExitStatus = 2;
+    if (m_bUnattended)
+        EndWithoutRun("another update runs in " + g_szProgramDir);
+    else
+        m_showMessageBox(kUpdateInProgress, "", kMbOk);
 }
 
-bool CVentoApp::InitInstance(const std::string& argument) {
+bool CVentoApp::InitInstance(const std::string& commandLine) {
     InitProgramDir();
     CreateWorkDirectories();
+    const CCommandLine line = ParseCommandLine(commandLine);
+    m_bUnattended = line.bUnattended;
+    const std::string& argument = line.strChain;
+    if (!line.strError.empty()) {
+        g_bCreateLinksOnExit = 0;
+        return EndWithoutRun(line.strError);
+    }
     if (argument.empty() && plat::IsInstanceLockHeld(g_szProgramDir)) {
         ShowBusy(); // the running copy's executable is not even copied over
+        return false;
+    }
+    if (argument.empty() && m_bUnattended && !MayRunUnattended()) {
+        g_bCreateLinksOnExit = 0;
         return false;
     }
     if (argument.empty() && RunFromCopy("1") == 0) {
@@ -65,7 +82,9 @@ bool CVentoApp::InitInstance(const std::string& argument) {
         m_showMessageBox(kSocketInitFailed, "", kMbOk);
         return false;
     }
-    if (m_runDialog)
+    if (m_bUnattended)
+        RunUnattended(argument);
+    else if (m_runDialog)
         m_runDialog(*this, argument);
     return false;
 }
@@ -78,17 +97,23 @@ int CVentoApp::ExitInstance() {
         delete g_pMyLog;
         g_pMyLog = nullptr;
     }
-    return 0;
+    return m_nExitStatus;
 }
 
 int CVentoApp::RunFromCopy(const std::string& argument) {
     const char* destinationName = argument == "1" ? g_pszRun1Exe : g_pszRun2Exe;
     const std::string destination = plat::JoinPath(g_szProgramDir, destinationName);
     const std::string source = plat::JoinPath(g_szProgramDir, g_pszUpdaterExe);
+    if (m_bUnattended && argument == "2")
+        m_instanceLock.Release(); // the copy takes the program folder over
     if (plat::CopyFileOver(source, destination)) {
+        if (m_bUnattended)
+            return RunCopyAndWait(destination, argument);
         const int r = plat::GetOsMajorVersion() > 5 ? LaunchElevated(destination, argument)
                                                     : LaunchDirect(destination, argument);
         m_bHandedOver = r == 0;
+        if (m_bHandedOver)
+            m_nExitStatus = 0;
         return 0;
     }
     const int nError = plat::LastErrorCode();
@@ -101,6 +126,10 @@ int CVentoApp::RunFromCopy(const std::string& argument) {
         message += std::to_string(nError);
     if (nError == plat::kErrFileNotFound)
         return -1;
+    if (m_bUnattended) {
+        EndWithoutRun(message);
+        return 0;
+    }
     m_showMessageBox(message, "", kMbOk);
     return 0;
 }

@@ -33,8 +33,16 @@ public:
     // seconds for its parent to end).
     bool InitInstance(const std::string& argument);
     // Shutdown: the shortcuts (unless the process handed over), then the log. Returns the
-    // process's exit code.
+    // process's exit status: 0 the installation is current (updated now or already, or the
+    // release is not yet due here; also a program that handed over to its copy without
+    // waiting), 1 the run failed or was stopped, 2 no run took place (another run in
+    // progress, no settings, missing rights, a refused command line).
     int ExitInstance();
+    // The dialog's verdict on its last run (see CVentoDlg::RunExitStatus).
+    void SetExitStatus(int nStatus) { m_nExitStatus = nStatus; }
+    // "--unattended": no window, no message box, no prompt, no elevation; each process of the
+    // chain waits for the copy it starts and takes its exit status.
+    bool IsUnattended() const { return m_bUnattended; }
 
     // Copies "KestrelSync.exe" to the run copy for argument ("KestrelSyncRun1.exe" for "1",
     // else "KestrelSyncRun2.exe") and starts it with argument. 0 when this process is to end
@@ -62,9 +70,20 @@ public:
 private:
     void ShowLaunchFailure();
     void ShowBusy();
+    // An unattended start that runs nothing: why goes to the log and into a "no-run" result;
+    // the exit status is 2. Always false.
+    bool EndWithoutRun(const std::string& why);
+    // The unattended program the user started may run: it has the rights and the settings.
+    bool MayRunUnattended();
+    // The run of an unattended copy ("1" or "2"): the dialog without a window.
+    void RunUnattended(const std::string& argument);
+    // Unattended hand-over: the copy runs with the switch, and this process waits for it.
+    int RunCopyAndWait(const std::string& destination, const std::string& argument);
 
     DialogRunner m_runDialog;
     MessageBoxFn m_showMessageBox;
     plat::CInstanceLock m_instanceLock; // held while this process runs the dialog
     bool m_bHandedOver = false;
+    bool m_bUnattended = false;
+    int m_nExitStatus = 2;
 };

@@ -32,6 +32,8 @@ std::string CommandLineArgument() {
 void RunDialog(CVentoApp& app, const std::string& argument) {
     CVentoWin32Dlg dialog(&app, argument);
     dialog.DoModal();
+    if (!app.HandedOver())
+        app.SetExitStatus(dialog.RunExitStatus());
 }
 
 } // namespace

@@ -145,6 +145,8 @@ bool CSyncEngine::ReportFailedDownload(CItemLane& lane, DownFileItem& item, int 
              "RetVal = %d",
              r);
     lane.View().AddStatusRow(kStatusError, DownloadFailureText(item.m_strServerFile, r));
+    m_runCause.Fail(r == -8 ? "hash" : "download",
+                    item.m_strServerFile + " (" + std::to_string(r) + ")");
     return true;
 }
 

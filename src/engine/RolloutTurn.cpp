@@ -51,7 +51,16 @@ std::string KeptIdentifier(const std::string& path) {
     return plat::WriteWholeFile(path, identifier, true) ? identifier : std::string();
 }
 
+std::string IdentifierPath(const CSyncConfig& config) {
+    return plat::JoinPath(plat::JoinPath(config.m_strLocalBaseDir, g_pszConfigFolder),
+                          kRolloutIdFileName);
+}
+
 } // namespace
+
+std::string WorkstationIdentifier(const CSyncConfig& config) {
+    return KeptIdentifier(IdentifierPath(config));
+}
 
 int WorkstationRolloutGroup(const CSyncConfig& config) {
     if (config.m_nRolloutGroup >= 0) {
@@ -62,8 +71,7 @@ int WorkstationRolloutGroup(const CSyncConfig& config) {
     if (!config.m_strRolloutGroup.empty())
         WriteLog(g_pMyLog, 3, "CSyncEngine::RolloutTurn> ROLLOUT_GROUP = [%s] Ignored, Not 0 To 6",
                  config.m_strRolloutGroup.c_str());
-    const std::string path = plat::JoinPath(
-        plat::JoinPath(config.m_strLocalBaseDir, g_pszConfigFolder), kRolloutIdFileName);
+    const std::string path = IdentifierPath(config);
     const std::string identifier = KeptIdentifier(path);
     if (identifier.empty()) {
         WriteLog(g_pMyLog, 3, "CSyncEngine::RolloutTurn> No Identifier In %s, Group = 0",

@@ -12,6 +12,10 @@
 // The name of the identifier file in the program folder's config folder.
 inline constexpr const char* kRolloutIdFileName = "KestrelSync.id";
 
+// The workstation's random identifier (32 hexadecimal digits), made and kept on first use;
+// empty when it can be neither read nor made.
+std::string WorkstationIdentifier(const CSyncConfig& config);
+
 // This workstation's group, 0 to kRolloutGroups - 1 (logged with where it came from). A
 // workstation whose identifier cannot be read or made is in group 0.
 int WorkstationRolloutGroup(const CSyncConfig& config);

@@ -5,6 +5,7 @@
 #include "config/SyncConfig.h"
 #include "engine/LeftOverFiles.h"
 #include "engine/RunMode.h"
+#include "engine/RunReport.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
@@ -190,6 +191,10 @@ public:
     // What the download passes fetched in this run (the list file not counted).
     std::atomic<int> m_nDownloadedFiles{0};
     std::atomic<std::int64_t> m_nDownloadedBytes{0};
+    // The run's first failure, and what the run came to once it ended.
+    CRunCause m_runCause;
+    CRunReport m_runReport;
+    std::atomic<bool> m_bRunReported{false};
     // Trusted mode's tests end the process at a step of the apply.
     std::function<void(int nStep)> m_applyStepHook;
 

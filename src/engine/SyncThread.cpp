@@ -2,12 +2,15 @@
 #include "engine/SyncEngine.h"
 
 #include "app/ProgramDir.h"
+#include "apply/Apply.h"
 #include "diag/MyLog.h"
 #include "engine/PlainRun.h"
+#include "engine/RunEnd.h"
 #include "engine/TrustedRun.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "platform/Path.h"
+#include "platform/Thread.h"
 #include "trust/ListKeys.h"
 #include "updatelist/ListFile.h"
 
@@ -94,10 +97,33 @@ int CSyncEngine::DownloadAndMergeListFile() {
 
 namespace {
 
+const char* const kListRetryLater =
+    "리스트 파일을 가져오는 도중에 오류가 발생했습니다.\r\n잠시후에 재시도 하여 주십시요.";
+
+// The list could not be had: with START_ON_SERVER_FAILURE, an installation that is whole
+// starts after 3 seconds when the server gave no answer or a 5xx one; true when it does.
+bool StartsAnyway(CSyncEngine& engine) {
+    const int nStatus = engine.m_connection.m_nLastHttpStatus;
+    if (!engine.m_pConfig->m_bStartOnServerFailure || (nStatus != 0 && nStatus < 500) ||
+        IsFileExist(ApplyJournalPath(engine.m_pConfig->m_strLocalBaseDir)))
+        return false;
+    WriteLog(g_pMyLog, 2,
+             "SyncThreadMain> START_ON_SERVER_FAILURE = 1, The Application Starts In 3 Seconds");
+    for (int i = 0; i < 30 && engine.m_nRequestStopFlag == 0; ++i)
+        plat::SleepMs(100);
+    return engine.m_nRequestStopFlag == 0;
+}
+
 // Ends a run that could not fetch the list file's information.
 int EndWithoutListInfo(CSyncEngine& engine, int r) {
-    engine.AddFormattedRow(kStatusError, "다운로드 대상 리스트 파일 정보 추출 실패(에러코드 : " +
-                                             std::to_string(r) + ")");
+    const std::string row =
+        "다운로드 대상 리스트 파일 정보 추출 실패(에러코드 : " + std::to_string(r) + ")";
+    engine.AddFormattedRow(kStatusError, row);
+    engine.m_runCause.Fail("list-download",
+                           "the list's information: code " + std::to_string(r) + ", status " +
+                               std::to_string(engine.m_connection.m_nLastHttpStatus));
+    if (StartsAnyway(engine))
+        return kSyncDoneComplete;
     const std::string message =
         std::string("리스트 파일 정보를 가져오는 도중에 오류가 발생했습니다.\n") +
         "더이상 진행하지 못하고 종료합니다.\n" +
@@ -106,45 +132,40 @@ int EndWithoutListInfo(CSyncEngine& engine, int r) {
         " - 다운로드 장애시";
     engine.View().ShowMessageBox(message, "오류", kMbOk | kMbIconError);
     WriteLog(g_pMyLog, 1, "SyncThreadMain> Exit Thread Main Function By Failure...");
-    engine.View().PostSyncDone(kSyncDoneNoList);
-    engine.m_nNowRunningFlag = 0;
-    return 1;
+    return kSyncDoneNoList;
 }
 
 // Ends a run before any request: the key file of trusted mode is there but unusable.
 int EndWithInvalidKeyFile(CSyncEngine& engine) {
     engine.AddFormattedRow(kStatusError, "서명 키 파일 오류");
+    engine.m_runCause.Fail("key-file", ListKeyFilePath(engine.m_pConfig->m_strLocalBaseDir));
     engine.View().SetStepText("");
-    engine.View().PostSyncDone(kSyncDoneNoList);
     WriteLog(g_pMyLog, 1, "SyncThreadMain> Exit Thread Main Function By Failure...");
-    engine.m_nNowRunningFlag = 0;
-    return 1;
+    return kSyncDoneNoList;
 }
-
-const char* const kListRetryLater =
-    "리스트 파일을 가져오는 도중에 오류가 발생했습니다.\r\n잠시후에 재시도 하여 주십시요.";
 
 // Ends a run whose signed list was refused: nothing was downloaded, deleted or registered.
 int EndWithRefusedList(CSyncEngine& engine) {
     engine.AddFormattedRow(kStatusError, "리스트 파일 서명 확인 실패");
     engine.View().ShowMessageBox(kListRetryLater, "오류", kMbOk | kMbIconError);
     engine.View().SetStepText("");
-    engine.View().PostSyncDone(kSyncDoneNoList);
     WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Failure.");
-    engine.m_nNowRunningFlag = 0;
-    return 1;
+    return kSyncDoneNoList;
 }
 
 // Ends a run that could not download or read the list file.
 int EndWithoutList(CSyncEngine& engine, int r) {
     engine.AddFormattedRow(kStatusError, "다운로드 대상 리스트 파일 다운로드 실패(에러코드 : " +
                                              std::to_string(r) + ")");
+    engine.m_runCause.Fail("list-download",
+                           "the list: code " + std::to_string(r) + ", status " +
+                               std::to_string(engine.m_connection.m_nLastHttpStatus));
+    if (StartsAnyway(engine))
+        return kSyncDoneComplete;
     engine.View().ShowMessageBox(kListRetryLater, "오류", kMbOk | kMbIconError);
     engine.View().SetStepText("");
-    engine.View().PostSyncDone(kSyncDoneNoList);
     WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Failure.");
-    engine.m_nNowRunningFlag = 0;
-    return 1;
+    return kSyncDoneNoList;
 }
 
 // Ends a run whose list is a phased release that this workstation takes later: it keeps the
@@ -162,9 +183,7 @@ int EndNotYetDue(CSyncEngine& engine) {
     WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Hide CobaltSync Dialog");
     engine.View().HideWindow();
     WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Normal....");
-    engine.View().PostSyncDone(kSyncDoneComplete);
-    engine.m_nNowRunningFlag = 0;
-    return 0;
+    return kSyncDoneComplete;
 }
 
 // The post-install steps in their order; false when one that counts failed.
@@ -177,6 +196,8 @@ bool RunPostInstallSteps(CSyncEngine& engine) {
     engine.HandleDeleteTypeFiles();
     if (engine.HandleFontTypeFiles() < 0)
         bSuccess = false;
+    if (!bSuccess)
+        engine.m_runCause.Fail("post-install", "a registration or a font failed");
     return bSuccess;
 }
 
@@ -202,17 +223,8 @@ int DecideOutcome(CSyncEngine& engine, bool bAllSequenceSuccess) {
     return kSyncDoneDeclined;
 }
 
-} // namespace
-
-int SyncThreadMain(CSyncEngine* pEngine) {
-    CSyncEngine& engine = *pEngine;
-    WriteLog(g_pMyLog, 1, "SyncThreadMain> Start Thread Main Function, Set m_nNowRunningFlag = 1");
-    engine.m_nNowRunningFlag = 1;
-    engine.View().ClearStatusList();
-    if (engine.GetAndDisplaySystemInfo() < 0) {
-        engine.m_nNowRunningFlag = 0;
-        return -1;
-    }
+// The steps of a run after the system information: the outcome to report.
+int RunSequence(CSyncEngine& engine) {
     engine.SetListFileItem();
     if (engine.LoadListKey() < 0)
         return EndWithInvalidKeyFile(engine);
@@ -237,7 +249,26 @@ int SyncThreadMain(CSyncEngine* pEngine) {
              bAllSequenceSuccess ? 1 : 0);
     const int nOutcome = DecideOutcome(engine, bAllSequenceSuccess);
     WriteLog(g_pMyLog, 1, "CobaltSyncThreadMain> Exit Thread Main Function By Normal....");
+    return nOutcome;
+}
+
+} // namespace
+
+int SyncThreadMain(CSyncEngine* pEngine) {
+    CSyncEngine& engine = *pEngine;
+    WriteLog(g_pMyLog, 1, "SyncThreadMain> Start Thread Main Function, Set m_nNowRunningFlag = 1");
+    const std::int64_t nStartedMs = UtcNowMs();
+    engine.m_nNowRunningFlag = 1;
+    engine.View().ClearStatusList();
+    if (engine.GetAndDisplaySystemInfo() < 0) {
+        engine.m_runCause.Fail("system-info", "the system information could not be read");
+        EndRunWithReport(engine, nStartedMs, kSyncDoneNoList);
+        engine.m_nNowRunningFlag = 0;
+        return -1;
+    }
+    const int nOutcome = RunSequence(engine);
+    EndRunWithReport(engine, nStartedMs, nOutcome);
     engine.View().PostSyncDone(nOutcome);
     engine.m_nNowRunningFlag = 0;
-    return 0;
+    return nOutcome == kSyncDoneNoList ? 1 : 0;
 }

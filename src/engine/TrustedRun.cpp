@@ -120,6 +120,7 @@ bool CTrustedRun::ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFi
 
 void CTrustedRun::ReportApplyFailure(CSyncEngine& engine, int r, const CApplyFailure& failure) {
     const std::string reason = plat::SystemErrorTextOf(failure.nError);
+    engine.m_runCause.Fail(r == -1 ? "locked-file" : "apply", failure.strTarget + ": " + reason);
     if (r == -1) {
         const std::string holders = plat::ProcessesUsingFile(failure.strTarget);
         WriteLog(g_pMyLog, 4,
@@ -276,6 +277,7 @@ bool CTrustedRun::HasRoomToStage(CSyncEngine& engine, const std::vector<DownFile
              "CSyncEngine::DownloadFilesTrusted> Disk Full, Needed = %llu, Free = %llu",
              static_cast<unsigned long long>(nNeeded), static_cast<unsigned long long>(nFree));
     engine.AddFormattedRow(kStatusError, "디스크 공간 부족 (필요 " + text + " 바이트)");
+    engine.m_runCause.Fail("disk-space", "the staging volume lacks room for " + text + " bytes");
     return false;
 }
 

@@ -39,7 +39,7 @@ private:
     // False with the reason when there is none to take.
     static bool FetchSignature(CSyncEngine& engine, const std::string& path, std::string& signature,
                                std::string& reason);
-    static int RefuseListFile(const std::string& reason);
+    static int RefuseListFile(CSyncEngine& engine, const std::string& reason);
     static bool FetchListBytes(CSyncEngine& engine, std::string& bytes);
     static bool StoreListFile(const std::string& bytes);
     // The accepted list's hash and signature kept for the journal of the apply, and its

@@ -67,8 +67,9 @@ bool CTrustedRun::FetchSignature(CSyncEngine& engine, const std::string& path,
     }
 }
 
-int CTrustedRun::RefuseListFile(const std::string& reason) {
+int CTrustedRun::RefuseListFile(CSyncEngine& engine, const std::string& reason) {
     WriteLog(g_pMyLog, 4, "CSyncEngine::VerifyListFile> Fail, Reason = %s", reason.c_str());
+    engine.m_runCause.Fail("signature", reason);
     return -3;
 }
 
@@ -112,13 +113,13 @@ int CTrustedRun::FetchListFile(CSyncEngine& engine) {
                         engine.m_pConfig->m_strDownloadBaseUrl + "/" +
                             g_ListFileItem.m_strServerFile + ".sig",
                         signature, reason))
-        return RefuseListFile(reason);
+        return RefuseListFile(engine, reason);
     const std::int64_t nKept = ReadListSerial(engine.m_pConfig->m_strIniPath);
     const auto tNow = static_cast<std::int64_t>(std::time(nullptr));
     CListVerdict verdict = VerifySignedList(bytes, signature, m_listKeys, nKept, tNow);
     CRollout rollout;
     if (!verdict.bAccepted || !ReadRollout(bytes, rollout, verdict.strReason))
-        return RefuseListFile(verdict.strReason);
+        return RefuseListFile(engine, verdict.strReason);
     m_tTurn = RolloutTurn(*engine.m_pConfig, verdict.nSerial, rollout, tNow);
     if (m_tTurn != 0) {
         WriteLog(g_pMyLog, 2,

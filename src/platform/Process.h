@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -35,6 +36,18 @@ int GetOsMajorVersion();
 // cases. False on failure (LastErrorCode).
 bool StartElevated(const std::string& program, const std::string& argument);
 bool StartDirect(const std::string& program, const std::string& argument);
+
+// Runs program with arguments, without a window and without elevation, and waits for it to
+// end: its exit status, or -1 when it could not be started (LastErrorCode tells why).
+// Windows: CreateProcess with the quoted program and the arguments joined by blanks; POSIX:
+// the program itself (through wine when it is a Windows program).
+int RunAndWait(const std::string& program, const std::vector<std::string>& arguments);
+
+// True when this process has the rights an update of folder needs; else false with why.
+// Windows: the process runs elevated (an administrator's full token, or the system account),
+// as registrations, fonts and the policy-protected folders need. POSIX: folder is writable
+// by this process's user.
+bool HasUpdateRights(const std::string& folder, std::string& why);
 
 // Starts the command line of an application, shown normally, without waiting. Windows:
 // CreateProcess (the program part is not quoted: the system finds it as it does). POSIX: the

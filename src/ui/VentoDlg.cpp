@@ -117,6 +117,10 @@ void CVentoDlg::OnSyncDone(int nOutcome) {
         return;
     }
     m_mapSpecialDir.ClearSpecialDirMap();
+    if (!StartsApplication()) {
+        PostDialogMessage(kWmClose);
+        return;
+    }
     int nProcessId = 0;
     if (plat::StartApplication(commandLine, nProcessId)) {
         WriteLog(g_pMyLog, 2, "CVentoCtrl::CopyAndRun> Agent Start, PID = %d", nProcessId);
@@ -137,6 +141,12 @@ void CVentoDlg::EndRun() {
 bool CVentoDlg::IsRunInProgress() const {
     return m_pSyncEngine != nullptr && m_pSyncEngine->m_pSyncThread != nullptr &&
            m_pSyncEngine->m_nThreadEndedFlag == 0;
+}
+
+int CVentoDlg::RunExitStatus() const {
+    if (m_pSyncEngine == nullptr || !m_pSyncEngine->m_bRunReported)
+        return ExitStatusOf(kResultNoRun);
+    return ExitStatusOf(m_pSyncEngine->m_runReport.strResult);
 }
 
 void CVentoDlg::UpdateLinkNames() {

@@ -76,6 +76,9 @@ public:
     const std::string& GetArgument() const { return m_strArgument; }
     // True while the current engine's worker has not ended.
     bool IsRunInProgress() const;
+    // The process's exit status for the last run: 0 current (updated now or already), 1
+    // failed or stopped, 2 no run took place.
+    int RunExitStatus() const;
 
 protected:
     virtual void EnableButton(int nId, bool bEnable) = 0;
@@ -83,6 +86,8 @@ protected:
     virtual void PostDialogMessage(int nMessage) = 0;
     // Runs the settings dialog on fields; true when it ended with OK.
     virtual bool RunConfigDialog(CConfigFields& fields) = 0;
+    // Whether a complete run starts the target application (not in an unattended run).
+    virtual bool StartsApplication() const { return true; }
 
     std::string m_strStatusText;
 

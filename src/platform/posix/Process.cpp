@@ -7,10 +7,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -100,6 +102,32 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
 }
 
 } // namespace
+
+int RunAndWait(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = {program};
+    if (IsWindowsProgram(program))
+        args.insert(args.begin(), "wine");
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    int pid = 0;
+    if (!Spawn(args, &pid))
+        return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            SetLastErrorCode(WindowsErrorFromErrno(errno, program));
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool HasUpdateRights(const std::string& folder, std::string& why) {
+    if (::access(folder.c_str(), W_OK) == 0)
+        return true;
+    why = "the program folder " + folder + " is not writable by this user (" +
+          std::string(std::strerror(errno)) + ")";
+    return false;
+}
 
 int GetOsMajorVersion() {
     return 0;

@@ -125,6 +125,44 @@ bool StartDirect(const std::string& program, const std::string& argument) {
     return Create(program, program + " " + argument, L"KestrelSync", nullptr);
 }
 
+int RunAndWait(const std::string& program, const std::vector<std::string>& arguments) {
+    std::wstring line = L"\"" + Wide(program) + L"\"";
+    for (const std::string& argument : arguments)
+        line += L" " + Wide(argument);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(Wide(program).c_str(), &line[0], nullptr, nullptr, FALSE,
+                          CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi))
+        return -1;
+    ::CloseHandle(pi.hThread);
+    DWORD code = 0;
+    const bool bEnded = ::WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                        ::GetExitCodeProcess(pi.hProcess, &code);
+    const DWORD nError = ::GetLastError();
+    ::CloseHandle(pi.hProcess);
+    ::SetLastError(nError);
+    return bEnded ? static_cast<int>(code) : -1;
+}
+
+bool HasUpdateRights(const std::string& folder, std::string& why) {
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool bRead =
+        ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    if (token != nullptr)
+        ::CloseHandle(token);
+    if (bRead && elevation.TokenIsElevated != 0)
+        return true;
+    why = bRead ? "the process does not run elevated (as an administrator or the system "
+                  "account), which an update of " +
+                      folder + " needs"
+                : "the process's rights cannot be read";
+    return false;
+}
+
 bool StartApplication(const std::string& commandLine, int& nProcessId) {
     const std::size_t blank = commandLine.rfind(' ');
     const std::string program =

@@ -7,27 +7,15 @@
 
 CConsoleDlg::CConsoleDlg(CVentoApp* pApp, const std::string& strArgument, std::FILE* out,
                          std::FILE* in, bool bTerminal, bool bInteractive)
-    : CVentoDlg(pApp, strArgument), m_view(out, in, bTerminal, bInteractive), m_out(out) {}
+    : CQueuedDlg(pApp, strArgument), m_view(out, in, bTerminal, bInteractive), m_out(out) {}
 
 CConsoleDlg::~CConsoleDlg() {
     EndRun();
 }
 
-void CConsoleDlg::Post(int nMessage, int nParam) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.emplace_back(nMessage, nParam);
-    }
-    m_posted.notify_all();
-}
-
 void CConsoleDlg::PostSyncDone(int nOutcome) {
     m_view.PostSyncDone(nOutcome);
-    Post(kWmSyncDone, nOutcome);
-}
-
-void CConsoleDlg::PostDialogMessage(int nMessage) {
-    Post(nMessage, 0);
+    CQueuedDlg::PostSyncDone(nOutcome);
 }
 
 bool CConsoleDlg::RunConfigDialog(CConfigFields& fields) {
@@ -41,38 +29,8 @@ bool CConsoleDlg::RunConfigDialog(CConfigFields& fields) {
 }
 
 int CConsoleDlg::DoModal() {
-    InitDialogState();
-    if (GetArgument() != "2")
-        Post(kWmSyncStart, 0); // the press of Start
     const auto start = std::chrono::steady_clock::now();
-    int nOutcome = -1;
-    for (;;) {
-        std::pair<int, int> message{0, 0};
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            // A run that ends without reporting (its system information failed) ends the
-            // dialog too, as does a Start that could not begin a run.
-            m_posted.wait_for(lock, std::chrono::milliseconds(100),
-                              [this] { return !m_queue.empty(); });
-            if (m_queue.empty()) {
-                if (IsRunInProgress())
-                    continue;
-                break;
-            }
-            message = m_queue.front();
-            m_queue.pop_front();
-        }
-        if (message.first == kWmClose)
-            break;
-        if (message.first == kWmSyncStart) {
-            OnSyncStart();
-        } else if (message.first == kWmSyncDone) {
-            nOutcome = message.second;
-            OnSyncDone(nOutcome);
-            if (nOutcome != kSyncDoneComplete)
-                break; // nobody is there to press Start again
-        }
-    }
+    const int nOutcome = RunQueue();
     m_view.Finish();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     PrintSummary();
@@ -88,7 +46,8 @@ void CConsoleDlg::PrintSummary() {
                          : outcome == kSyncDoneDeclined ? "중단 (실패 후 계속하지 않음)"
                                                         : "실행되지 않음";
     std::string bytes;
-    FormatWithCommas(std::to_string(engine != nullptr ? engine->m_nDownloadedBytes.load() : 0), bytes);
+    FormatWithCommas(std::to_string(engine != nullptr ? engine->m_nDownloadedBytes.load() : 0),
+                     bytes);
     std::fprintf(
         m_out, "\n결과: %s\n  확인한 파일: %d\n  내려받은 파일: %d (%s 바이트)\n  실패: %d\n",
         result, engine != nullptr ? static_cast<int>(engine->m_DownFileItemList.size()) : 0,

@@ -1,18 +1,11 @@
 // The main dialog on a terminal (POSIX): the same behaviour as the Windows dialog, with the
-// console view for the progress display. Nobody presses Start on a terminal: the dialog
-// presses it itself once it is up, unless the copy started with "2" starts by itself. The
-// dialog ends after the run (or when a run cannot start).
+// console view for the progress display (see CQueuedDlg for how it runs).
 #pragma once
 
-#include "ui/VentoDlg.h"
+#include "ui/QueuedDlg.h"
 #include "ui/console/ConsoleView.h"
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <utility>
-
-class CConsoleDlg : public CVentoDlg {
+class CConsoleDlg : public CQueuedDlg {
 public:
     CConsoleDlg(CVentoApp* pApp, const std::string& strArgument, std::FILE* out, std::FILE* in,
                 bool bTerminal, bool bInteractive);
@@ -40,17 +33,11 @@ public:
     void PostSyncDone(int nOutcome) override;
 
 protected:
-    void EnableButton(int, bool) override {}
-    void PostDialogMessage(int nMessage) override;
     bool RunConfigDialog(CConfigFields& fields) override;
 
 private:
-    void Post(int nMessage, int nParam);
     void PrintSummary();
 
     CConsoleView m_view;
     std::FILE* m_out;
-    std::mutex m_mutex;
-    std::condition_variable m_posted;
-    std::deque<std::pair<int, int>> m_queue;
 };
