@@ -4,6 +4,14 @@
 
 namespace {
 
+// A word as a program sees it: a tool that quotes every argument ("--unattended") gives it
+// in double quotes.
+std::string Unquoted(const std::string& word) {
+    if (word.size() >= 2 && word.front() == '"' && word.back() == '"')
+        return word.substr(1, word.size() - 2);
+    return word;
+}
+
 bool IsUnattendedSwitch(const std::string& word) {
     return word == "--unattended" || word == "/unattended";
 }
@@ -15,10 +23,10 @@ CCommandLine ParseCommandLine(const std::string& text) {
     std::istringstream words(text);
     std::vector<std::string> others;
     for (std::string word; words >> word;) {
-        if (IsUnattendedSwitch(word))
+        if (IsUnattendedSwitch(Unquoted(word)))
             line.bUnattended = true;
         else
-            others.push_back(word);
+            others.push_back(Unquoted(word));
     }
     if (!line.bUnattended) {
         // The chain's argument is the text as given (a started program may be given anything).
