@@ -213,6 +213,7 @@ int SyncThreadMain(CSyncEngine* pEngine) {
         engine.m_nNowRunningFlag = 0;
         return -1;
     }
+    LogPolicyValues(*engine.m_pConfig);
     engine.SetListFileItem();
     if (engine.LoadListKey() < 0)
         return EndWithInvalidKeyFile(engine);

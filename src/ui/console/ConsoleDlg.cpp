@@ -37,6 +37,9 @@ bool CConsoleDlg::RunConfigDialog(CConfigFields& fields) {
                  fields.m_strServerIp.c_str(), fields.m_strServerPort.c_str(),
                  fields.m_strDownloadBaseUrl.c_str(), fields.m_strListFileName.c_str(),
                  ConfigFilePath(g_szProgramDir).c_str());
+    // The console never edits settings; it names the values IT staff set, which no file changes.
+    for (const std::string& key : fields.m_setPolicyKeys)
+        std::fprintf(m_out, "%s: 정책으로 설정된 값입니다.\n", key.c_str());
     return false;
 }
 
@@ -88,7 +91,8 @@ void CConsoleDlg::PrintSummary() {
                          : outcome == kSyncDoneDeclined ? "중단 (실패 후 계속하지 않음)"
                                                         : "실행되지 않음";
     std::string bytes;
-    FormatWithCommas(std::to_string(engine != nullptr ? engine->m_nDownloadedBytes.load() : 0), bytes);
+    FormatWithCommas(std::to_string(engine != nullptr ? engine->m_nDownloadedBytes.load() : 0),
+                     bytes);
     std::fprintf(
         m_out, "\n결과: %s\n  확인한 파일: %d\n  내려받은 파일: %d (%s 바이트)\n  실패: %d\n",
         result, engine != nullptr ? static_cast<int>(engine->m_DownFileItemList.size()) : 0,
