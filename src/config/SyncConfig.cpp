@@ -1,6 +1,8 @@
 #include "config/SyncConfig.h"
 
 #include "app/ProgramDir.h"
+#include "config/ConfigKeys.h"
+#include "config/PolicySource.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/ProfileFile.h"
@@ -19,21 +21,6 @@ namespace {
 // Values are read as a 128-byte buffer holds them.
 constexpr std::size_t kValueBuffer = 128;
 
-const char* const kKeyServerIp = "SVR_IP_ADDR";
-const char* const kKeyServerPort = "SVR_PORT_NO";
-const char* const kKeyDownloadBaseUrl = "DOWNLOAD_BASE_URL";
-const char* const kKeyListFileName = "LIST_FILE_NAME";
-const char* const kKeyLinkAppendName = "LINK_APPEND_NAME";
-const char* const kKeyTimeCheckSpan = "TIME_CHECK_SPAN";
-const char* const kKeyUseHttps = "USE_HTTPS";
-const char* const kKeyRetryCount = "RETRY_COUNT";
-const char* const kKeyConnections = "CONNECTIONS";
-const char* const kKeyListSerial = "LIST_SERIAL";
-const char* const kKeyReleaseSerial = "RELEASE_SERIAL";
-const char* const kKeyRolloutGroup = "ROLLOUT_GROUP";
-const char* const kKeyReport = "REPORT";
-const char* const kKeyStartOnServerFailure = "START_ON_SERVER_FAILURE";
-
 std::string CutName(const std::string& name) {
     return name.substr(0, plat::Utf8FitLength(name, kLinkNameMax));
 }
@@ -44,7 +31,8 @@ std::string WithSuffix(const char* base, const std::string& suffix) {
 
 } // namespace
 
-CSyncConfig::CSyncConfig(const std::string& strIniPath) : m_strIniPath(strIniPath) {
+CSyncConfig::CSyncConfig(const std::string& strIniPath, const std::string& strPolicyLocation)
+    : m_strIniPath(strIniPath), m_strPolicyLocation(strPolicyLocation) {
     LoadConfig();
 }
 
@@ -69,6 +57,7 @@ void CSyncConfig::LoadConfig() {
     m_strRolloutGroup = group;
     m_bReport = read(kKeyReport, "") == "1";
     m_bStartOnServerFailure = read(kKeyStartOnServerFailure, "") == "1";
+    CPolicySource(m_strPolicyLocation).Apply(*this);
 }
 
 namespace {
@@ -107,7 +96,8 @@ bool WriteReleaseSerial(const std::string& strIniPath, std::int64_t nSerial) {
 
 void CSyncConfig::SaveConfig() const {
     auto write = [this](const char* key, const std::string& value) {
-        plat::WriteProfileString(m_strIniPath, kConfigSection, key, value);
+        if (!IsFromPolicy(key))
+            plat::WriteProfileString(m_strIniPath, kConfigSection, key, value);
     };
     write(kKeyServerIp, m_strServerIp);
     write(kKeyServerPort, std::to_string(m_nServerPort));

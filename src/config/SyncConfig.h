@@ -1,27 +1,40 @@
 // The settings record: where the download server is, which tree and list file to fetch, the
 // time tolerance and the shortcut-name suffix. Stored in section "VENTO" of
-// "<program folder>/config/KestrelSync.ini".
+// "<program folder>/config/KestrelSync.ini". The policy (config/PolicySource.h) takes
+// precedence over the file for the keys it sets.
 #pragma once
 
+#include "platform/PolicyStore.h"
+
 #include <cstdint>
+#include <map>
 #include <string>
 
 class CSyncConfig {
 public:
-    // Stores the path and loads the file (missing file or keys give the defaults).
-    explicit CSyncConfig(const std::string& strIniPath);
+    // Stores the paths and loads the settings (missing file or keys give the defaults).
+    // strPolicyLocation: where the policy is read (CPolicySource); the real one by default.
+    explicit CSyncConfig(const std::string& strIniPath,
+                         const std::string& strPolicyLocation = plat::DefaultPolicyLocation());
     virtual ~CSyncConfig() = default;
     CSyncConfig(const CSyncConfig&) = default;
     CSyncConfig& operator=(const CSyncConfig&) = default;
 
+    // The settings file, then the policy over it.
     void LoadConfig();
-    // Writes the six keys; failures are not reported (the values stay in force in memory).
+    // Writes the six keys, except those the policy sets (the file keeps its own value for
+    // them); failures are not reported (the values stay in force in memory).
     void SaveConfig() const;
+    // True when the value of key came from policy.
+    bool IsFromPolicy(const std::string& key) const { return m_mapPolicyValues.count(key) != 0; }
     // 1 when usable; else -1 no list file, -2 port 0, -3 no server, -4 no base path (the first
     // failing check, in that order).
     int CheckConfig() const;
 
     std::string m_strIniPath;
+    std::string m_strPolicyLocation;
+    // The keys whose values came from policy, with the values taken.
+    std::map<std::string, std::string> m_mapPolicyValues;
     std::string m_strListFileName;
     int m_nServerPort = 0;
     std::string m_strServerIp;
@@ -71,6 +84,10 @@ bool WriteListSerial(const std::string& strIniPath, std::int64_t nSerial);
 // (0 when none did): the release this workstation has.
 std::int64_t ReadReleaseSerial(const std::string& strIniPath);
 bool WriteReleaseSerial(const std::string& strIniPath, std::int64_t nSerial);
+
+// One level-2 line per key config took from policy, in the order of the policy table, for the
+// start of a run: "CSyncEngine::LoadPolicy> SVR_IP_ADDR = 10.0.0.5 (policy)".
+void LogPolicyValues(const CSyncConfig& config);
 
 // Path of the settings file under the program folder.
 std::string ConfigFilePath(const std::string& programDir);

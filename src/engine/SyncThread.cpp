@@ -225,6 +225,7 @@ int DecideOutcome(CSyncEngine& engine, bool bAllSequenceSuccess) {
 
 // The steps of a run after the system information: the outcome to report.
 int RunSequence(CSyncEngine& engine) {
+    LogPolicyValues(*engine.m_pConfig);
     engine.SetListFileItem();
     if (engine.LoadListKey() < 0)
         return EndWithInvalidKeyFile(engine);

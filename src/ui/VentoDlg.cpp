@@ -2,6 +2,7 @@
 
 #include "app/ProgramDir.h"
 #include "app/VentoApp.h"
+#include "config/ConfigKeys.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -19,7 +20,7 @@ void CVentoDlg::InitDialogState() {
     m_mapSpecialDir.LoadSpecialDirMap();
     m_pSyncEngine.reset();
     const std::string path = ConfigFilePath(g_szProgramDir);
-    m_pConfig = std::make_unique<CSyncConfig>(path);
+    m_pConfig = std::make_unique<CSyncConfig>(path, m_strPolicyLocation);
     UpdateLinkNames();
     if (!IsFileExist(path))
         OnButtonConfig();
@@ -89,22 +90,33 @@ void CVentoDlg::OnButtonStop() {
 }
 
 void CVentoDlg::OnButtonConfig() {
+    CSyncConfig& config = *m_pConfig;
     CConfigFields fields;
-    fields.m_strDownloadBaseUrl = m_pConfig->m_strDownloadBaseUrl;
-    fields.m_strServerIp = m_pConfig->m_strServerIp;
-    fields.m_strListFileName = m_pConfig->m_strListFileName;
-    fields.m_strServerPort = std::to_string(m_pConfig->m_nServerPort);
-    fields.m_strLinkAppendName = m_pConfig->m_strLinkAppendName;
-    fields.m_strLocalBaseDir = m_pConfig->m_strLocalBaseDir;
+    fields.m_strDownloadBaseUrl = config.m_strDownloadBaseUrl;
+    fields.m_strServerIp = config.m_strServerIp;
+    fields.m_strListFileName = config.m_strListFileName;
+    fields.m_strServerPort = std::to_string(config.m_nServerPort);
+    fields.m_strLinkAppendName = config.m_strLinkAppendName;
+    fields.m_strLocalBaseDir = config.m_strLocalBaseDir;
+    for (const char* key : {kKeyDownloadBaseUrl, kKeyServerIp, kKeyListFileName, kKeyServerPort}) {
+        if (config.IsFromPolicy(key))
+            fields.m_setPolicyKeys.insert(key);
+    }
     if (!RunConfigDialog(fields))
         return;
     // A running engine has its own copy of the settings; these take effect at the next run.
-    m_pConfig->m_nServerPort = AtoiValue(fields.m_strServerPort);
-    m_pConfig->m_strServerIp = fields.m_strServerIp;
-    m_pConfig->m_strDownloadBaseUrl = fields.m_strDownloadBaseUrl;
-    m_pConfig->m_strListFileName = fields.m_strListFileName;
-    m_pConfig->m_strLinkAppendName = fields.m_strLinkAppendName;
-    m_pConfig->SaveConfig();
+    // The policy's values stay whatever the fields hold.
+    auto editable = [&config](const char* key) { return !config.IsFromPolicy(key); };
+    if (editable(kKeyServerPort))
+        config.m_nServerPort = AtoiValue(fields.m_strServerPort);
+    if (editable(kKeyServerIp))
+        config.m_strServerIp = fields.m_strServerIp;
+    if (editable(kKeyDownloadBaseUrl))
+        config.m_strDownloadBaseUrl = fields.m_strDownloadBaseUrl;
+    if (editable(kKeyListFileName))
+        config.m_strListFileName = fields.m_strListFileName;
+    config.m_strLinkAppendName = fields.m_strLinkAppendName;
+    config.SaveConfig();
     UpdateLinkNames();
 }
 

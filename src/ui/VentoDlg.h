@@ -11,6 +11,7 @@
 #include "ui/SyncView.h"
 
 #include <memory>
+#include <set>
 #include <string>
 
 class CVentoApp;
@@ -37,6 +38,9 @@ struct CConfigFields {
     std::string m_strServerPort;
     std::string m_strLinkAppendName;
     std::string m_strLocalBaseDir; // read-only
+    // The keys (SVR_IP_ADDR, ...) whose fields show the policy's value, read-only: the dialog
+    // lets nobody change them and their typed text is never taken.
+    std::set<std::string> m_setPolicyKeys;
 };
 
 class CVentoDlg : public CSyncView {
@@ -74,6 +78,9 @@ public:
     CSyncEngine* GetSyncEngine() const { return m_pSyncEngine.get(); }
     CSyncConfig* GetConfig() const { return m_pConfig.get(); }
     const std::string& GetArgument() const { return m_strArgument; }
+    // Where the settings' policy is read from at the next InitDialogState (the platform's
+    // store unless set).
+    void SetPolicyLocation(const std::string& strLocation) { m_strPolicyLocation = strLocation; }
     // True while the current engine's worker has not ended.
     bool IsRunInProgress() const;
     // The process's exit status for the last run: 0 current (updated now or already), 1
@@ -100,6 +107,7 @@ private:
     std::string m_strArgument;
     SyncEnginePtr m_pSyncEngine;
     std::unique_ptr<CSyncConfig> m_pConfig;
+    std::string m_strPolicyLocation = plat::DefaultPolicyLocation();
     CDirKeyMap m_mapSpecialDir;
 };
 

@@ -13,6 +13,7 @@
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestMachine.h"
+#include "support/TestPolicy.h"
 #include "transfer/HttpDate.h"
 #include "trust/SignedList.h"
 
@@ -187,6 +188,63 @@ TEST_F(VentoDlgTest, StartReplacesARunningEngine) {
     dialog.OnButtonStart();
     EXPECT_THAT(log.Messages(), Contains("CVentoDlg::OnButtonStart> Delete Previous Vento Engine"));
     dialog.WaitForSyncDone();
+}
+
+TEST_F(VentoDlgTest, PolicyFieldsAreReadOnlyAndNeverSaved) {
+    WriteSettings();
+    kstest::TestPolicy policy;
+    ASSERT_TRUE(policy.SetText("SVR_IP_ADDR", "10.0.0.5"));
+    FakeDlg dialog(nullptr, "");
+    dialog.SetPolicyLocation(policy.Location());
+    dialog.onConfig = [](CConfigFields& fields) {
+        fields.m_strServerIp = "10.1.2.3"; // typed into the read-only field all the same
+        fields.m_strServerPort = "8081";
+        return true;
+    };
+    dialog.InitDialogState();
+    dialog.OnButtonConfig();
+    const std::vector<CConfigFields> shown = dialog.ConfigDialogs();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].m_strServerIp, "10.0.0.5");
+    EXPECT_THAT(shown[0].m_setPolicyKeys, ElementsAre("SVR_IP_ADDR"));
+    EXPECT_EQ(dialog.GetConfig()->m_strServerIp, "10.0.0.5");
+    EXPECT_EQ(plat::ReadProfileString(Ini(), "VENTO", "SVR_IP_ADDR", "", 128), "127.0.0.1");
+    EXPECT_EQ(plat::ReadProfileString(Ini(), "VENTO", "SVR_PORT_NO", "", 128), "8081");
+}
+
+// The settings file names a server with other files; the policy names the right one (nginx).
+TEST_F(VentoDlgTest, RunFetchesFromThePolicyServer) {
+    kstest::NginxSite site;
+    if (!site.Skip().empty())
+        GTEST_SKIP() << site.Skip();
+    WriteSettings();
+    const std::string base = site.Base() + "/prod";
+    plat::WriteProfileString(Ini(), "VENTO", "DOWNLOAD_BASE_URL", base);
+    const std::string settingsServer =
+        plat::JoinPath(plat::JoinPath(served.Path(), site.Base()), "prod");
+    for (const char* name : {"_listfile.txt", "a.txt"}) {
+        const std::string text = name[0] == '_' ? "a.txt\n" : "";
+        const std::string path = site.ServedPath(std::string("prod/") + name);
+        ASSERT_TRUE(plat::CreateFolderChain(path.substr(0, plat::LastSepPos(path))));
+        ASSERT_TRUE(kstest::WriteFileBytes(path, text.empty() ? "policy's server" : text));
+        ASSERT_TRUE(plat::CreateFolderChain(settingsServer));
+        ASSERT_TRUE(kstest::WriteFileBytes(plat::JoinPath(settingsServer, name),
+                                           text.empty() ? "settings' server" : text));
+    }
+    kstest::TestPolicy policy;
+    ASSERT_TRUE(policy.SetNumber("SVR_PORT_NO", static_cast<std::uint32_t>(site.Port())));
+    FakeDlg dialog(nullptr, "");
+    dialog.SetPolicyLocation(policy.Location());
+    dialog.InitDialogState();
+    dialog.OnButtonStart();
+    ASSERT_EQ(dialog.WaitForSyncDone(), kSyncDoneComplete);
+    EXPECT_EQ(kstest::ReadFileBytes(Local("a.txt")), "policy's server");
+    EXPECT_THAT(log.LevelsAndMessages(), Contains("INFO  CSyncEngine::LoadPolicy> SVR_PORT_NO = " +
+                                                  std::to_string(site.Port()) + " (policy)"));
+    std::vector<std::string> requests;
+    for (const kstest::AccessLine& request : site.Requests())
+        requests.push_back(request.method + " " + request.uri);
+    EXPECT_THAT(requests, Contains("GET \"/" + base + "/a.txt\""));
 }
 
 // ---- the self-update check of a copy started with "1" ---------------------------------------

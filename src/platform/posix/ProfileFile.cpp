@@ -18,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "platform/posix/ErrnoMap.h"
+#include "platform/posix/ProfileValues.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -295,6 +296,28 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
         return std::string();
     value.resize(Utf8FitLength(value, maxBytes - 1));
     return value;
+}
+
+int ReadProfileValues(const std::string& path, const std::string& section,
+                      const std::vector<std::string>& keys,
+                      std::map<std::string, std::string>& values) {
+    values.clear();
+    std::string text;
+    if (!ReadWholeFile(path, text)) {
+        const int err = LastErrorCode();
+        return err == kErrFileNotFound || err == kErrPathNotFound ? 0 : -1;
+    }
+    const IniText ini(text);
+    std::size_t first = 0;
+    std::size_t last = 0;
+    if (!ini.FindSection(section, first, last))
+        return 0;
+    for (const std::string& key : keys) {
+        const std::size_t found = ini.FindKey(first, last, key);
+        if (found != IniText::kNone && ini.At(found).value)
+            values[key] = std::string(StripQuotes(*ini.At(found).value));
+    }
+    return 0;
 }
 
 bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,

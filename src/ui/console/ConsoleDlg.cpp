@@ -25,6 +25,9 @@ bool CConsoleDlg::RunConfigDialog(CConfigFields& fields) {
                  fields.m_strServerIp.c_str(), fields.m_strServerPort.c_str(),
                  fields.m_strDownloadBaseUrl.c_str(), fields.m_strListFileName.c_str(),
                  ConfigFilePath(g_szProgramDir).c_str());
+    // The console never edits settings; it names the values IT staff set, which no file changes.
+    for (const std::string& key : fields.m_setPolicyKeys)
+        std::fprintf(m_out, "%s: 정책으로 설정된 값입니다.\n", key.c_str());
     return false;
 }
 

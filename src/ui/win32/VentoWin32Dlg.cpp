@@ -1,5 +1,6 @@
 #include "ui/win32/VentoWin32Dlg.h"
 
+#include "config/ConfigKeys.h"
 #include "platform/LocalTime.h"
 #include "platform/win32/WinText.h"
 #include "ui/win32/resource.h"
@@ -47,23 +48,39 @@ std::string DialogItemText(HWND hDlg, int nId) {
     return plat::Narrow(text);
 }
 
-// The settings dialog: six edit fields, read back on OK.
+// The settings fields the policy may set, by the key that names them.
+struct CPolicyField {
+    int nId;
+    const char* pszKey;
+};
+const CPolicyField kPolicyFields[] = {
+    {IDC_EDIT_BASE_URL, kKeyDownloadBaseUrl},
+    {IDC_EDIT_SERVER_IP, kKeyServerIp},
+    {IDC_EDIT_LIST_FILE, kKeyListFileName},
+    {IDC_EDIT_SERVER_PORT, kKeyServerPort},
+};
+
+void ShowConfigFields(HWND hDlg, const CConfigFields& fields) {
+    ::SetDlgItemTextW(hDlg, IDC_EDIT_BASE_URL, plat::Wide(fields.m_strDownloadBaseUrl).c_str());
+    ::SetDlgItemTextW(hDlg, IDC_EDIT_SERVER_IP, plat::Wide(fields.m_strServerIp).c_str());
+    ::SetDlgItemTextW(hDlg, IDC_EDIT_LIST_FILE, plat::Wide(fields.m_strListFileName).c_str());
+    ::SetDlgItemTextW(hDlg, IDC_EDIT_SERVER_PORT, plat::Wide(fields.m_strServerPort).c_str());
+    ::SetDlgItemTextW(hDlg, IDC_EDIT_LINK_APPEND, plat::Wide(fields.m_strLinkAppendName).c_str());
+    ::SetDlgItemTextW(hDlg, IDC_EDIT_LOCAL_DIR, plat::Wide(fields.m_strLocalBaseDir).c_str());
+    for (const CPolicyField& field : kPolicyFields) {
+        if (fields.m_setPolicyKeys.count(field.pszKey) != 0)
+            ::SendDlgItemMessageW(hDlg, field.nId, EM_SETREADONLY, TRUE, 0);
+    }
+}
+
+// The settings dialog: six edit fields (those the policy sets read-only), read back on OK.
 INT_PTR CALLBACK ConfigDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* fields = reinterpret_cast<CConfigFields*>(::GetWindowLongPtrW(hDlg, DWLP_USER));
     switch (message) {
-    case WM_INITDIALOG: {
-        fields = reinterpret_cast<CConfigFields*>(lParam);
+    case WM_INITDIALOG:
         ::SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
-        ::SetDlgItemTextW(hDlg, IDC_EDIT_BASE_URL,
-                          plat::Wide(fields->m_strDownloadBaseUrl).c_str());
-        ::SetDlgItemTextW(hDlg, IDC_EDIT_SERVER_IP, plat::Wide(fields->m_strServerIp).c_str());
-        ::SetDlgItemTextW(hDlg, IDC_EDIT_LIST_FILE, plat::Wide(fields->m_strListFileName).c_str());
-        ::SetDlgItemTextW(hDlg, IDC_EDIT_SERVER_PORT, plat::Wide(fields->m_strServerPort).c_str());
-        ::SetDlgItemTextW(hDlg, IDC_EDIT_LINK_APPEND,
-                          plat::Wide(fields->m_strLinkAppendName).c_str());
-        ::SetDlgItemTextW(hDlg, IDC_EDIT_LOCAL_DIR, plat::Wide(fields->m_strLocalBaseDir).c_str());
+        ShowConfigFields(hDlg, *reinterpret_cast<const CConfigFields*>(lParam));
         return TRUE;
-    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK && fields != nullptr) {
             fields->m_strDownloadBaseUrl = DialogItemText(hDlg, IDC_EDIT_BASE_URL);

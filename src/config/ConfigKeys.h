@@ -1,0 +1,17 @@
+// The key names of section "VENTO", shared by the settings file and the policy.
+#pragma once
+
+inline constexpr const char* kKeyServerIp = "SVR_IP_ADDR";
+inline constexpr const char* kKeyServerPort = "SVR_PORT_NO";
+inline constexpr const char* kKeyDownloadBaseUrl = "DOWNLOAD_BASE_URL";
+inline constexpr const char* kKeyListFileName = "LIST_FILE_NAME";
+inline constexpr const char* kKeyLinkAppendName = "LINK_APPEND_NAME";
+inline constexpr const char* kKeyTimeCheckSpan = "TIME_CHECK_SPAN";
+inline constexpr const char* kKeyUseHttps = "USE_HTTPS";
+inline constexpr const char* kKeyRetryCount = "RETRY_COUNT";
+inline constexpr const char* kKeyConnections = "CONNECTIONS";
+inline constexpr const char* kKeyListSerial = "LIST_SERIAL";
+inline constexpr const char* kKeyReleaseSerial = "RELEASE_SERIAL";
+inline constexpr const char* kKeyRolloutGroup = "ROLLOUT_GROUP";
+inline constexpr const char* kKeyReport = "REPORT";
+inline constexpr const char* kKeyStartOnServerFailure = "START_ON_SERVER_FAILURE";
