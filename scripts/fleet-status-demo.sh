@@ -110,7 +110,6 @@ PY
 
 "$tool" status "$demo/access.log" "$demo/access.log.2.gz" "$demo/access.log.1" \
     --html "$demo/fleet.html"
-echo "Page: $demo/fleet.html"
 if command -v chromium >/dev/null; then
     chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
         --screenshot="$repo/docs/fleet-status.png" --window-size=1200,1400 \
