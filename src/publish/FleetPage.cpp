@@ -140,7 +140,9 @@ std::string CFleetPage::Numbers() const {
         html += Card(std::to_string(s.serials.front().nMachines) + " <small>(" +
                          Share(s.serials.front().nMachines, s.nMachines) + ")</small>",
                      "on the newest release, " + HtmlEscaped(s.serials.front().strName));
-    const int nFailing = s.results[2] + s.results[3];
+    int nFailing = 0;
+    for (std::size_t r = 0; r < kFleetResults.size(); ++r)
+        nFailing += IsFleetFailure(static_cast<int>(r)) ? s.results[r] : 0;
     html += Card(std::to_string(nFailing), "latest run failed or stopped");
     html += Card(std::to_string(s.stale.size()),
                  "not seen for " + std::to_string(s.nStaleDays) + " days or more");

@@ -15,6 +15,11 @@
 inline constexpr std::array<const char*, 5> kFleetResults = {"updated", "current", "failed",
                                                              "stopped", "no-run"};
 
+// Whether a result of kFleetResults is a run that failed or was stopped (the runs with a cause).
+inline bool IsFleetFailure(int nResult) {
+    return nResult == 2 || nResult == 3;
+}
+
 struct CFleetReport {
     std::string strId;      // the machine's random identifier: 32 lower-case hex digits
     std::string strSerial;  // the list serial installed, empty when none

@@ -37,8 +37,7 @@ void AddLatest(const std::map<std::string, const CFleetReport*>& latest, CFleetS
         const CFleetReport& report = *machine.second;
         ++serials[report.strSerial];
         ++summary.results[static_cast<std::size_t>(report.nResult)];
-        if (kFleetResults[static_cast<std::size_t>(report.nResult)] == std::string("failed") ||
-            kFleetResults[static_cast<std::size_t>(report.nResult)] == std::string("stopped"))
+        if (IsFleetFailure(report.nResult))
             ++causes[report.strCause];
         if (report.tTime <= tStale)
             summary.stale.push_back(report);
@@ -171,6 +170,35 @@ void PrintSkipped(std::FILE* out, std::size_t nSkipped) {
                      nSkipped, nSkipped == 1 ? "" : "s");
 }
 
+// The fleet at the end of every day from the first report's to the newest's (at most the last
+// kMaxFleetDays), each machine by its latest report up to then.
+void AddDays(const std::vector<const CFleetReport*>& ordered, CFleetSummary& summary) {
+    const int nZone = summary.nZoneMinutes;
+    const std::int64_t nLast = DayOf(summary.tNow, nZone);
+    const std::int64_t nFirst =
+        std::max(DayOf(ordered.front()->tTime, nZone), nLast - kMaxFleetDays + 1);
+    std::map<std::string, std::string> serialOf;
+    std::map<std::string, int> counts;
+    std::vector<std::map<std::string, int>> snapshots;
+    std::size_t i = 0;
+    for (std::int64_t nDay = nFirst; nDay <= nLast; ++nDay) {
+        for (; i < ordered.size() && DayOf(ordered[i]->tTime, nZone) <= nDay; ++i) {
+            const auto placed = serialOf.emplace(ordered[i]->strId, ordered[i]->strSerial);
+            if (!placed.second) {
+                if (--counts[placed.first->second] == 0)
+                    counts.erase(placed.first->second);
+                placed.first->second = ordered[i]->strSerial;
+            }
+            ++counts[ordered[i]->strSerial];
+        }
+        snapshots.push_back(counts);
+    }
+    summary.series = Series(snapshots);
+    for (std::size_t n = 0; n < snapshots.size(); ++n)
+        summary.days.push_back(
+            DayOfSnapshot(nFirst + static_cast<std::int64_t>(n), snapshots[n], summary.series));
+}
+
 } // namespace
 
 std::string FleetTimeText(std::int64_t t, int nZoneMinutes) {
@@ -217,36 +245,6 @@ CFleetSummary CFleetStatus::Summarize(int nStaleDays) const {
     AddLatest(latest, summary);
     AddDays(ordered, summary);
     return summary;
-}
-
-// The fleet at the end of every day from the first report's to the newest's (at most the last
-// kMaxFleetDays), each machine by its latest report up to then.
-void CFleetStatus::AddDays(const std::vector<const CFleetReport*>& ordered,
-                           CFleetSummary& summary) const {
-    const int nZone = summary.nZoneMinutes;
-    const std::int64_t nLast = DayOf(summary.tNow, nZone);
-    const std::int64_t nFirst =
-        std::max(DayOf(ordered.front()->tTime, nZone), nLast - kMaxFleetDays + 1);
-    std::map<std::string, std::string> serialOf;
-    std::map<std::string, int> counts;
-    std::vector<std::map<std::string, int>> snapshots;
-    std::size_t i = 0;
-    for (std::int64_t nDay = nFirst; nDay <= nLast; ++nDay) {
-        for (; i < ordered.size() && DayOf(ordered[i]->tTime, nZone) <= nDay; ++i) {
-            const auto placed = serialOf.emplace(ordered[i]->strId, ordered[i]->strSerial);
-            if (!placed.second) {
-                if (--counts[placed.first->second] == 0)
-                    counts.erase(placed.first->second);
-                placed.first->second = ordered[i]->strSerial;
-            }
-            ++counts[ordered[i]->strSerial];
-        }
-        snapshots.push_back(counts);
-    }
-    summary.series = Series(snapshots);
-    for (std::size_t n = 0; n < snapshots.size(); ++n)
-        summary.days.push_back(
-            DayOfSnapshot(nFirst + static_cast<std::int64_t>(n), snapshots[n], summary.series));
 }
 
 void PrintFleetSummary(const CFleetSummary& summary, std::FILE* out) {

@@ -1,7 +1,7 @@
 // `kestrelsync-publish status`: the fleet as the report requests in the download server's
-// access logs show it (publish/FleetReport.h). Each machine counts by its latest report; the
-// time the summary is "now" at is the newest report's, so that old logs give the view they
-// had then, and every time shown is in the zone the log wrote that report's time in.
+// access logs show it (publish/FleetReport.h). Each machine counts by its latest report. "Now"
+// is the newest report's time, so that old logs give the view they had then; every time shown,
+// and every day of the day chart, is in the zone of that report's log line.
 #pragma once
 
 #include "publish/FleetReport.h"
@@ -52,7 +52,6 @@ public:
 
 private:
     void AddLine(const std::string& line, bool bWhole);
-    void AddDays(const std::vector<const CFleetReport*>& ordered, CFleetSummary& summary) const;
 
     std::vector<CFleetReport> m_vecReports;
     std::size_t m_nSkipped = 0;
