@@ -9,7 +9,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages=(cmake make g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl g++-mingw-w64-x86-64
           wine wine64 locales nginx python3 fonts-nanum xvfb
-          libcli11-dev nlohmann-json3-dev libxml2-dev)
+          libcli11-dev nlohmann-json3-dev libxml2-dev zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
     [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" == *"install ok installed"* ]] || missing+=("$p")

@@ -1,6 +1,7 @@
 // kestrelsync-publish: the operators' tool (see publish/Publisher.h and the README). Every
 // command is a subcommand of the command line, added by a function of its own that keeps the
 // command's arguments and, once the whole line has parsed, names the publisher call to run.
+#include "publish/FleetStatus.h"
 #include "publish/Publisher.h"
 #include "publish/StorePublisher.h"
 #include "trust/Rollout.h"
@@ -261,6 +262,30 @@ void AddPrune(CLI::App& app, Command& chosen) {
     });
 }
 
+void AddStatus(CLI::App& app, Command& chosen) {
+    CLI::App* command = app.add_subcommand(
+        "status", "Show the fleet from the report requests in the download server's access "
+                  "logs (combined format, plain or gzip): machines per release, latest results, "
+                  "failure causes, machines not seen lately.");
+    auto options = std::make_shared<CFleetOptions>();
+    command->add_option("LOG", options->logs, "the access logs, in any order")
+        ->required()
+        ->check(CLI::Validator(NotEmpty, "", "LOG"));
+    command->add_option("--html", options->strHtml, "also write the fleet as one HTML page")
+        ->type_name("OUT")
+        ->check(CLI::Validator(NotEmpty, "", "OUT"));
+    command
+        ->add_option("--stale-days", options->nStaleDays,
+                     "machines not seen for DAYS before the newest report are listed (default 7)")
+        ->type_name("DAYS")
+        ->transform(Decimal(1, 3650, "a number of days, 1 to 3650", "DAYS"));
+    command->callback([&chosen, options] {
+        chosen = [options](std::FILE* out, std::FILE* err) {
+            return RunFleetStatus(*options, out, err);
+        };
+    });
+}
+
 // The first word must be a command or --help; CLI11 would report any other as a command missing.
 bool IsCommandOrHelp(const CLI::App& app, const std::string& word) {
     const auto named = [&word](const CLI::App* command) { return command->check_name(word); };
@@ -305,6 +330,7 @@ int main(int argc, char** argv) {
     AddRollback(app, chosen);
     AddReleases(app, chosen);
     AddPrune(app, chosen);
+    AddStatus(app, chosen);
     const int nStatus = Parse(app, argc, argv);
     if (!chosen)
         return nStatus;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -372,6 +374,17 @@ TEST(PublishTool, CommandLineHelpAndUsageErrors) {
         {{"releases", "--store", tree}, 1, "", "is not a release store (no kestrelsync-store.txt)"},
         {{"prune", "--store", tree, "--keep", "1"}, 1, "", "is not a release store"},
         {{"rollback", "--store", tree, "--key", key, "--to", "1"}, 1, "", "cannot read " + key},
+        {{"status", "--help"}, 0, "--stale-days DAYS", ""},
+        {{"status"}, 2, "", "LOG is required"},
+        {{"status", tree + "/a.txt", "--stale-days", "0"}, 2, "", "--stale-days"},
+        {{"status", tree + "/a.txt", "--stale-days", "7d"}, 2, "", "--stale-days"},
+        {{"status", tree + "/a.txt", "--stale-days", "3651"}, 2, "", "--stale-days"},
+        {{"status", tree + "/a.txt", "--html"}, 2, "", "--html"},
+        {{"status", tree + "/a.txt", "--html", ""}, 2, "", "--html"},
+        {{"status", ""}, 2, "", "LOG"},
+        {{"status", tree + "/a.txt", dir / "no.log"}, 1, "", "cannot read " + dir / "no.log"},
+        {{"status", tree}, 1, "", "cannot read " + tree},
+        {{"status", tree + "/a.txt"}, 0, "No report request in the logs", ""},
     };
     for (const auto& c : cases) {
         std::string line = "kestrelsync-publish";
@@ -702,6 +715,156 @@ TEST(PublishRules, PatternsAndTheirFields) {
         EXPECT_FALSE(ParseRules(bad, none, error)) << bad;
         EXPECT_NE(error.find("line 1"), std::string::npos) << error;
     }
+}
+
+// An access log of the download server as the workstations' report requests fill it: machine
+// groups of known ends, in the zone +0900, one day per line of days.
+struct CFleetLog {
+    std::vector<std::pair<std::string, std::string>> lines; // sort key (UTC), line
+
+    static std::string Id(char group, int n) {
+        char id[40];
+        std::snprintf(id, sizeof id, "%c%031x", group, 0x51ea5e + n);
+        return id;
+    }
+    // A line at day (of December 2026) and minute of that day, in zone hours east of UTC;
+    // ids are made of group (a to f) and n.
+    void Add(int day, int minute, const std::string& request, int zone = 9) {
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "%02d/Dec/2026:%02d:%02d:00 %c%02d00", day, minute / 60,
+                      minute % 60, zone < 0 ? '-' : '+', zone < 0 ? -zone : zone);
+        char key[32];
+        std::snprintf(key, sizeof key, "%07d", day * 1440 + minute - zone * 60);
+        lines.emplace_back(key, "10.1.2.3 - - [" + std::string(stamp) + "] \"" + request +
+                                    "\" 404 153 \"-\" \"KestrelSync/15.3.3.1\"");
+    }
+    void Report(int day, int minute, const std::string& id, const std::string& serial,
+                const std::string& result, const std::string& cause = "") {
+        Add(day, minute, "GET /lumen/_listfile.txt HTTP/1.1");
+        Add(day, minute,
+            "GET /lumen/_report?id=" + id + "&serial=" + serial + "&result=" + result +
+                "&cause=" + cause + "&bytes=0&ms=420&v=15.3.3.1 HTTP/1.1");
+    }
+};
+
+CFleetLog FleetLog() {
+    const std::string s1 = "20261130090000", s2 = "20261203090000", s3 = "20261206090000";
+    CFleetLog log;
+    for (int day = 1; day <= 10; ++day) {
+        for (int n = 0; n < 12; ++n) // A: every day, a release on days 3 and 6, the newest
+            log.Report(day, 480 + n, CFleetLog::Id('a', n),
+                       day < 3   ? s1
+                       : day < 6 ? s2
+                                 : s3,
+                       day == 3 || day == 6 ? "updated" : "current");
+        for (int n = 0; day <= 9 && n < 6; ++n) // B: on s2, failing on day 9
+            log.Report(day, 500 + n, CFleetLog::Id('b', n), day < 3 ? s1 : s2,
+                       day < 9 ? "current"
+                       : n < 5 ? "failed"
+                               : "stopped",
+                       day < 9 ? ""
+                       : n < 3 ? "hash"
+                       : n < 5 ? "disk-space"
+                               : "locked-file");
+        for (int n = 0; day <= 2 && n < 3; ++n) // C: not seen since day 2
+            log.Report(day, 520 + n, CFleetLog::Id('c', n), s1, "current");
+        for (int n = 0; day >= 8 && n < 2; ++n) // D: no release yet
+            log.Report(day, 530 + n, CFleetLog::Id('d', n), "", n == 0 ? "failed" : "no-run",
+                       n == 0 ? "list-download" : "");
+        if (day <= 9) // E: on s2
+            log.Report(day, 540, CFleetLog::Id('e', 0), s2, "current");
+        log.Add(day, 60, "GET /lumen/objects/ab/0123 HTTP/1.1");
+        log.Add(day, 61, "\\x16\\x03\\x01\\x00\\xA5\\x01");
+    }
+    // E's last report: 11:00 at +0900, after the 10:00 one though it reads 02:00; its values
+    // escaped, in another order, with a parameter no workstation sends.
+    log.Report(10, 600, CFleetLog::Id('e', 0), s3, "current");
+    log.Add(10, 120,
+            "GET /lumen/_report?x=1&cause=proxy%2Dauth&result=fail%65d&serial=" + s2 +
+                "&id=" + CFleetLog::Id('e', 0) + " HTTP/1.1",
+            0);
+    log.Report(4, 700, CFleetLog::Id('f', 0), s2, "failed", "%3Cscript%3Ealert(1)%3C/script%3E");
+    log.Report(5, 700, CFleetLog::Id('f', 1), s2, "failed", "%3Cimg%20src=x%20onerror=alert(1)%3E");
+    log.Report(10, 1080, CFleetLog::Id('a', 0), s3, "current"); // the newest report: "now"
+    log.Add(6, 100, "HEAD /lumen/_report?id=" + CFleetLog::Id('f', 5) + "&result=current HTTP/1.1");
+    // Lines skipped and counted: no access log line, one cut short, and three bad reports.
+    log.lines.emplace_back("0",
+                           "GET /lumen/_report?id=" + CFleetLog::Id('f', 6) + "&result=current");
+    log.lines.emplace_back("1",
+                           "10.1.2.3 - - [07/Dec/2026:08:00:00 +0900] \"GET / HTTP/1.1\" 200 1");
+    log.Add(7, 1,
+            "GET /lumen/_report?id=" + CFleetLog::Id('f', 2).substr(1) +
+                "&result=current HTTP/1.1");
+    log.Add(7, 2, "GET /lumen/_report?id=" + CFleetLog::Id('f', 3) + "&result=exploded HTTP/1.1");
+    log.Add(7, 3, "GET /lumen/_report?id=" + CFleetLog::Id('f', 4) + "&result=%zzcurrent HTTP/1.1");
+    std::sort(log.lines.begin(), log.lines.end());
+    return log;
+}
+
+bool WriteGzip(const std::string& path, const std::string& text) {
+    gzFile file = gzopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool bWritten = gzwrite(file, text.data(), static_cast<unsigned>(text.size())) ==
+                          static_cast<int>(text.size());
+    return gzclose(file) == Z_OK && bWritten;
+}
+
+// Runs of blanks as one: the columns' widths are the tool's to choose.
+std::string Squeezed(const std::string& text) {
+    std::string squeezed;
+    for (const char c : text)
+        if (c != ' ' || (!squeezed.empty() && squeezed.back() != ' '))
+            squeezed += c;
+    return squeezed;
+}
+
+// The fleet from rotated logs (the older gzip-compressed under a name without ".gz", given
+// after the newer) is the fleet from the whole log, and the page shows what came from the log
+// as text only.
+TEST(PublishTool, StatusShowsTheFleetOfTheAccessLogs) {
+    TempDir dir;
+    const CFleetLog log = FleetLog();
+    std::string whole, older, newer;
+    for (std::size_t i = 0; i < log.lines.size(); ++i)
+        (i < log.lines.size() / 2 ? older : newer) += log.lines[i].second + "\n";
+    ASSERT_TRUE(kstest::WriteFileBytes(dir / "whole.log", older + newer));
+    ASSERT_TRUE(kstest::WriteFileBytes(dir / "access.log", newer));
+    ASSERT_TRUE(WriteGzip(dir / "access.log.1", older));
+    std::string out, err, wholeOut;
+    ASSERT_EQ(ToolOutput(dir, {"status", dir / "whole.log"}, wholeOut, err), 0) << err;
+    ASSERT_EQ(ToolOutput(dir,
+                         {"status", dir / "access.log", dir / "access.log.1", "--html",
+                          dir / "fleet.html"},
+                         out, err),
+              0)
+        << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(out.substr(0, out.find("Page written")), wholeOut);
+    const std::string e = CFleetLog::Id('e', 0);
+    for (const std::string& block :
+         {std::string("26 machines, from 200 reports\n"
+                      "Now: 2026-12-10 18:00 +0900 (the newest report in the logs)\n"),
+          std::string("Release Machines Share\n20261206090000 12 46.2%\n"
+                      "20261203090000 9 34.6%\n20261130090000 3 11.5%\nnone 2 7.7%\n"),
+          std::string("Latest result Machines\nupdated 0\ncurrent 15\nfailed 9\nstopped 1\n"
+                      "no-run 1\n"),
+          std::string("Failure cause Machines\nhash 3\ndisk-space 2\n"
+                      "<img src=x onerror=alert(1)> 1\n<script>alert(1)</script> 1\n"
+                      "list-download 1\nlocked-file 1\nproxy-auth 1\n"),
+          "Not seen for 7 days or more: 3 machines\nMachine Release Last seen Result\n" +
+              CFleetLog::Id('c', 0) + " 20261130090000 2026-12-02 08:40 +0900 current\n" +
+              CFleetLog::Id('c', 1) + " 20261130090000 2026-12-02 08:41 +0900 current\n" +
+              CFleetLog::Id('c', 2) + " 20261130090000 2026-12-02 08:42 +0900 current\n",
+          std::string("\n5 lines skipped: not a report request in the combined format\n")})
+        EXPECT_NE(Squeezed(out).find(block), std::string::npos) << block << "\nin:\n" << out;
+    const std::string page = kstest::ReadFileBytes(dir / "fleet.html");
+    EXPECT_NE(page.find("<svg"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(page.find("&lt;img src&#61;x onerror&#61;alert(1)&gt;"), std::string::npos);
+    for (const char* outside : {"http", "src=", "<script", "<img", "url(", "@import"})
+        EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+    EXPECT_FALSE(kstest::Exists(dir / "fleet.html.ks-write"));
 }
 
 } // namespace
