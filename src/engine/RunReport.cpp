@@ -82,8 +82,9 @@ std::string RunReportJson(const CRunReport& report) {
 }
 
 void PublishRunReport(const std::string& programFolder, const CRunReport& report) {
-    const std::string path =
-        plat::JoinPath(plat::JoinPath(programFolder, g_pszLogFolder), "last-run.json");
+    const std::string folder = plat::JoinPath(programFolder, g_pszLogFolder);
+    const std::string path = plat::JoinPath(folder, "last-run.json");
+    plat::CreateFolderChain(folder);
     if (!plat::WriteWholeFile(path, RunReportJson(report), false))
         WriteLog(g_pMyLog, 3, "CSyncEngine::PublishRunReport> %s Not Written, ErrCode = %d",
                  path.c_str(), plat::LastErrorCode());

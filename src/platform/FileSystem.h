@@ -96,6 +96,10 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, bool bDur
 // Sets the modification time (seconds since 1970-01-01 UTC).
 bool SetFileModifyTime(const std::string& path, std::int64_t tModify);
 
+// Makes a program file startable: POSIX sets the execute bits where the read bits are set;
+// Windows starts any file by its name, so there is nothing to set (true when it exists).
+bool MakeExecutable(const std::string& path);
+
 // Sets or clears the read-only attribute.
 bool SetReadOnly(const std::string& path, bool bReadOnly);
 

@@ -128,7 +128,10 @@ int CVentoDlg::CheckSelfFile(CSyncEngine& engine) {
     DownFileItem download = g_SelfFileItem;
     download.m_strTargetFile = SelfUpdateTempPath();
     r = engine.DownloadOneFileFromServer(download, 1, 1);
-    if (r == 0 && !plat::ReplaceFileWith(download.m_strTargetFile, g_SelfFileItem.m_strTargetFile))
+    // A program downloaded on POSIX has no execute bits; the copy of it must start.
+    if (r == 0 &&
+        (!plat::MakeExecutable(download.m_strTargetFile) ||
+         !plat::ReplaceFileWith(download.m_strTargetFile, g_SelfFileItem.m_strTargetFile)))
         r = -3; // the old updater stays in place, whole
     if (r == 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::IsSelfFileUpdated> Download OK, File = %s",

@@ -108,6 +108,15 @@ TEST_F(UnattendedRunTest, UpdatesFindsNothingFailsAndReports) {
     EXPECT_EQ(result.value("result", ""), "failed") << result.dump();
     EXPECT_EQ(result.value("cause", ""), "list-download");
 
+    // The server's updater is newer: the run copy stores it and waits for the copy of the new
+    // one, which does the run; the program the user started returns that copy's status.
+    Settings(site.Port(), "");
+    Serve("KestrelSync.exe", kstest::ReadFileBytes(app / "KestrelSync.exe"));
+    ASSERT_TRUE(plat::SetFileModifyTime(app / "KestrelSync.exe", 1000000000));
+    EXPECT_EQ(Run({"--unattended"}), 0);
+    EXPECT_TRUE(kstest::Exists(app / "KestrelSyncRun2.exe"));
+    EXPECT_EQ(LastRun().value("result", ""), "current");
+
     // Another argument beside the switch: refused, and no run.
     EXPECT_EQ(Run({"--unattended", "x"}), 2);
     EXPECT_EQ(LastRun().value("result", ""), "no-run");

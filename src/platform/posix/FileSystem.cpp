@@ -376,6 +376,16 @@ bool SetFileModifyTime(const std::string& path, std::int64_t tModify) {
     return true;
 }
 
+bool MakeExecutable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return FailErrno(path);
+    const mode_t mode = st.st_mode | ((st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2);
+    if (::chmod(path.c_str(), mode & 07777) != 0)
+        return FailErrno(path);
+    return true;
+}
+
 bool SetReadOnly(const std::string& path, bool bReadOnly) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)

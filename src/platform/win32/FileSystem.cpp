@@ -142,6 +142,11 @@ bool SetFileModifyTime(const std::string& path, std::int64_t tModify) {
     return ok != 0;
 }
 
+bool MakeExecutable(const std::string& path) {
+    FileStatus status;
+    return GetFileStatus(path, status);
+}
+
 bool SetReadOnly(const std::string& path, bool bReadOnly) {
     const std::wstring wide = Wide(path);
     const DWORD attrs = ::GetFileAttributesW(wide.c_str());
