@@ -76,6 +76,9 @@ bool CVentoApp::InitInstance(const std::string& commandLine) {
     g_pMyLog = new CMyLog(10, plat::JoinPath(g_szProgramDir, g_pszLogFolder), prefix);
     g_pMyLog->SetLogLevel(1);
     WriteLog(g_pMyLog, 2, "CVentoApp::InitInstance> Vento Start...");
+    // An updater that a self-update set aside while it ran (see StoreNewUpdater).
+    if (argument == "1")
+        plat::RemoveLeftOverFile(plat::JoinPath(g_szProgramDir, g_pszUpdaterExe) + ".old");
     // An apply that a killed process left is finished or undone before anything else.
     RecoverApplyOfFolder(g_szProgramDir, "CVentoApp::InitInstance");
     if (!plat::InitSocketLayer()) {

@@ -100,6 +100,25 @@ int FindSignedSelfFile(CSyncEngine& engine, bool& bListed) {
     return 0;
 }
 
+// The downloaded updater in the updater's place. A running updater (the program an unattended
+// run was started as waits for its copies) cannot be replaced on Windows, but it can be
+// renamed: it goes aside as "KestrelSync.exe.old", removed at a later start.
+// A program downloaded on POSIX has no execute bits; the copy of it must start.
+bool StoreNewUpdater(const std::string& download, const std::string& target) {
+    if (!plat::MakeExecutable(download))
+        return false;
+    if (plat::ReplaceFileWith(download, target))
+        return true;
+    const std::string aside = target + ".old";
+    plat::RemoveFile(aside);
+    if (!plat::RenameFile(target, aside))
+        return false;
+    if (plat::RenameFile(download, target))
+        return true;
+    plat::RenameFile(aside, target);
+    return false;
+}
+
 } // namespace
 
 int CVentoDlg::CheckSelfFile(CSyncEngine& engine) {
@@ -128,10 +147,7 @@ int CVentoDlg::CheckSelfFile(CSyncEngine& engine) {
     DownFileItem download = g_SelfFileItem;
     download.m_strTargetFile = SelfUpdateTempPath();
     r = engine.DownloadOneFileFromServer(download, 1, 1);
-    // A program downloaded on POSIX has no execute bits; the copy of it must start.
-    if (r == 0 &&
-        (!plat::MakeExecutable(download.m_strTargetFile) ||
-         !plat::ReplaceFileWith(download.m_strTargetFile, g_SelfFileItem.m_strTargetFile)))
+    if (r == 0 && !StoreNewUpdater(download.m_strTargetFile, g_SelfFileItem.m_strTargetFile))
         r = -3; // the old updater stays in place, whole
     if (r == 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::IsSelfFileUpdated> Download OK, File = %s",
