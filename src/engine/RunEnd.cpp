@@ -7,6 +7,8 @@
 #include "engine/SyncEngine.h"
 
 const char* RunResultOf(bool bStopped, bool bFailed, int nOutcome, int nDownloadedFiles) {
+    if (nOutcome < 0)
+        return kResultNoRun;
     if (bStopped)
         return kResultStopped;
     if (bFailed || nOutcome != kSyncDoneComplete)

@@ -13,6 +13,7 @@ class CSyncEngine;
 // closes on it finds the report written.
 void EndRunWithReport(CSyncEngine& engine, std::int64_t nStartedMs, int nOutcome);
 
-// What a run came to: stopped, failed (a failure was met, or the outcome is not complete),
+// What a run came to: no run (nOutcome -1: it could not begin, its system information
+// failed), stopped, failed (a failure was met, or the outcome is not complete),
 // updated (files were downloaded) or current.
 const char* RunResultOf(bool bStopped, bool bFailed, int nOutcome, int nDownloadedFiles);

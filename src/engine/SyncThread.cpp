@@ -263,7 +263,7 @@ int SyncThreadMain(CSyncEngine* pEngine) {
     engine.View().ClearStatusList();
     if (engine.GetAndDisplaySystemInfo() < 0) {
         engine.m_runCause.Fail("system-info", "the system information could not be read");
-        EndRunWithReport(engine, nStartedMs, kSyncDoneNoList);
+        EndRunWithReport(engine, nStartedMs, -1);
         engine.m_nNowRunningFlag = 0;
         return -1;
     }

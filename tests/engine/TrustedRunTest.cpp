@@ -77,7 +77,8 @@ protected:
         }
         return app / path;
     }
-    // Every file of the program folder with its bytes and time.
+    // Every file of the program folder with its bytes and time, but for the program's own log
+    // folder, where every run writes its result.
     std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot() const {
         std::map<std::string, std::pair<std::string, std::int64_t>> files;
         const std::function<void(const std::string&)> walk = [&](const std::string& folder) {
@@ -86,10 +87,10 @@ protected:
             for (const plat::FoundFile& entry : found) {
                 plat::FileStatus status;
                 plat::GetFileStatus(entry.strPath, status);
-                if (entry.bFolder)
-                    walk(entry.strPath);
-                else
+                if (!entry.bFolder)
                     files[entry.strPath] = {kstest::ReadFileBytes(entry.strPath), status.tModify};
+                else if (entry.strPath != app / "log")
+                    walk(entry.strPath);
             }
         };
         walk(app.Path());
