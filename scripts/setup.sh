@@ -8,7 +8,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(cmake make g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl g++-mingw-w64-x86-64
-          wine wine64 locales nginx python3 fonts-nanum xvfb
+          wine wine64 locales nginx squid python3 fonts-nanum xvfb
           libcli11-dev nlohmann-json3-dev libxml2-dev zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ProgramDir.h"
+#include "app/ProxyPasswordCommand.h"
 #include "apply/Apply.h"
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
@@ -15,6 +16,7 @@
 #include "platform/ShellLink.h"
 
 #include <cstdio>
+#include <iostream>
 
 int g_bCreateLinksOnExit = 1;
 
@@ -49,6 +51,11 @@ bool CVentoApp::InitInstance(const std::string& commandLine) {
     InitProgramDir();
     CreateWorkDirectories();
     const CCommandLine line = ParseCommandLine(commandLine);
+    if (line.strChain == kSetProxyPasswordSwitch) {
+        g_bCreateLinksOnExit = 0;
+        m_nExitStatus = SetProxyPassword(g_szProgramDir, std::cin, std::cerr);
+        return false;
+    }
     m_bUnattended = line.bUnattended;
     const std::string& argument = line.strChain;
     if (!line.strError.empty()) {

@@ -15,3 +15,8 @@ inline constexpr const char* kKeyReleaseSerial = "RELEASE_SERIAL";
 inline constexpr const char* kKeyRolloutGroup = "ROLLOUT_GROUP";
 inline constexpr const char* kKeyReport = "REPORT";
 inline constexpr const char* kKeyStartOnServerFailure = "START_ON_SERVER_FAILURE";
+inline constexpr const char* kKeyProxyServer = "PROXY_SERVER";
+inline constexpr const char* kKeyProxyBypass = "PROXY_BYPASS";
+inline constexpr const char* kKeyProxyUser = "PROXY_USER";
+// Policy only, and only from a store no other account can read (never logged).
+inline constexpr const char* kKeyProxyPassword = "PROXY_PASSWORD";

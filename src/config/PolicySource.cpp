@@ -38,6 +38,9 @@ const CPolicyKey kPolicyKeys[] = {
     {kKeyRolloutGroup, true, 0, 6, [](C& c, S s, int n) { c.m_nRolloutGroup = n; c.m_strRolloutGroup = s; }},
     {kKeyReport, true, 0, 1, [](C& c, S, int n) { c.m_bReport = n == 1; }},
     {kKeyStartOnServerFailure, true, 0, 1, [](C& c, S, int n) { c.m_bStartOnServerFailure = n == 1; }},
+    {kKeyProxyServer, false, 0, 0, [](C& c, S s, int) { c.m_strProxyServer = s; }},
+    {kKeyProxyBypass, false, 0, 0, [](C& c, S s, int) { c.m_strProxyBypass = s; }},
+    {kKeyProxyUser, false, 0, 0, [](C& c, S s, int) { c.m_strProxyUser = s; }},
 };
 // clang-format on
 
@@ -101,6 +104,24 @@ void ApplyValue(const CPolicyKey& key, const plat::PolicyValue& value, CSyncConf
     config.m_mapPolicyValues[key.pszKey] = text;
 }
 
+// The password is no key of the table: it is never logged, and it is taken only from a store
+// that no other account can read.
+void ApplyProxyPassword(const std::string& location,
+                        const std::map<std::string, plat::PolicyValue>& values,
+                        CSyncConfig& config) {
+    const auto found = values.find(kKeyProxyPassword);
+    if (found == values.end() || !found->second.bUsable || found->second.strText.empty())
+        return;
+    if (plat::PolicyReadableByOthers(location)) {
+        WriteLog(g_pMyLog, 3,
+                 "CSyncConfig::LoadPolicy> %s ignored, the policy %s can be read by other "
+                 "accounts; no proxy password is used",
+                 kKeyProxyPassword, location.c_str());
+        return;
+    }
+    config.m_strProxyPassword = found->second.strText;
+}
+
 } // namespace
 
 CPolicySource::CPolicySource(std::string strLocation) : m_strLocation(std::move(strLocation)) {}
@@ -108,7 +129,9 @@ CPolicySource::CPolicySource(std::string strLocation) : m_strLocation(std::move(
 void CPolicySource::Apply(CSyncConfig& config) const {
     config.m_mapPolicyValues.clear();
     std::map<std::string, plat::PolicyValue> values;
-    if (plat::ReadPolicyValues(m_strLocation, PolicyKeyNames(), values) < 0) {
+    std::vector<std::string> names = PolicyKeyNames();
+    names.emplace_back(kKeyProxyPassword);
+    if (plat::ReadPolicyValues(m_strLocation, names, values) < 0) {
         WriteLog(g_pMyLog, 3,
                  "CSyncConfig::LoadPolicy> Can't read the policy %s, ErrCode = %d; the settings "
                  "file's values are used",
@@ -120,6 +143,7 @@ void CPolicySource::Apply(CSyncConfig& config) const {
         if (found != values.end())
             ApplyValue(key, found->second, config);
     }
+    ApplyProxyPassword(m_strLocation, values, config);
 }
 
 std::vector<std::string> PolicyKeyNames() {

@@ -3,6 +3,7 @@
 #include "app/ProgramDir.h"
 #include "config/ConfigKeys.h"
 #include "config/PolicySource.h"
+#include "config/ProxySettings.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "platform/ProfileFile.h"
@@ -57,7 +58,12 @@ void CSyncConfig::LoadConfig() {
     m_strRolloutGroup = group;
     m_bReport = read(kKeyReport, "") == "1";
     m_bStartOnServerFailure = read(kKeyStartOnServerFailure, "") == "1";
+    m_strProxyServer = read(kKeyProxyServer, "");
+    m_strProxyBypass = read(kKeyProxyBypass, "");
+    m_strProxyUser = read(kKeyProxyUser, "");
+    m_strProxyPassword.clear();
     CPolicySource(m_strPolicyLocation).Apply(*this);
+    m_proxy = CProxySettings(*this).Proxy();
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // precedence over the file for the keys it sets.
 #pragma once
 
+#include "platform/HttpProxy.h"
 #include "platform/PolicyStore.h"
 
 #include <cstdint>
@@ -63,6 +64,15 @@ public:
     // "START_ON_SERVER_FAILURE" = "1": when the list cannot be had and the installation is
     // whole, the application starts after 3 seconds instead of the user being asked to retry.
     bool m_bStartOnServerFailure = false;
+    // "PROXY_SERVER" ("host:port" or "DIRECT"), "PROXY_BYPASS" (hosts separated by ";" or
+    // ","), "PROXY_USER" as written; m_strProxyPassword from the policy's "PROXY_PASSWORD"
+    // where the policy may carry it. m_proxy is what the HTTP layer is given
+    // (config/ProxySettings.h); the system's settings when the keys are unset.
+    std::string m_strProxyServer;
+    std::string m_strProxyBypass;
+    std::string m_strProxyUser;
+    std::string m_strProxyPassword;
+    plat::HttpProxy m_proxy;
 };
 
 inline constexpr const char* kConfigSection = "VENTO";

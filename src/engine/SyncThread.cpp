@@ -3,6 +3,7 @@
 
 #include "app/ProgramDir.h"
 #include "apply/Apply.h"
+#include "config/ProxySettings.h"
 #include "diag/MyLog.h"
 #include "engine/PlainRun.h"
 #include "engine/RunEnd.h"
@@ -114,8 +115,28 @@ bool StartsAnyway(CSyncEngine& engine) {
     return engine.m_nRequestStopFlag == 0;
 }
 
+// A proxy that refused the list's request is the run's cause: 407 (no usable credentials)
+// "proxy-auth"; with PROXY_SERVER in the way, 403 and no answer at all "proxy" (with the
+// system's settings a 403 or a silence cannot be told from the server's own).
+void NoteProxyRefusal(CSyncEngine& engine) {
+    const CSyncConfig& config = *engine.m_pConfig;
+    const int nStatus = engine.m_connection.m_nLastHttpStatus;
+    const bool bFixed = plat::ProxyFor(config.m_proxy, config.m_strServerIp);
+    if (engine.m_nRequestStopFlag != 0 ||
+        (nStatus != 407 && !(bFixed && (nStatus == 403 || nStatus == 0))))
+        return;
+    const std::string name = ProxyName(config.m_proxy, config.m_strServerIp);
+    const std::string status = nStatus == 0 ? "no answer" : "status " + std::to_string(nStatus);
+    WriteLog(g_pMyLog, 4, "SyncThreadMain> The proxy refused the request: %s, %s", name.c_str(),
+             status.c_str());
+    engine.AddFormattedRow(kStatusError, (nStatus == 407 ? "프록시 인증 실패(" : "프록시 오류(") +
+                                             name + ", " + status + ")");
+    engine.m_runCause.Fail(nStatus == 407 ? "proxy-auth" : "proxy", name + ": " + status);
+}
+
 // Ends a run that could not fetch the list file's information.
 int EndWithoutListInfo(CSyncEngine& engine, int r) {
+    NoteProxyRefusal(engine);
     const std::string row =
         "다운로드 대상 리스트 파일 정보 추출 실패(에러코드 : " + std::to_string(r) + ")";
     engine.AddFormattedRow(kStatusError, row);
@@ -155,6 +176,7 @@ int EndWithRefusedList(CSyncEngine& engine) {
 
 // Ends a run that could not download or read the list file.
 int EndWithoutList(CSyncEngine& engine, int r) {
+    NoteProxyRefusal(engine);
     engine.AddFormattedRow(kStatusError, "다운로드 대상 리스트 파일 다운로드 실패(에러코드 : " +
                                              std::to_string(r) + ")");
     engine.m_runCause.Fail("list-download",

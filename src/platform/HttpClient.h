@@ -8,6 +8,8 @@
 // as CHttpError carrying a message text; everything else is a return value.
 #pragma once
 
+#include "platform/HttpProxy.h"
+
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -49,6 +51,8 @@ struct HttpTimeouts {
     // A PEM file of roots that HTTPS trusts besides the system's (POSIX; the tests' own
     // certificate authority). Windows trusts its certificate stores only.
     std::string strExtraRootsFile;
+    // Which proxy requests take (platform/HttpProxy.h); the system's settings by default.
+    HttpProxy proxy;
 };
 
 class CHttpRequest {
@@ -130,8 +134,11 @@ public:
                                                      bool bSecure = false) = 0;
 };
 
-// A session with the given user-agent name and the system's proxy settings (loopback
-// addresses never go through a proxy). nullptr when the system cannot open one.
+// A session with the given user-agent name and the proxy of timeouts.proxy: with the system's
+// settings loopback addresses never go through a proxy; a fixed server takes every host that
+// ProxyFor names, loopback too. Over a proxy HTTPS is tunnelled (CONNECT) and the server's
+// certificate is checked as without one. A proxy's refusal of a tunnel (407, 403, ...) is the
+// request's final status. nullptr when the system cannot open one.
 std::unique_ptr<CHttpSession> OpenHttpSession(const std::string& agent,
                                               const HttpTimeouts& timeouts = HttpTimeouts());
 

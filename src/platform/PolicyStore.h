@@ -36,4 +36,9 @@ std::string DefaultPolicyLocation();
 int ReadPolicyValues(const std::string& location, const std::vector<std::string>& names,
                      std::map<std::string, PolicyValue>& values);
 
+// Whether accounts other than the administrators can read the store at location, so that it
+// must not carry a secret: POSIX, a file that others may read (mode o+r) or that is missing;
+// Windows, always (every account reads the policy key).
+bool PolicyReadableByOthers(const std::string& location);
+
 } // namespace plat

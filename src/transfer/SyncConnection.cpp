@@ -39,7 +39,9 @@ std::string CSyncConnection::EncodeUrlPathReserved(const std::string& strText) {
 
 int CSyncConnection::Open(const CSyncConfig& config, const plat::HttpTimeouts& timeouts) {
     m_pConnection.reset();
-    m_pSession = plat::OpenHttpSession(kAgentName, timeouts);
+    plat::HttpTimeouts withProxy = timeouts;
+    withProxy.proxy = config.m_proxy;
+    m_pSession = plat::OpenHttpSession(kAgentName, withProxy);
     if (m_pSession != nullptr) {
         // The port is a 16-bit number where it reaches the HTTP layer.
         const auto port = static_cast<std::uint16_t>(config.m_nServerPort);

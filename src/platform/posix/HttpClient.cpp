@@ -111,7 +111,7 @@ public:
         const auto headDeadline =
             Clock::now() + std::chrono::milliseconds(m_connection->timeouts.nHeadMs);
         Drive([this] { return m_bHeadDone; }, &headDeadline);
-        if (!m_bHeadDone)
+        if (!m_bHeadDone && !TakeProxyRefusal())
             Fail(ResultError(m_result != CURLE_OK ? m_result : CURLE_GOT_NOTHING));
     }
 
@@ -214,6 +214,7 @@ private:
         m_nPendingStatus = 0;
         m_headers.clear();
         m_pendingHeaders.clear();
+        m_proxyRefusal.clear();
         m_redirects.clear();
         m_buffer.clear();
         m_nBufferPos = 0;
@@ -274,11 +275,58 @@ private:
         if (!timeouts.strExtraRootsFile.empty())
             bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_CAINFO,
                                             timeouts.strExtraRootsFile.c_str()) == CURLE_OK;
-        // Loopback never goes through a proxy; other hosts take the environment's settings.
-        if (m_connection->bLoopback)
-            bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
+        bOk = bOk && ConfigureProxy(easy);
         if (!bOk || !bHeaders)
             Fail(CHttpError("The request could not be set up", CURLE_FAILED_INIT));
+    }
+
+    // The proxy of the session (ProxyFor decides) with the best scheme it offers
+    // (CURLAUTH_ANY, not libcurl's Basic-only default): Basic/Digest with the account given,
+    // else ":" so that Negotiate/NTLM use the login where libcurl can. With the system's
+    // settings loopback goes direct and other hosts take the environment's proxy. The head of
+    // a tunnel's CONNECT answer is no response of the request.
+    bool ConfigureProxy(CURL* easy) const {
+        const HttpProxy& proxy = m_connection->timeouts.proxy;
+        const bool bThrough = ProxyFor(proxy, m_connection->strHost);
+        if (!bThrough && (proxy.nMode != HttpProxy::kSystem || m_connection->bLoopback))
+            return ::curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
+        bool bOk = ::curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY)) ==
+                       CURLE_OK &&
+                   ::curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK;
+        if (!bThrough)
+            return bOk;
+        const std::string url = "http://" + ProxyServerText(proxy);
+        bOk = bOk && ::curl_easy_setopt(easy, CURLOPT_PROXY, url.c_str()) == CURLE_OK &&
+              ::curl_easy_setopt(easy, CURLOPT_NOPROXY, "") == CURLE_OK;
+        if (proxy.strUser.empty())
+            return bOk && ::curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, ":") == CURLE_OK;
+        return bOk &&
+               ::curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy.strUser.c_str()) == CURLE_OK &&
+               ::curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy.strPassword.c_str()) ==
+                   CURLE_OK;
+    }
+
+    // A proxy that refused the request (a 407 that curl did not answer) or the tunnel answered
+    // for the request: its status is the final one, with no body.
+    bool TakeProxyRefusal() {
+        long nConnectCode = 0;
+        if (!m_bDone)
+            return false;
+        if (m_nPendingStatus == 407) {
+            nConnectCode = 407;
+            m_headers.swap(m_proxyRefusal);
+        } else if (::curl_easy_getinfo(Easy(), CURLINFO_HTTP_CONNECTCODE, &nConnectCode) !=
+                       CURLE_OK ||
+                   nConnectCode < 300) {
+            return false;
+        } else {
+            m_headers.clear();
+        }
+        m_nStatus = static_cast<int>(nConnectCode);
+        m_result = CURLE_OK;
+        m_nBodyLength = 0;
+        m_bHeadDone = true;
+        return true;
     }
 
     // Runs the transfer until ready() holds or it ends. Raises CHttpError when nothing arrives
@@ -406,9 +454,15 @@ private:
             return;
         }
         // The end of one response head: interim answers and redirects that curl follows are
-        // not the final response.
+        // not the final response, nor is a proxy's 407 that curl may answer with credentials
+        // (it is the final one when the transfer ends on it: TakeProxyRefusal).
         if (m_nPendingStatus >= 100 && m_nPendingStatus < 200)
             return;
+        if (m_nPendingStatus == 407) {
+            m_proxyRefusal.swap(m_pendingHeaders);
+            m_pendingHeaders.clear();
+            return;
+        }
         if (m_nPendingStatus >= 300 && m_nPendingStatus < 400) {
             for (const auto& header : m_pendingHeaders) {
                 if (EqualNoCase(header.first, "Location")) {
@@ -438,6 +492,9 @@ private:
 
     std::size_t Body(const char* data, std::size_t length) {
         m_lastActivity = Clock::now();
+        // The body of a proxy's 407 is not the caller's.
+        if (!m_bHeadDone)
+            return length;
         const std::size_t pending = m_buffer.size() - m_nBufferPos;
         if (pending > 0 && pending + length > kBufferLimit) {
             m_bPaused = true;
@@ -470,6 +527,7 @@ private:
     int m_nPendingStatus = 0;
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::vector<std::pair<std::string, std::string>> m_pendingHeaders;
+    std::vector<std::pair<std::string, std::string>> m_proxyRefusal;
     std::vector<std::string> m_redirects;
     std::vector<std::string> m_extraHeaders;
 
@@ -500,7 +558,7 @@ public:
     bool PipelineHeads(const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
                        const std::vector<std::string>& keepHeaders, int nStreams,
                        std::vector<HttpHeadAnswer>& answers) override {
-        if (m_connection->bSecure || (!m_connection->bLoopback && ProxyInEnvironment()))
+        if (m_connection->bSecure || MayUseProxy())
             return false;
         HeadPipelineTarget target;
         target.strHost = m_connection->strHost;
@@ -511,6 +569,14 @@ public:
     }
 
 private:
+    // Whether a request of this connection may go through a proxy (Configure's rule).
+    bool MayUseProxy() const {
+        const HttpProxy& proxy = m_connection->timeouts.proxy;
+        if (proxy.nMode != HttpProxy::kSystem)
+            return ProxyFor(proxy, m_connection->strHost);
+        return !m_connection->bLoopback && ProxyInEnvironment();
+    }
+
     // Whether libcurl could take a proxy from the environment for a plain HTTP request (an
     // exception in NO_PROXY is not looked into: such a host is simply not pipelined).
     static bool ProxyInEnvironment() {

@@ -3,6 +3,8 @@
 
 #include "platform/posix/ProfileValues.h"
 
+#include <sys/stat.h>
+
 namespace plat {
 
 namespace {
@@ -24,6 +26,11 @@ int ReadPolicyValues(const std::string& location, const std::vector<std::string>
     for (const auto& [name, text] : texts)
         values[name] = PolicyValue{true, text, "text"};
     return 0;
+}
+
+bool PolicyReadableByOthers(const std::string& location) {
+    struct stat status {};
+    return ::stat(location.c_str(), &status) != 0 || (status.st_mode & S_IROTH) != 0;
 }
 
 } // namespace plat

@@ -466,7 +466,11 @@ public:
     bool PipelineHeads(const std::vector<std::string>& objectPaths, const char* const* acceptTypes,
                        const std::vector<std::string>& keepHeaders, int nStreams,
                        std::vector<HttpHeadAnswer>& answers) override {
-        if (m_bSecure || (!IsLoopbackHost(m_target.strHost) && MayUseProxy()))
+        const HttpProxy& proxy = m_timeouts.proxy;
+        const bool bProxy = proxy.nMode == HttpProxy::kSystem
+                                ? !IsLoopbackHost(m_target.strHost) && MayUseProxy()
+                                : ProxyFor(proxy, m_target.strHost);
+        if (m_bSecure || bProxy)
             return false;
         return RunHeadPipeline(m_target, m_timeouts, objectPaths, acceptTypes, keepHeaders,
                                nStreams, answers);
@@ -502,11 +506,27 @@ public:
             state->Release();
             return nullptr;
         }
+        SetProxyAccount(request);
         return std::make_unique<CWinInetRequest>(m_connection, request, state, verb == "HEAD",
                                                  m_timeouts);
     }
 
 private:
+    // Basic/Digest answers of the fixed proxy; WinINet answers NTLM/Negotiate with the
+    // identity of the account the process runs under by itself.
+    void SetProxyAccount(HINTERNET request) const {
+        const HttpProxy& proxy = m_timeouts.proxy;
+        if (proxy.strUser.empty() || !ProxyFor(proxy, m_target.strHost))
+            return;
+        std::wstring user = Wide(proxy.strUser);
+        std::wstring password = Wide(proxy.strPassword);
+        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, user.data(),
+                             static_cast<DWORD>(user.size()));
+        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, password.data(),
+                             static_cast<DWORD>(password.size()));
+        ::SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    }
+
     // Whether the system's settings may send a request through a proxy: a proxy server, a
     // configuration script or the automatic detection (which may find one) is set.
     static bool MayUseProxy() {
@@ -529,6 +549,27 @@ private:
     HeadPipelineTarget m_target;
 };
 
+// A WinINet session of the access type given (a fixed proxy names proxyName), with the
+// status callback and the time-outs that its connections and requests take over.
+HINTERNET OpenInternet(const std::string& agent, const HttpTimeouts& timeouts, DWORD nAccess,
+                       const std::wstring& proxyName) {
+    // "<-loopback>": WinINet would otherwise send loopback addresses around a fixed proxy.
+    CInternetHandle session(::InternetOpenW(
+        Wide(agent).c_str(), nAccess,
+        nAccess == INTERNET_OPEN_TYPE_PROXY ? proxyName.c_str() : nullptr,
+        nAccess == INTERNET_OPEN_TYPE_PROXY ? L"<-loopback>" : nullptr, INTERNET_FLAG_ASYNC));
+    if (!session)
+        return nullptr;
+    if (::InternetSetStatusCallbackW(session.get(), StatusCallback) ==
+        INTERNET_INVALID_STATUS_CALLBACK)
+        return nullptr;
+    SetTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.nConnectMs);
+    SetTimeout(session.get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts.nReceiveMs);
+    SetTimeout(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.nReceiveMs);
+    return session.release();
+}
+
+// With a fixed proxy, hosts that ProxyFor does not name go through a second, direct session.
 class CWinInetSession : public CHttpSession {
 public:
     CWinInetSession(HINTERNET session, const HttpTimeouts& timeouts, std::string agent)
@@ -539,12 +580,30 @@ public:
                                              bool bSecure) override {
         if (nPort <= 0 || nPort > 65535)
             return nullptr;
-        HINTERNET connection = ::InternetConnectW(m_session.get(), Wide(host).c_str(),
-                                                  static_cast<INTERNET_PORT>(nPort), nullptr,
-                                                  nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        if (m_timeouts.proxy.nMode == HttpProxy::kServer && !ProxyFor(m_timeouts.proxy, host) &&
+            !m_direct) {
+            HINTERNET direct =
+                OpenInternet(m_strAgent, m_timeouts, INTERNET_OPEN_TYPE_DIRECT, std::wstring());
+            if (!direct)
+                return nullptr;
+            m_direct = CSharedInternetHandle(direct, InternetHandleCloser());
+        }
+        const CSharedInternetHandle& session =
+            m_timeouts.proxy.nMode == HttpProxy::kServer && !ProxyFor(m_timeouts.proxy, host)
+                ? m_direct
+                : m_session;
+        return ConnectOn(session, host, nPort, bSecure);
+    }
+
+private:
+    std::unique_ptr<CHttpConnection> ConnectOn(const CSharedInternetHandle& owner,
+                                               const std::string& host, int nPort, bool bSecure) {
+        HINTERNET connection =
+            ::InternetConnectW(owner.get(), Wide(host).c_str(), static_cast<INTERNET_PORT>(nPort),
+                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
         if (!connection)
             return nullptr;
-        CSharedInternetHandle session = m_session;
+        CSharedInternetHandle session = owner;
         CSharedInternetHandle shared(
             connection, [session](HINTERNET handle) { ::InternetCloseHandle(handle); });
         HeadPipelineTarget target;
@@ -555,8 +614,8 @@ public:
                                                     std::move(target));
     }
 
-private:
     CSharedInternetHandle m_session;
+    CSharedInternetHandle m_direct;
     HttpTimeouts m_timeouts;
     std::string m_strAgent;
 };
@@ -565,18 +624,16 @@ private:
 
 std::unique_ptr<CHttpSession> OpenHttpSession(const std::string& agent,
                                               const HttpTimeouts& timeouts) {
-    CInternetHandle session(::InternetOpenW(Wide(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
-                                            nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    DWORD nAccess = INTERNET_OPEN_TYPE_PRECONFIG;
+    if (timeouts.proxy.nMode == HttpProxy::kDirect)
+        nAccess = INTERNET_OPEN_TYPE_DIRECT;
+    else if (timeouts.proxy.nMode == HttpProxy::kServer)
+        nAccess = INTERNET_OPEN_TYPE_PROXY;
+    HINTERNET session =
+        OpenInternet(agent, timeouts, nAccess, Wide(ProxyServerText(timeouts.proxy)));
     if (!session)
         return nullptr;
-    if (::InternetSetStatusCallbackW(session.get(), StatusCallback) ==
-        INTERNET_INVALID_STATUS_CALLBACK)
-        return nullptr;
-    // Connections and requests take these over from the session.
-    SetTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.nConnectMs);
-    SetTimeout(session.get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts.nReceiveMs);
-    SetTimeout(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.nReceiveMs);
-    return std::make_unique<CWinInetSession>(session.release(), timeouts, agent);
+    return std::make_unique<CWinInetSession>(session, timeouts, agent);
 }
 
 } // namespace plat

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Starts two squid proxies on 127.0.0.1 and free ports for the tests, each with its own
+# configuration, no cache and its logs in the work folder: an open one and one that asks for
+# Basic authentication (a test user with a password made here).
+#   serve-squid.sh start <work-dir>   <work-dir>/port-open, port-auth, user, password,
+#                                     open/access.log, auth/access.log
+#   serve-squid.sh stop <work-dir>
+# When squid cannot run, start writes the reason to <work-dir>/unavailable and exits 0.
+# access.log lines: method, URL, status, user ("-" without one).
+set -euo pipefail
+cmd=${1:-}
+
+unavailable() {
+    echo "$1" >"$work/unavailable"
+    echo "$1" >&2
+    exit 0
+}
+
+write_conf() { # <name> <port> <extra access rules>
+    local dir="$work/$1"
+    mkdir -p "$dir"
+    cat >"$dir/squid.conf" <<CONF
+http_port 127.0.0.1:$2
+pid_filename $dir/squid.pid
+cache deny all
+cache_mem 8 MB
+cache_dir null /tmp
+logformat ks %rm %ru %>Hs %[un
+access_log stdio:$dir/access.log ks
+cache_log $dir/cache.log
+cache_store_log none
+coredump_dir $dir
+netdb_filename none
+shutdown_lifetime 0 seconds
+pinger_enable off
+dns_v4_first on
+$3
+acl to_loopback dst 127.0.0.0/8 ::1
+acl SSL_ports port 1-65535
+acl CONNECT method CONNECT
+http_access deny !to_loopback
+CONF
+    # Squid refuses to keep running as root: it takes the account Debian made for it.
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "cache_effective_user proxy" >>"$dir/squid.conf"
+    fi
+}
+
+start_one() { # <name>
+    local dir="$work/$1"
+    if [ "$(id -u)" -eq 0 ]; then chown -R proxy "$dir"; fi
+    "$squid" -f "$dir/squid.conf" -N >"$dir/stderr.log" 2>&1 &
+    for _ in $(seq 1 200); do
+        [ -s "$dir/squid.pid" ] && return 0
+        kill -0 $! 2>/dev/null || break
+        sleep 0.05
+    done
+    unavailable "squid ($1) did not start: $(tail -n 3 "$dir/cache.log" "$dir/stderr.log" 2>/dev/null | tr '\n' ' ')"
+}
+
+case "$cmd" in
+start)
+    work=$2
+    mkdir -p "$work"
+    work=$(cd "$work" && pwd)
+    rm -rf "$work/unavailable" "$work/port-"* "$work/open" "$work/auth"
+    squid=$(command -v squid || echo /usr/sbin/squid)
+    ncsa=/usr/lib/squid/basic_ncsa_auth
+    [ -x "$squid" ] || unavailable "squid is not installed"
+    [ -x "$ncsa" ] || unavailable "squid's basic_ncsa_auth is not installed"
+    free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+    user=kstest
+    password=$(openssl rand -hex 12)
+    echo "$user" >"$work/user"
+    echo "$password" >"$work/password"
+    open_port=$(free_port)
+    auth_port=$(free_port)
+    write_conf open "$open_port" ""
+    mkdir -p "$work/auth"
+    echo "$user:$(openssl passwd -apr1 "$password")" >"$work/auth/passwd"
+    write_conf auth "$auth_port" "auth_param basic program $ncsa $work/auth/passwd
+auth_param basic realm kestrel-test
+acl users proxy_auth REQUIRED
+http_access deny !users"
+    echo "http_access allow localhost" >>"$work/open/squid.conf"
+    echo "http_access allow users" >>"$work/auth/squid.conf"
+    for name in open auth; do echo "http_access deny all" >>"$work/$name/squid.conf"; done
+    start_one open
+    start_one auth
+    echo "$open_port" >"$work/port-open"
+    echo "$auth_port" >"$work/port-auth"
+    echo "$open_port $auth_port"
+    ;;
+stop)
+    work=$2
+    for name in open auth; do
+        pidfile="$work/$name/squid.pid"
+        if [ -s "$pidfile" ]; then
+            kill "$(cat "$pidfile")" 2>/dev/null || true
+            for _ in $(seq 1 100); do
+                [ -e "$pidfile" ] || break
+                sleep 0.05
+            done
+        fi
+    done
+    ;;
+*)
+    echo "usage: $0 start <work-dir> | stop <work-dir>" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,200 @@
+// Whole runs through real squid proxies (scripts/serve-squid.sh, started by CTest around the
+// suite): an open one and one that asks for Basic authentication, in front of the suite's
+// nginx, over HTTP and HTTPS (CONNECT), with the proxy named by PROXY_SERVER.
+#include "config/ProxySettings.h"
+#include "engine/SyncEngine.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Secret.h"
+#include "platform/Thread.h"
+#include "support/FakeView.h"
+#include "support/LogCapture.h"
+#include "support/Nginx.h"
+#include "support/TempDir.h"
+#include "support/TestMachine.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+std::string SquidWork() {
+    const char* value = std::getenv("KS_SQUID_WORK");
+    return value != nullptr ? value : "";
+}
+
+std::string SquidFile(const std::string& relative) {
+    std::string text = kstest::ReadFileBytes(kstest::HostPath(SquidWork() + "/" + relative));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+enum ECredentials { kNone, kRight, kOpenPolicy };
+
+struct ProxyCase {
+    const char* pszName;
+    const char* pszProxy; // "open" or "auth"
+    bool bHttps;
+    ECredentials nCredentials;
+    int nOutcome;
+    const char* pszCause;  // "" when the run succeeds
+    const char* pszLogged; // what the proxy logged for the list: "<method> <status>"
+};
+
+class ProxyRunTest : public ::testing::TestWithParam<ProxyCase> {
+protected:
+    kstest::LogCapture log;
+    kstest::TestMachine machine;
+    kstest::TempDir app;
+    kstest::TempDir policyDir;
+    kstest::NginxSite site;
+    std::unique_ptr<kstest::TrustedTestRoot> root;
+    CSyncConfig config{"none.ini"};
+
+    void SetUp() override {
+        if (!site.Skip().empty())
+            GTEST_SKIP() << site.Skip();
+        if (SquidWork().empty())
+            GTEST_SKIP() << "squid runs only under ctest, which starts it (scripts/serve-squid.sh)";
+        if (kstest::Exists(kstest::HostPath(SquidWork() + "/unavailable")))
+            GTEST_SKIP() << "squid cannot run here: " << SquidFile("unavailable");
+        const ProxyCase& c = GetParam();
+        config.m_strServerIp = c.bHttps ? "localhost" : "127.0.0.1";
+        config.m_nServerPort = c.bHttps ? site.Port("localhost") : site.Port();
+        config.m_bUseHttps = c.bHttps;
+        config.m_strDownloadBaseUrl = site.Base();
+        config.m_strListFileName = "_listfile.txt";
+        config.m_strLocalBaseDir = app.Path();
+        if (c.bHttps) {
+            root = std::make_unique<kstest::TrustedTestRoot>();
+            ASSERT_TRUE(root->Ok());
+        }
+    }
+
+    // The settings of the case, read the way a run reads them; the password as the platform
+    // keeps it: the policy file on POSIX, the machine-protected file on Windows.
+    void Configure(const ProxyCase& c) {
+        const std::string port = SquidFile(std::string("port-") + c.pszProxy);
+        config.m_strProxyServer = "127.0.0.1:" + port;
+        config.m_strProxyUser = c.nCredentials == kNone ? "" : SquidFile("user");
+        if (c.nCredentials != kNone) {
+#ifdef _WIN32
+            ASSERT_EQ(plat::ProtectSecret(SquidFile("password"), ProxyPasswordPath(app.Path())), 0);
+#else
+            const std::string policy = policyDir / "policy.ini";
+            ASSERT_TRUE(kstest::WriteFileBytes(
+                policy, "[VENTO]\nPROXY_PASSWORD=" + SquidFile("password") + "\n"));
+            ASSERT_EQ(::chmod(policy.c_str(), c.nCredentials == kRight ? 0600 : 0644), 0);
+            CSyncConfig read("none.ini", policy);
+            config.m_strProxyPassword = read.m_strProxyPassword;
+#endif
+        }
+        config.m_proxy = CProxySettings(config).Proxy();
+    }
+
+    void Serve(const std::string& relative, const std::string& bytes) {
+        std::string path = site.ServedPath(relative);
+        ASSERT_TRUE(plat::CreateFolderChain(path.substr(0, plat::LastSepPos(path))));
+        ASSERT_TRUE(kstest::WriteFileBytes(path, bytes));
+    }
+
+    // "<method> <status>" of each request the proxy logged for this test's base.
+    std::vector<std::string> ProxyLog(const ProxyCase& c) const {
+        std::istringstream text(SquidFile(std::string(c.pszProxy) + "/access.log"));
+        const std::string target =
+            c.bHttps ? "localhost:" + std::to_string(site.Port("localhost")) : site.Base();
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(text, line);) {
+            std::istringstream fields(line);
+            std::string method, url, status;
+            fields >> method >> url >> status;
+            if (url.find(target) != std::string::npos)
+                lines.push_back(method + " " + status);
+        }
+        return lines;
+    }
+};
+
+TEST_P(ProxyRunTest, RunsThroughTheProxy) {
+    const ProxyCase& c = GetParam();
+    Configure(c);
+    Serve("_listfile.txt", "bin/a.txt\nb.txt\n");
+    Serve("bin/a.txt", "first file");
+    Serve("b.txt", "second");
+
+    kstest::FakeView view;
+    SyncEnginePtr engine(new CSyncEngine);
+    engine->m_pDlg = &view;
+    if (root != nullptr)
+        engine->m_httpTimeouts.strExtraRootsFile = root->ExtraRootsFile();
+    ASSERT_EQ(engine->InitSyncEngine(&config), 0);
+    ASSERT_EQ(engine->StartSyncThread(), 0);
+    engine->m_pSyncThread->Join();
+
+    EXPECT_THAT(view.Outcomes(), ElementsAre(c.nOutcome)) << c.pszName;
+    std::string cause, detail;
+    EXPECT_EQ(engine->m_runCause.Get(cause, detail) ? cause : "", c.pszCause) << detail;
+    // Squid logs a tunnel when it closes: with the engine, and a little later.
+    engine.reset();
+    std::vector<std::string> logged = ProxyLog(c);
+    for (int i = 0; i < 100 && logged.empty(); ++i) {
+        plat::SleepMs(50);
+        logged = ProxyLog(c);
+    }
+    ASSERT_FALSE(logged.empty()) << "the proxy saw no request of the run";
+    EXPECT_EQ(logged.front(), c.pszLogged);
+    if (*c.pszCause == '\0') {
+        EXPECT_EQ(kstest::ReadFileBytes(plat::JoinPath(app.Path(), "b.txt")), "second");
+        // Plain HTTP: every request of the run, HEADs included, went through the proxy (the
+        // 407s ask for the credentials that the same request then brings).
+        std::size_t nAnswered = 0;
+        for (const std::string& line : logged)
+            nAnswered += line.find(" 407") == std::string::npos;
+        if (!c.bHttps) {
+            EXPECT_EQ(nAnswered, 6u); // HEAD+GET of the list, a HEAD and a GET per file
+        }
+    } else {
+        const std::string proxy = "proxy 127.0.0.1:" + SquidFile(std::string("port-") + c.pszProxy);
+        EXPECT_FALSE(log.Matching("The proxy refused the request: " + proxy).empty());
+        bool bRow = false;
+        for (const auto& row : view.Rows())
+            bRow = bRow || row.second.find(proxy) != std::string::npos;
+        EXPECT_TRUE(bRow) << "no status row names the proxy";
+    }
+    if (c.nCredentials != kNone) {
+        EXPECT_TRUE(log.Matching(SquidFile("password")).empty()) << "the password was logged";
+    }
+}
+
+const ProxyCase kProxyCases[] = {
+    {"Open", "open", false, kNone, kSyncDoneComplete, "", "HEAD 200"},
+    {"NoCredentials", "auth", false, kNone, kSyncDoneNoList, "proxy-auth", "HEAD 407"},
+    {"Basic", "auth", false, kRight, kSyncDoneComplete, "", "HEAD 407"},
+    {"HttpsTunnel", "open", true, kNone, kSyncDoneComplete, "", "CONNECT 200"},
+    {"HttpsNoCredentials", "auth", true, kNone, kSyncDoneNoList, "proxy-auth", "CONNECT 407"},
+    {"HttpsBasic", "auth", true, kRight, kSyncDoneComplete, "", "CONNECT 407"},
+#ifndef _WIN32
+    // A password in a policy file that other accounts can read is not used.
+    {"PolicyReadable", "auth", false, kOpenPolicy, kSyncDoneNoList, "proxy-auth", "HEAD 407"},
+#endif
+};
+
+std::string CaseName(const ::testing::TestParamInfo<ProxyCase>& param) {
+    return param.param.pszName;
+}
+
+INSTANTIATE_TEST_SUITE_P(Squid, ProxyRunTest, ::testing::ValuesIn(kProxyCases), CaseName);
+
+} // namespace
