@@ -7,6 +7,8 @@
 #   serve-squid.sh stop <work-dir>
 # When squid cannot run, start writes the reason to <work-dir>/unavailable and exits 0.
 # access.log lines: method, URL, status, user ("-" without one).
+# The name kestrel-proxy.test is 127.0.0.1 for the proxies only (their hosts file): a request
+# for it that arrives went through a proxy.
 set -euo pipefail
 cmd=${1:-}
 
@@ -34,6 +36,7 @@ netdb_filename none
 shutdown_lifetime 0 seconds
 pinger_enable off
 dns_v4_first on
+hosts_file $work/hosts
 $3
 acl to_loopback dst 127.0.0.0/8 ::1
 acl SSL_ports port 1-65535
@@ -71,6 +74,7 @@ start)
     free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
     user=kstest
     password=$(openssl rand -hex 12)
+    printf "127.0.0.1 localhost\n127.0.0.1 kestrel-proxy.test\n" >"$work/hosts"
     echo "$user" >"$work/user"
     echo "$password" >"$work/password"
     open_port=$(free_port)
