@@ -2,7 +2,8 @@
 # Starts two squid proxies on 127.0.0.1 and free ports for the tests, each with its own
 # configuration, no cache and its logs in the work folder: an open one and one that asks for
 # Basic authentication (a test user with a password made here).
-#   serve-squid.sh start <work-dir>   <work-dir>/port-open, port-auth, user, password,
+#   serve-squid.sh start <work-dir>   <work-dir>/port-open, port-auth, port-closed (nothing
+#                                     listens there), user, password,
 #                                     open/access.log, auth/access.log
 #   serve-squid.sh stop <work-dir>
 # When squid cannot run, start writes the reason to <work-dir>/unavailable and exits 0.
@@ -91,6 +92,8 @@ http_access deny !users"
     for name in open auth; do echo "http_access deny all" >>"$work/$name/squid.conf"; done
     start_one open
     start_one auth
+    # A port where nothing listens: a proxy that gives no answer.
+    free_port >"$work/port-closed"
     echo "$open_port" >"$work/port-open"
     echo "$auth_port" >"$work/port-auth"
     echo "$open_port $auth_port"

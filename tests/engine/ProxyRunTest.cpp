@@ -53,7 +53,8 @@ struct ProxyCase {
     ECredentials nCredentials;
     int nOutcome;
     const char* pszCause;  // "" when the run succeeds
-    const char* pszLogged; // what the proxy logged for the list: "<method> <status>"
+    const char* pszLogged; // what the proxy logged for the list: "<method> <status>"; "" none
+    const char* pszServer; // the server's name or address when not the suite's nginx
 };
 
 class ProxyRunTest : public ::testing::TestWithParam<ProxyCase> {
@@ -74,7 +75,9 @@ protected:
         if (kstest::Exists(kstest::HostPath(SquidWork() + "/unavailable")))
             GTEST_SKIP() << "squid cannot run here: " << SquidFile("unavailable");
         const ProxyCase& c = GetParam();
-        config.m_strServerIp = c.bHttps ? "localhost" : "127.0.0.1";
+        config.m_strServerIp = c.pszServer != nullptr ? c.pszServer
+                               : c.bHttps             ? "localhost"
+                                                      : "127.0.0.1";
         config.m_nServerPort = c.bHttps ? site.Port("localhost") : site.Port();
         config.m_bUseHttps = c.bHttps;
         config.m_strDownloadBaseUrl = site.Base();
@@ -153,12 +156,14 @@ TEST_P(ProxyRunTest, RunsThroughTheProxy) {
     // Squid logs a tunnel when it closes: with the engine, and a little later.
     engine.reset();
     std::vector<std::string> logged = ProxyLog(c);
-    for (int i = 0; i < 100 && logged.empty(); ++i) {
+    for (int i = 0; i < 100 && logged.empty() && *c.pszLogged != '\0'; ++i) {
         plat::SleepMs(50);
         logged = ProxyLog(c);
     }
-    ASSERT_FALSE(logged.empty()) << "the proxy saw no request of the run";
-    EXPECT_EQ(logged.front(), c.pszLogged);
+    if (*c.pszLogged != '\0') {
+        ASSERT_FALSE(logged.empty()) << "the proxy saw no request of the run";
+        EXPECT_EQ(logged.front(), c.pszLogged);
+    }
     if (*c.pszCause == '\0') {
         EXPECT_EQ(kstest::ReadFileBytes(plat::JoinPath(app.Path(), "b.txt")), "second");
         // Plain HTTP: every request of the run, HEADs included, went through the proxy (the
@@ -289,18 +294,23 @@ TEST(ProxySystemRunTest, SystemSettingsCarryTheRun) {
 }
 
 const ProxyCase kProxyCases[] = {
-    {"Open", "open", false, kNone, kSyncDoneComplete, "", "HEAD 200"},
-    {"NoCredentials", "auth", false, kNone, kSyncDoneNoList, "proxy-auth", "HEAD 407"},
-    {"Basic", "auth", false, kRight, kSyncDoneComplete, "", "HEAD 407"},
-    {"HttpsNoCredentials", "auth", true, kNone, kSyncDoneNoList, "proxy-auth", "CONNECT 407"},
-    {"HttpsBasic", "auth", true, kRight, kSyncDoneComplete, "", "CONNECT 407"},
+    {"Open", "open", false, kNone, kSyncDoneComplete, "", "HEAD 200", nullptr},
+    {"NoCredentials", "auth", false, kNone, kSyncDoneNoList, "proxy-auth", "HEAD 407", nullptr},
+    {"Basic", "auth", false, kRight, kSyncDoneComplete, "", "HEAD 407", nullptr},
+    // Squid refuses servers other than loopback (403); nothing answers on the closed port.
+    {"Refused", "open", false, kNone, kSyncDoneNoList, "proxy", "HEAD 403", "192.0.2.1"},
+    {"NoAnswer", "closed", false, kNone, kSyncDoneNoList, "proxy", "", nullptr},
+    {"HttpsNoCredentials", "auth", true, kNone, kSyncDoneNoList, "proxy-auth", "CONNECT 407",
+     nullptr},
+    {"HttpsBasic", "auth", true, kRight, kSyncDoneComplete, "", "CONNECT 407", nullptr},
 #ifndef _WIN32
     // Wine keeps a tunnel open for a while after its session is closed, keyed by the server
     // without the proxy: in one process a later run to the same server through the other proxy
     // would take it over, and squid logs the tunnel only when it closes.
-    {"HttpsTunnel", "open", true, kNone, kSyncDoneComplete, "", "CONNECT 200"},
+    {"HttpsTunnel", "open", true, kNone, kSyncDoneComplete, "", "CONNECT 200", nullptr},
     // A password in a policy file that other accounts can read is not used.
-    {"PolicyReadable", "auth", false, kOpenPolicy, kSyncDoneNoList, "proxy-auth", "HEAD 407"},
+    {"PolicyReadable", "auth", false, kOpenPolicy, kSyncDoneNoList, "proxy-auth", "HEAD 407",
+     nullptr},
 #endif
 };
 
