@@ -8,8 +8,9 @@
 #   serve-squid.sh stop <work-dir>
 # When squid cannot run, start writes the reason to <work-dir>/unavailable and exits 0.
 # access.log lines: method, URL, status, user ("-" without one).
-# The name kestrel-proxy.test is 127.0.0.1 for the proxies only (their hosts file): a request
-# for it that arrives went through a proxy.
+# The names kestrel-proxy.test, open.kestrel-proxy.test, auth.kestrel-proxy.test and
+# otherhost.example (the name of the test PKI's "otherhost" certificate) are 127.0.0.1 for the
+# proxies only (their hosts file): a request for one of them that arrives went through a proxy.
 set -euo pipefail
 cmd=${1:-}
 
@@ -75,7 +76,8 @@ start)
     free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
     user=kstest
     password=$(openssl rand -hex 12)
-    printf "127.0.0.1 localhost\n127.0.0.1 kestrel-proxy.test\n" >"$work/hosts"
+    printf "127.0.0.1 %s\n" localhost kestrel-proxy.test open.kestrel-proxy.test \
+        auth.kestrel-proxy.test otherhost.example >"$work/hosts"
     echo "$user" >"$work/user"
     echo "$password" >"$work/password"
     open_port=$(free_port)

@@ -29,8 +29,8 @@ plat::HttpProxy CProxySettings::Proxy() const {
         return proxy;
     proxy.strPassword = m_config.m_strProxyPassword;
     if (proxy.strPassword.empty() &&
-        plat::UnprotectSecret(ProxyPasswordPath(m_config.m_strLocalBaseDir), proxy.strPassword) ==
-            -1)
+        plat::UnprotectSecret(ProxyPasswordPath(m_config.m_strLocalBaseDir), proxy.strPassword) !=
+            0)
         WriteLog(g_pMyLog, 1, "CSyncConfig::LoadConfig> No proxy password is kept for %s = %s",
                  kKeyProxyUser, proxy.strUser.c_str());
     return proxy;

@@ -75,10 +75,14 @@ protected:
         if (kstest::Exists(kstest::HostPath(SquidWork() + "/unavailable")))
             GTEST_SKIP() << "squid cannot run here: " << SquidFile("unavailable");
         const ProxyCase& c = GetParam();
+        // Names that only the proxies know, one per proxy: the run gets through the proxy or
+        // not at all, and Wine, whose WinINet keeps idle connections by server whatever the
+        // proxy, cannot hand a run a connection that another test made directly or through
+        // the other proxy.
         config.m_strServerIp = c.pszServer != nullptr ? c.pszServer
-                               : c.bHttps             ? "localhost"
-                                                      : "127.0.0.1";
-        config.m_nServerPort = c.bHttps ? site.Port("localhost") : site.Port();
+                               : c.bHttps             ? "otherhost.example"
+                                          : std::string(c.pszProxy) + ".kestrel-proxy.test";
+        config.m_nServerPort = c.bHttps ? site.Port("otherhost") : site.Port();
         config.m_bUseHttps = c.bHttps;
         config.m_strDownloadBaseUrl = site.Base();
         config.m_strListFileName = "_listfile.txt";
@@ -121,7 +125,7 @@ protected:
     std::vector<std::string> ProxyLog(const ProxyCase& c) const {
         std::istringstream text(SquidFile(std::string(c.pszProxy) + "/access.log"));
         const std::string target =
-            c.bHttps ? "localhost:" + std::to_string(site.Port("localhost")) : site.Base();
+            c.bHttps ? "otherhost.example:" + std::to_string(site.Port("otherhost")) : site.Base();
         std::vector<std::string> lines;
         for (std::string line; std::getline(text, line);) {
             std::istringstream fields(line);
@@ -305,8 +309,7 @@ const ProxyCase kProxyCases[] = {
     {"HttpsBasic", "auth", true, kRight, kSyncDoneComplete, "", "CONNECT 407", nullptr},
 #ifndef _WIN32
     // Wine keeps a tunnel open for a while after its session is closed, keyed by the server
-    // without the proxy: in one process a later run to the same server through the other proxy
-    // would take it over, and squid logs the tunnel only when it closes.
+    // without the proxy: this run would take over HttpsBasic's tunnel through the other proxy.
     {"HttpsTunnel", "open", true, kNone, kSyncDoneComplete, "", "CONNECT 200", nullptr},
     // A password in a policy file that other accounts can read is not used.
     {"PolicyReadable", "auth", false, kOpenPolicy, kSyncDoneNoList, "proxy-auth", "HEAD 407",
