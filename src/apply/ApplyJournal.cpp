@@ -1,6 +1,7 @@
 #include "apply/ApplyJournal.h"
 
 #include "platform/FileSystem.h"
+#include "trust/SignedList.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,38 +24,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
             return fields;
         start = tab + 1;
     }
-}
-
-std::string HexOf(const std::string& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char c : bytes) {
-        text += kDigits[c >> 4];
-        text += kDigits[c & 15];
-    }
-    return text;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
-
-// The bytes of hexadecimal text; false when it is not hexadecimal.
-bool BytesOfHex(const std::string& text, std::string& bytes) {
-    if (text.size() % 2 != 0)
-        return false;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = HexDigit(text[i]);
-        const int lo = HexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        bytes += static_cast<char>(hi * 16 + lo);
-    }
-    return true;
 }
 
 bool ReadText(const std::string& path, std::string& text) {
@@ -98,7 +67,7 @@ void ReadRecord(const std::vector<std::string>& f, CApplyJournal& journal) {
 } // namespace
 
 std::string ApplyListRecord(const CApplyOrigin& origin) {
-    return "LIST\t" + origin.strSha256 + "\t" + HexOf(origin.strSignature);
+    return "LIST\t" + origin.strSha256 + "\t" + HexOfBytes(origin.strSignature);
 }
 
 std::string ApplyOpRecord(std::size_t n, const CApplyOp& op) {

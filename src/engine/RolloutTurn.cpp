@@ -5,6 +5,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "trust/SignedList.h"
 
 #include <cctype>
 #include <cstdio>
@@ -40,14 +41,10 @@ std::string KeptIdentifier(const std::string& path) {
     std::string identifier = ReadIdentifier(path);
     if (!identifier.empty())
         return identifier;
-    unsigned char bytes[kIdentifierBytes];
-    if (!plat::RandomBytes(bytes, sizeof bytes))
+    std::string bytes(kIdentifierBytes, '\0');
+    if (!plat::RandomBytes(&bytes[0], bytes.size()))
         return std::string();
-    static const char kHex[] = "0123456789abcdef";
-    for (const unsigned char byte : bytes) {
-        identifier += kHex[byte >> 4];
-        identifier += kHex[byte & 0x0F];
-    }
+    identifier = HexOfBytes(bytes);
     return plat::WriteWholeFile(path, identifier, true) ? identifier : std::string();
 }
 

@@ -85,15 +85,32 @@ bool IsSignedByAny(const std::string& bytes, const std::string& signature,
     return false;
 }
 
-std::string WithCarriedSignature(const std::string& body, const std::string& signature) {
+std::string HexOfBytes(const std::string& bytes) {
     static const char kHex[] = "0123456789abcdef";
-    std::string line = kCarriedSignaturePrefix;
-    for (const char c : signature) {
+    std::string text;
+    for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        line += kHex[byte >> 4];
-        line += kHex[byte & 0x0F];
+        text += kHex[byte >> 4];
+        text += kHex[byte & 0x0F];
     }
-    return body + line + "\n";
+    return text;
+}
+
+bool BytesOfHex(const std::string& text, std::string& bytes) {
+    if (text.size() % 2 != 0)
+        return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes += static_cast<char>(high * 16 + low);
+    }
+    return true;
+}
+
+std::string WithCarriedSignature(const std::string& body, const std::string& signature) {
+    return body + kCarriedSignaturePrefix + HexOfBytes(signature) + "\n";
 }
 
 bool SplitCarriedSignature(const std::string& bytes, std::string& body, std::string& signature) {
@@ -108,18 +125,8 @@ bool SplitCarriedSignature(const std::string& bytes, std::string& body, std::str
     if (bytes.compare(start, prefix.size(), prefix) != 0)
         return false;
     body = bytes.substr(0, start);
-    const std::string hex = bytes.substr(start + prefix.size(), end - start - prefix.size());
     signature.clear();
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        const int high = HexDigit(hex[i]);
-        const int low = HexDigit(hex[i + 1]);
-        if (high < 0 || low < 0) {
-            signature.clear();
-            break;
-        }
-        signature += static_cast<char>(high * 16 + low);
-    }
-    if (hex.size() % 2 != 0)
+    if (!BytesOfHex(bytes.substr(start + prefix.size(), end - start - prefix.size()), signature))
         signature.clear();
     return true;
 }

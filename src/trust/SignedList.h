@@ -55,6 +55,10 @@ bool ListSerial(const std::string& bytes, std::int64_t& nSerial);
 bool ParseSha256Hex(const std::string& text, plat::Sha256Digest& digest);
 // 64 lower-case hexadecimal digits.
 std::string Sha256Hex(const plat::Sha256Digest& digest);
+// Bytes as lower-case hexadecimal text, and back (false when text is not an even number of
+// hexadecimal digits, either case).
+std::string HexOfBytes(const std::string& bytes);
+bool BytesOfHex(const std::string& text, std::string& bytes);
 // The SHA-256 of bytes in lower-case hex; empty when the system could not hash.
 std::string Sha256HexOf(const std::string& bytes);
 
