@@ -35,6 +35,26 @@ std::vector<std::string> OnlyTest(const std::string& filter) {
     return {"--gtest_filter=" + filter, "--gtest_also_run_disabled_tests"};
 }
 
+namespace {
+
+std::vector<std::string> CommandOf(const std::string& program,
+                                   const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
+// The argv of command, ending in a null pointer; it points into command.
+std::vector<char*> ArgumentVector(std::vector<std::string>& command) {
+    std::vector<char*> argv;
+    for (std::string& argument : command)
+        argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    return argv;
+}
+
+} // namespace
+
 #ifdef _WIN32
 
 HeldFile::HeldFile(const std::string& path) {
@@ -56,7 +76,28 @@ void EndThisProcessNow(int nCode) {
         ::Sleep(1000);
 }
 
+namespace {
+
+// Wine starts a host program (a POSIX path) from CreateProcess but hands back no process or
+// thread handle: the caller's PROCESS_INFORMATION keeps what its stack held, and waiting on
+// and closing those values hit handles this process owns (once the event Winsock keeps for the
+// thread, after which every bind failed). Wine's own spawn takes no handle and returns none;
+// such a child's end is learned from what it writes.
+bool StartHostProgram(std::vector<std::string> command) {
+    using Spawn = LONG(__cdecl*)(char* const*, int);
+    const auto spawn = reinterpret_cast<Spawn>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+    if (spawn == nullptr)
+        return false;
+    const std::vector<char*> argv = ArgumentVector(command);
+    return spawn(argv.data(), 0) == 0;
+}
+
+} // namespace
+
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    if (program.compare(0, 1, "/") == 0)
+        return StartHostProgram(CommandOf(program, arguments));
     std::wstring commandLine = L"\"" + plat::Wide(program) + L"\"";
     for (const std::string& argument : arguments)
         commandLine += L" \"" + plat::Wide(argument) + L"\"";
@@ -109,12 +150,8 @@ void EndThisProcessNow(int nCode) {
 }
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
-    std::vector<std::string> all{program};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : all)
-        argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
+    std::vector<std::string> command = CommandOf(program, arguments);
+    const std::vector<char*> argv = ArgumentVector(command);
     pid_t pid = 0;
     if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
         return false;

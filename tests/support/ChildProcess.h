@@ -1,5 +1,7 @@
 // A child process that a test starts and may kill for real: POSIX posix_spawn and SIGKILL,
-// Windows CreateProcess and TerminateProcess. It inherits the test's environment.
+// Windows CreateProcess and TerminateProcess. It inherits the test's environment. Under Wine a
+// host program (a POSIX path) starts through Wine's own spawn, which gives back no handle: it
+// can be neither waited for (Wait gives -1) nor killed, and tells its end through its files.
 #pragma once
 
 #include <string>

@@ -238,22 +238,45 @@ std::string HttpDate(std::int64_t t) {
     return buf;
 }
 
-TestHttpServer::TestHttpServer() {
+namespace {
+
+// A listening socket on 127.0.0.1 at a port the system picks, or the failing call and its
+// error.
+SocketHandle ListenOnLoopback(int& port, std::string& failure) {
     SocketHandle s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == kNoSocket)
-        throw std::runtime_error("test server: no socket");
+    if (s == kNoSocket) {
+        failure = "socket: error " + std::to_string(LastSocketError());
+        return kNoSocket;
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
     socklen_t len = sizeof addr;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 64) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    const char* call = nullptr;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        call = "bind";
+    else if (::listen(s, 64) != 0)
+        call = "listen";
+    else if (::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        call = "getsockname";
+    if (call != nullptr) {
+        failure = std::string(call) + ": error " + std::to_string(LastSocketError());
         CloseSocket(s);
-        throw std::runtime_error("test server: cannot listen");
+        return kNoSocket;
     }
+    port = ntohs(addr.sin_port);
+    return s;
+}
+
+} // namespace
+
+TestHttpServer::TestHttpServer() {
+    std::string failure;
+    const SocketHandle s = ListenOnLoopback(m_nPort, failure);
+    if (s == kNoSocket)
+        throw std::runtime_error("test server: cannot listen (" + failure + ")");
     m_listen = static_cast<std::intptr_t>(s);
-    m_nPort = ntohs(addr.sin_port);
     m_handler = [this](const HttpRequestSeen& request) { return FolderResponse(request); };
     m_acceptThread = std::thread(&TestHttpServer::AcceptLoop, this);
 }
