@@ -14,7 +14,8 @@ not ("ks-plain"), both also with CONNECTIONS=4 ("ks-listed-4", "ks-plain-4"), an
 ("ks-published": time, size and SHA-256 of every file; every byte hashed while it streams,
 staged and applied as one transaction; "ks-published-4" the same with CONNECTIONS=4); wget -N with HEAD then GET
 (--no-if-modified-since), wget -N with conditional GET, rclone copy over HTTP and lftp mirror,
-where installed.
+where installed. Before every run the machine's file systems are flushed (sync, not timed), so
+that no run pays for writing what an earlier one left.
 
 For every run: seconds, HTTP requests and connections (nginx's access log), body bytes
 served, and the peak resident memory of the tool (GNU time). The floor of the machine is
@@ -239,6 +240,9 @@ def measure(tools, ks, nginx, work, tree, names, publish):
                     os.makedirs(dest)
                     if name in ks:
                         ks[name].prepare(dest)
+                # Nothing of an earlier run waits to be written: a run that flushes its files
+                # (trusted mode) would otherwise write the previous tool's too.
+                sh("sync")
                 mark = nginx.mark()
                 seconds, peak = run(dest)
                 requests, conns, body = nginx.since(mark)

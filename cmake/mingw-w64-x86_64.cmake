@@ -8,7 +8,10 @@ set(CMAKE_C_COMPILER ${KS_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KS_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${KS_MINGW_PREFIX}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${KS_MINGW_PREFIX})
+# Libraries built for mingw-w64 outside Debian's packages (zstd: scripts/build-mingw-zstd.sh).
+set(KS_MINGW_DEPS_PREFIX /usr/local/${KS_MINGW_PREFIX}
+    CACHE PATH "Prefix of the libraries built for mingw-w64 from Debian's sources")
+set(CMAKE_FIND_ROOT_PATH /usr/${KS_MINGW_PREFIX} ${KS_MINGW_DEPS_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -21,7 +21,7 @@ unavailable() {
 }
 
 write_conf() { # <name> <port> <extra access rules>
-    local dir="$work/$1"
+    local dir="$run/$1"
     mkdir -p "$dir"
     cat >"$dir/squid.conf" <<CONF
 http_port 127.0.0.1:$2
@@ -38,7 +38,7 @@ netdb_filename none
 shutdown_lifetime 0 seconds
 pinger_enable off
 dns_v4_first on
-hosts_file $work/hosts
+hosts_file $run/hosts
 $3
 acl to_loopback dst 127.0.0.0/8 ::1
 acl SSL_ports port 1-65535
@@ -52,7 +52,7 @@ CONF
 }
 
 start_one() { # <name>
-    local dir="$work/$1"
+    local dir="$run/$1"
     if [ "$(id -u)" -eq 0 ]; then chown -R proxy "$dir"; fi
     "$squid" -f "$dir/squid.conf" -N >"$dir/stderr.log" 2>&1 &
     for _ in $(seq 1 200); do
@@ -68,7 +68,20 @@ start)
     work=$2
     mkdir -p "$work"
     work=$(cd "$work" && pwd)
-    rm -rf "$work/unavailable" "$work/port-"* "$work/open" "$work/auth"
+    if [ -s "$work/run-dir" ]; then rm -rf "$(cat "$work/run-dir")"; fi
+    rm -rf "$work/unavailable" "$work/port-"* "$work/open" "$work/auth" "$work/hosts" "$work/run-dir"
+    # Squid's own account must reach its files: as root, they live in a folder of their own
+    # that it can reach (a work folder below a private one, such as mktemp -d makes, it
+    # cannot), linked from the work folder.
+    run=$work
+    if [ "$(id -u)" -eq 0 ]; then
+        run=$(mktemp -d /var/tmp/kestrelsync-squid.XXXXXX)
+        chmod 755 "$run"
+        echo "$run" >"$work/run-dir"
+        mkdir -p "$run/open" "$run/auth"
+        touch "$run/hosts"
+        for name in open auth hosts; do ln -s "$run/$name" "$work/$name"; done
+    fi
     squid=$(command -v squid || echo /usr/sbin/squid)
     ncsa=/usr/lib/squid/basic_ncsa_auth
     [ -x "$squid" ] || unavailable "squid is not installed"
@@ -77,15 +90,15 @@ start)
     user=kstest
     password=$(openssl rand -hex 12)
     printf "127.0.0.1 %s\n" localhost kestrel-proxy.test open.kestrel-proxy.test \
-        auth.kestrel-proxy.test otherhost.example >"$work/hosts"
+        auth.kestrel-proxy.test otherhost.example >"$run/hosts"
     echo "$user" >"$work/user"
     echo "$password" >"$work/password"
     open_port=$(free_port)
     auth_port=$(free_port)
     write_conf open "$open_port" ""
-    mkdir -p "$work/auth"
-    echo "$user:$(openssl passwd -apr1 "$password")" >"$work/auth/passwd"
-    write_conf auth "$auth_port" "auth_param basic program $ncsa $work/auth/passwd
+    mkdir -p "$run/auth"
+    echo "$user:$(openssl passwd -apr1 "$password")" >"$run/auth/passwd"
+    write_conf auth "$auth_port" "auth_param basic program $ncsa $run/auth/passwd
 auth_param basic realm kestrel-test
 acl users proxy_auth REQUIRED
 http_access deny !users"

@@ -18,5 +18,7 @@ inline constexpr const char* kKeyStartOnServerFailure = "START_ON_SERVER_FAILURE
 inline constexpr const char* kKeyProxyServer = "PROXY_SERVER";
 inline constexpr const char* kKeyProxyBypass = "PROXY_BYPASS";
 inline constexpr const char* kKeyProxyUser = "PROXY_USER";
+inline constexpr const char* kKeyMirrors = "MIRRORS";
+inline constexpr const char* kKeyLocalStore = "LOCAL_STORE";
 // Policy only, and only from a store no other account can read (never logged).
 inline constexpr const char* kKeyProxyPassword = "PROXY_PASSWORD";

@@ -41,6 +41,8 @@ const CPolicyKey kPolicyKeys[] = {
     {kKeyProxyServer, false, 0, 0, [](C& c, S s, int) { c.m_strProxyServer = s; }},
     {kKeyProxyBypass, false, 0, 0, [](C& c, S s, int) { c.m_strProxyBypass = s; }},
     {kKeyProxyUser, false, 0, 0, [](C& c, S s, int) { c.m_strProxyUser = s; }},
+    {kKeyMirrors, false, 0, 0, [](C& c, S s, int) { c.m_strMirrors = s; }},
+    {kKeyLocalStore, false, 0, 0, [](C& c, S s, int) { c.m_strLocalStore = s; }},
 };
 // clang-format on
 

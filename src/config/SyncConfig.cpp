@@ -21,6 +21,7 @@ namespace {
 
 // Values are read as a 128-byte buffer holds them.
 constexpr std::size_t kValueBuffer = 128;
+constexpr std::size_t kListValueBuffer = 1024;
 
 std::string CutName(const std::string& name) {
     return name.substr(0, plat::Utf8FitLength(name, kLinkNameMax));
@@ -62,6 +63,11 @@ void CSyncConfig::LoadConfig() {
     m_strProxyBypass = read(kKeyProxyBypass, "");
     m_strProxyUser = read(kKeyProxyUser, "");
     m_strProxyPassword.clear();
+    // Several servers' names: more than one value's room.
+    m_strMirrors =
+        plat::ReadProfileString(m_strIniPath, kConfigSection, kKeyMirrors, "", kListValueBuffer);
+    m_strLocalStore =
+        plat::ReadProfileString(m_strIniPath, kConfigSection, kKeyLocalStore, "", kListValueBuffer);
     CPolicySource(m_strPolicyLocation).Apply(*this);
     m_proxy = CProxySettings(*this).Proxy();
 }

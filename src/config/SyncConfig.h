@@ -73,6 +73,13 @@ public:
     std::string m_strProxyUser;
     std::string m_strProxyPassword;
     plat::HttpProxy m_proxy;
+    // "MIRRORS": servers that serve the same paths below a base of their own, asked in their
+    // order when the configured server cannot serve ("host:port[/base]" separated by ";";
+    // transfer/ServerList.h).
+    std::string m_strMirrors;
+    // "LOCAL_STORE": a folder holding a copy of the release store, taken before the servers in
+    // trusted mode (transfer/LocalStore.h); empty: none.
+    std::string m_strLocalStore;
 };
 
 inline constexpr const char* kConfigSection = "VENTO";

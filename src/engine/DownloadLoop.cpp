@@ -5,6 +5,7 @@
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "transfer/ServerFailOver.h"
 #include "transfer/Transfer.h"
 #include "updatelist/StringUtil.h"
 
@@ -55,10 +56,14 @@ void CSyncEngine::PipelineItemHeads() {
     m_connection.m_pHeadAnswers.reset();
     if (ConnectionCount() < 2 || m_connection.Http() == nullptr)
         return;
+    // Asked for below the server's base; known by the paths that GetServerFileInfo looks up.
     std::vector<std::string> paths;
+    std::vector<std::string> keys;
     for (const auto& item : m_DownFileItemList) {
-        if (item->m_strFileSize.empty() || item->m_strModifyTime.empty())
-            paths.push_back(m_connection.Encode(ItemUrl(*item)));
+        if (!item->HasListedInfo()) {
+            paths.push_back(m_connection.RequestPath(ItemUrl(*item)));
+            keys.push_back(m_connection.Encode(ItemUrl(*item)));
+        }
     }
     std::vector<plat::HttpHeadAnswer> answers;
     // With the run's own connection, which stays open, CONNECTIONS in all.
@@ -73,7 +78,7 @@ void CSyncEngine::PipelineItemHeads() {
         const plat::HttpHeadAnswer& answer = answers[i];
         if (answer.nStatus == 200 && answer.QueryHeader("Last-Modified", time) &&
             answer.QueryHeader("Content-Length", size))
-            known->emplace(paths[i], std::make_pair(time, size));
+            known->emplace(keys[i], std::make_pair(time, size));
     }
     WriteLog(g_pMyLog, 1,
              "CSyncEngine::DownloadFilesInListFromServer> Pipelined HEAD Answers = %d Of %d",
@@ -93,6 +98,9 @@ int CSyncEngine::WithRetries(CItemLane& lane, const std::string& what, bool bGet
     for (int nAttempt = 0;; ++nAttempt) {
         const int r = attempt();
         const int nStatus = lane.conn.m_nLastHttpStatus;
+        // With mirrors, the fault of a server took the request to every other one already.
+        if (ServersExhausted(lane.conn, r, bGet))
+            return r;
         const bool bStatusTransient = nStatus == 0 || nStatus >= 500;
         const bool bTransient =
             bGet ? (r == -1 || r == -4 || r == -6 || (r == -2 && bStatusTransient))
@@ -180,7 +188,7 @@ int CSyncEngine::DecideItem(CItemLane& lane, DownFileItem& item, int n, int nCou
                             const CTargetCheck* pKnown, bool bClearBeside) {
     ShowTotal(lane.View(), n, nCount);
     bool bInfoKnown = true;
-    if (item.m_strFileSize.empty() || item.m_strModifyTime.empty())
+    if (!item.HasListedInfo())
         bInfoKnown = FetchItemServerInfo(lane, item);
     ShowFileName(lane.View(), item);
     if (!bInfoKnown) {

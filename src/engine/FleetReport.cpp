@@ -40,7 +40,8 @@ std::string FleetReportPath(const CSyncConfig& config, const std::string& identi
            "&v=" + QueryValue(version);
 }
 
-void SendFleetReport(const CSyncConfig& config, const CRunReport& report) {
+void SendFleetReport(const CSyncConfig& config, const CRunReport& report,
+                     std::shared_ptr<CServerList> pServers) {
     if (!config.m_bReport)
         return;
     const std::string identifier = WorkstationIdentifier(config);
@@ -52,7 +53,7 @@ void SendFleetReport(const CSyncConfig& config, const CRunReport& report) {
     CSyncConnection connection;
     int nStatus = 0;
     try {
-        if (connection.Open(config, timeouts) == 0) {
+        if (connection.Open(config, timeouts, std::move(pServers)) == 0) {
             const auto request =
                 connection.OpenRequest("GET", FleetReportPath(config, identifier, report));
             if (request != nullptr) {

@@ -7,6 +7,9 @@
 
 #include "config/SyncConfig.h"
 #include "engine/RunReport.h"
+#include "transfer/ServerList.h"
+
+#include <memory>
 
 #include <string>
 
@@ -15,4 +18,5 @@ std::string FleetReportPath(const CSyncConfig& config, const std::string& identi
                             const CRunReport& report);
 
 // Sends the report when the settings ask for it.
-void SendFleetReport(const CSyncConfig& config, const CRunReport& report);
+void SendFleetReport(const CSyncConfig& config, const CRunReport& report,
+                     std::shared_ptr<CServerList> pServers = nullptr);

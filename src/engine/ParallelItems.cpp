@@ -24,7 +24,7 @@ int CSyncEngine::ForEachItem(int nCount,
             worker->pOwn = std::make_unique<CSyncConnection>();
             plat::HttpTimeouts timeouts = m_httpTimeouts;
             timeouts.pStopFlag = &worker->nStop;
-            if (worker->pOwn->Open(*m_pConfig, timeouts) < 0)
+            if (worker->pOwn->Open(*m_pConfig, timeouts, m_connection.Servers()) < 0)
                 break;
             worker->pOwn->m_pfnEncode = m_connection.m_pfnEncode;
             worker->pOwn->m_pHeadAnswers = m_connection.m_pHeadAnswers;
@@ -32,15 +32,19 @@ int CSyncEngine::ForEachItem(int nCount,
         }
         workers.push_back(std::move(worker));
     }
+    if (workers.size() <= 1)
+        return ForEachItemOnLane(nCount, job, report);
+    return CItemScheduler(Lane(), workers, job, report, targetOf).Run(nCount);
+}
+
+int CSyncEngine::ForEachItemOnLane(int nCount,
+                                   const std::function<bool(CItemLane& lane, int nIndex)>& job,
+                                   const std::function<void(int nIndex, bool bOk)>& report) {
     CItemLane lane = Lane();
-    if (workers.size() <= 1) {
-        // One connection: the run's own, item after item, until a stop.
-        for (int i = 0; i < nCount; ++i) {
-            report(i, job(lane, i));
-            if (m_nRequestStopFlag != 0)
-                return i + 1;
-        }
-        return nCount;
+    for (int i = 0; i < nCount; ++i) {
+        report(i, job(lane, i));
+        if (m_nRequestStopFlag != 0)
+            return i + 1;
     }
-    return CItemScheduler(lane, workers, job, report, targetOf).Run(nCount);
+    return nCount;
 }

@@ -27,10 +27,12 @@ void EndRunWithReport(CSyncEngine& engine, std::int64_t nStartedMs, int nOutcome
     report.nStartedMs = nStartedMs;
     report.nFinishedMs = UtcNowMs();
     report.strVersion = g_szVersion;
+    if (engine.m_connection.Servers() != nullptr)
+        report.strServer = engine.m_connection.Servers()->ListServerName();
     WriteLog(g_pMyLog, 2, "SyncThreadMain> Result = %s, Cause = %s", report.strResult.c_str(),
              report.strCause.empty() ? "none" : report.strCause.c_str());
     PublishRunReport(engine.m_pConfig->m_strLocalBaseDir, report);
-    SendFleetReport(*engine.m_pConfig, report);
+    SendFleetReport(*engine.m_pConfig, report, engine.m_connection.Servers());
     engine.m_runReport = report;
     engine.m_bRunReported = true;
 }

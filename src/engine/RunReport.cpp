@@ -77,6 +77,8 @@ std::string RunReportJson(const CRunReport& report) {
     json["started"] = IsoTime(report.nStartedMs);
     json["finished"] = IsoTime(report.nFinishedMs);
     json["version"] = report.strVersion;
+    json["server"] = report.strServer.empty() ? nlohmann::ordered_json(nullptr)
+                                              : nlohmann::ordered_json(report.strServer);
     // Text that is not UTF-8 (a system message in the ANSI code page) is replaced, never thrown.
     return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

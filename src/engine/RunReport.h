@@ -24,6 +24,7 @@ struct CRunReport {
     std::int64_t nStartedMs = 0; // UTC milliseconds since 1970
     std::int64_t nFinishedMs = 0;
     std::string strVersion;
+    std::string strServer; // "host:port[/base]" of the server the list came from; "" none
 };
 
 // The first failure of a run, from whichever thread meets it.

@@ -61,6 +61,9 @@ public:
     // The list file from the server into its local place as the run's mode takes it. 0, or
     // -1 the download failed, -3 refused (trusted mode; the local list file stays as it was).
     int FetchListFile();
+    // The server the run's connection took the list from is the run's list server (logged
+    // when there are mirrors).
+    void NoteListServer();
     // 1 every item handled, 0 at least one failed, -2 a transport error ended the loop.
     int DownloadFilesInListFromServer();
     int HandleExecuteTypeFiles();
@@ -149,6 +152,9 @@ public:
     int ForEachItem(int nCount, const std::function<bool(CItemLane& lane, int nIndex)>& job,
                     const std::function<void(int nIndex, bool bOk)>& report,
                     const std::function<std::string(int nIndex)>& targetOf = nullptr);
+    // The same on the run's own lane only, item after item: for jobs that ask no server.
+    int ForEachItemOnLane(int nCount, const std::function<bool(CItemLane& lane, int nIndex)>& job,
+                          const std::function<void(int nIndex, bool bOk)>& report);
     // The progress texts, the server information where the list lacks it, and the decision.
     // bClearBeside: what a download left beside the target is removed also when the item is
     // to be fetched (nothing of this run will write there). 1 download, 0 current, -1 the

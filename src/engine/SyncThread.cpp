@@ -12,6 +12,7 @@
 #include "platform/LocalTime.h"
 #include "platform/Path.h"
 #include "platform/Thread.h"
+#include "transfer/ServerList.h"
 #include "trust/ListKeys.h"
 #include "updatelist/ListFile.h"
 
@@ -61,6 +62,14 @@ int CSyncEngine::FetchListFile() {
     return m_pMode->FetchListFile(*this);
 }
 
+void CSyncEngine::NoteListServer() {
+    CServerList& servers = *m_connection.Servers();
+    servers.SetListServer(m_connection.ServerIndex());
+    if (servers.HasMirrors())
+        WriteLog(g_pMyLog, 2, "CSyncEngine::DownloadAndMergeListFile> List File Server = %s",
+                 servers.ListServerName().c_str());
+}
+
 int CSyncEngine::DownloadAndMergeListFile() {
     WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadAndMergeListFile> Start Download List File....");
     ClearDownFileItemList();
@@ -75,6 +84,8 @@ int CSyncEngine::DownloadAndMergeListFile() {
         return -1;
     }
     int r = FetchListFile();
+    if (r == 0 || r == kListNotYetDue)
+        NoteListServer();
     if (r == -3 || r == kListNotYetDue)
         return r;
     if (r < 0) {
@@ -121,11 +132,12 @@ bool StartsAnyway(CSyncEngine& engine) {
 void NoteProxyRefusal(CSyncEngine& engine) {
     const CSyncConfig& config = *engine.m_pConfig;
     const int nStatus = engine.m_connection.m_nLastHttpStatus;
-    const bool bFixed = plat::ProxyFor(config.m_proxy, config.m_strServerIp);
+    const std::string host = engine.m_connection.Server().strHost;
+    const bool bFixed = plat::ProxyFor(config.m_proxy, host);
     if (engine.m_nRequestStopFlag != 0 ||
         (nStatus != 407 && !(bFixed && (nStatus == 403 || nStatus == 0))))
         return;
-    const std::string name = ProxyName(config.m_proxy, config.m_strServerIp);
+    const std::string name = ProxyName(config.m_proxy, host);
     const std::string status = nStatus == 0 ? "no answer" : "status " + std::to_string(nStatus);
     WriteLog(g_pMyLog, 4, "SyncThreadMain> The proxy refused the request: %s, %s", name.c_str(),
              status.c_str());
@@ -248,6 +260,7 @@ int DecideOutcome(CSyncEngine& engine, bool bAllSequenceSuccess) {
 // The steps of a run after the system information: the outcome to report.
 int RunSequence(CSyncEngine& engine) {
     LogPolicyValues(*engine.m_pConfig);
+    LogMirrorsSetting(*engine.m_pConfig);
     engine.SetListFileItem();
     if (engine.LoadListKey() < 0)
         return EndWithInvalidKeyFile(engine);

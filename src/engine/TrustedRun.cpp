@@ -12,8 +12,10 @@
 #include "transfer/Fetch.h"
 #include "transfer/FileSink.h"
 #include "transfer/HttpDate.h"
+#include "transfer/ServerFailOver.h"
 #include "transfer/StagingSink.h"
 #include "transfer/Transfer.h"
+#include "trust/FormIndex.h"
 #include "trust/SignedList.h"
 #include "updatelist/StringUtil.h"
 
@@ -61,14 +63,39 @@ int CTrustedRun::StageItem(CSyncEngine& engine, CItemLane& lane, const DownFileI
         }
         plat::RemoveFile(staged);
     }
+    if (StageFromSmallerForms(engine, lane, item, expected, staged))
+        return 0;
     CFetchSpec spec;
     spec.strPath = engine.m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
     spec.nExpected = AtoiValue(item.m_strFileSize);
     return engine.WithRetries(lane, item.m_strServerFile, true, [&] {
-        CStagingSink sink(item, staged, expected);
-        CFetchResult result;
-        return FetchBody(lane, spec, sink, result);
+        return OnServers(lane.conn, spec.strPath, true, [&] {
+            CStagingSink sink(item, staged, expected);
+            CFetchResult result;
+            return FetchBody(lane, spec, sink, result);
+        });
     });
+}
+
+bool CTrustedRun::StageFromSmallerForms(CSyncEngine& engine, CItemLane& lane,
+                                        const DownFileItem& item,
+                                        const plat::Sha256Digest& expected,
+                                        const std::string& staged) const {
+    CFormStager::CFormPlan plan;
+    const bool bForms = m_pForms != nullptr && m_pForms->Plan(item, plan);
+    // The local store first, whatever form it holds: it is nearer than any server.
+    if (m_pLocal != nullptr && m_pLocal->Usable()) {
+        if (bForms && m_pForms->Stage(engine, lane, item, plan, expected, staged, m_pLocal.get()))
+            return true;
+        const std::string why = m_pLocal->Stage(item.m_strServerFile, item, expected, staged);
+        WriteLog(g_pMyLog, why.empty() ? 2 : 3, "CSyncEngine::StageItem> File(%s) %s%s",
+                 item.m_strServerFile.c_str(),
+                 why.empty() ? "Staged From LOCAL_STORE" : "Not Taken From LOCAL_STORE, ",
+                 why.c_str());
+        if (why.empty())
+            return true;
+    }
+    return bForms && m_pForms->Stage(engine, lane, item, plan, expected, staged, nullptr);
 }
 
 bool CTrustedRun::ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFileItem*>& items,
@@ -171,6 +198,11 @@ std::vector<CSyncEngine::CTargetCheck> CheckTargets(const DownFileItemList& item
     return checks;
 }
 
+bool EveryItemListed(const DownFileItemList& items) {
+    return std::all_of(items.begin(), items.end(),
+                       [](const auto& item) { return item->HasListedInfo(); });
+}
+
 // For each item, the item whose line counts for its target (itself when no other names it).
 // The one-by-one loop writes an earlier line's file and then a later one's over it, and
 // deletes the DEL lines' files after every download: so the later line counts, and a DEL line
@@ -220,30 +252,34 @@ int CTrustedRun::DecideItems(CSyncEngine& engine, std::vector<DownFileItem*>& to
     const std::vector<CSyncEngine::CTargetCheck> targets = CheckTargets(items);
     counting = CountingLines(items);
     // Nothing of this run writes beside a target: what lies there an ended run left.
-    engine.ForEachItem(
-        nCount,
-        [&](CItemLane& lane, int i) {
-            const std::size_t n = static_cast<std::size_t>(i);
-            decisions[n] = engine.DecideItem(lane, *items[n], i + 1, nCount, &targets[n], true);
-            return true;
-        },
-        [&](int i, bool) {
-            const std::size_t n = static_cast<std::size_t>(i);
-            DownFileItem* item = items[n].get();
-            if (decisions[n] < 0)
-                nResult = 0;
-            if (counting[n] != n) {
-                WriteLog(g_pMyLog, 3,
-                         "CSyncEngine::DownloadFilesTrusted> Items %d And %d Name One Target(%s), "
-                         "Item %d Counts",
-                         i + 1, static_cast<int>(counting[n]) + 1, item->m_strTargetFile.c_str(),
-                         static_cast<int>(counting[n]) + 1);
-            } else if (item->m_nFileType == kFileTypeDel) {
-                deletions.push_back(item);
-            } else if (decisions[n] > 0) {
-                toFetch.push_back(item);
-            }
-        });
+    const auto decide = [&](CItemLane& lane, int i) {
+        const std::size_t n = static_cast<std::size_t>(i);
+        decisions[n] = engine.DecideItem(lane, *items[n], i + 1, nCount, &targets[n], true);
+        return true;
+    };
+    const auto report = [&](int i, bool) {
+        const std::size_t n = static_cast<std::size_t>(i);
+        DownFileItem* item = items[n].get();
+        if (decisions[n] < 0)
+            nResult = 0;
+        if (counting[n] != n) {
+            WriteLog(g_pMyLog, 3,
+                     "CSyncEngine::DownloadFilesTrusted> Items %d And %d Name One Target(%s), "
+                     "Item %d Counts",
+                     i + 1, static_cast<int>(counting[n]) + 1, item->m_strTargetFile.c_str(),
+                     static_cast<int>(counting[n]) + 1);
+        } else if (item->m_nFileType == kFileTypeDel) {
+            deletions.push_back(item);
+        } else if (decisions[n] > 0) {
+            toFetch.push_back(item);
+        }
+    };
+    // With every item's time and size in the list, a decision asks no server: the other
+    // lanes' threads and hand-overs would cost more than the decisions themselves.
+    if (EveryItemListed(items))
+        engine.ForEachItemOnLane(nCount, decide, report);
+    else
+        engine.ForEachItem(nCount, decide, report);
     return nResult;
 }
 
@@ -301,7 +337,9 @@ bool CTrustedRun::StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>
             bAllStaged = bAllStaged && bOk;
             nStagedOk += bOk ? 1 : 0;
         },
-        [&](int i) { return toFetch[static_cast<std::size_t>(i)]->m_strTargetFile; });
+        // Staging writes no target: items that share a content share its staged file (and
+        // its forms' files), and only those must not be in flight at once.
+        [&](int i) { return ObjectHashKey(toFetch[static_cast<std::size_t>(i)]->m_strSha256); });
     CPartialValidators::DropUnused(StagingFolder(engine.m_pConfig->m_strLocalBaseDir));
     if (engine.m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
@@ -336,6 +374,10 @@ int CTrustedRun::DownloadFiles(CSyncEngine& engine, bool& bAllDone) {
         return nResult; // nothing staged, nothing changed
     }
     std::vector<std::string> stagedPaths(toFetch.size());
+    if (!toFetch.empty()) {
+        m_pLocal = std::make_unique<CLocalStore>(engine.m_pConfig->m_strLocalStore);
+        m_pForms = CFormStager::Load(engine, m_formsRef, *m_pLocal);
+    }
     const bool bApplied = HasRoomToStage(engine, toFetch) &&
                           StageAll(engine, toFetch, stagedPaths) &&
                           ApplyStagedFiles(engine, toFetch, stagedPaths, deletions);

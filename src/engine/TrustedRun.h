@@ -4,6 +4,7 @@
 #pragma once
 
 #include "apply/Apply.h"
+#include "engine/FormStager.h"
 #include "engine/RunMode.h"
 #include "engine/SyncEngine.h"
 #include "platform/Crypto.h"
@@ -61,6 +62,10 @@ private:
     // verifies it there. 0, or the codes of DownloadOneFileFromServer.
     int StageItem(CSyncEngine& engine, CItemLane& lane, const DownFileItem& item,
                   std::string& staged);
+    // The item staged from the local store or from a smaller form than its object; false
+    // when neither gave it (logged), and the object is to be fetched.
+    bool StageFromSmallerForms(CSyncEngine& engine, CItemLane& lane, const DownFileItem& item,
+                               const plat::Sha256Digest& expected, const std::string& staged) const;
     // The staged set moved into place as one transaction, with the deletions; false when it
     // was undone (reported).
     bool ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFileItem*>& staged,
@@ -74,4 +79,7 @@ private:
     CApplyOrigin m_listOrigin;      // the list this run verified, for the journal of its apply
     std::int64_t m_nListSerial = 0; // its serial: the release the run installs
     std::int64_t m_tTurn = 0;       // when a release not yet due here is (UTC), else 0
+    CFormsRef m_formsRef;           // the forms index the accepted list names, if any
+    std::unique_ptr<CFormStager> m_pForms; // taken when the run has files to fetch
+    std::unique_ptr<CLocalStore> m_pLocal; // LOCAL_STORE, looked at when there are
 };

@@ -9,8 +9,10 @@
 #include "platform/Path.h"
 #include "transfer/Fetch.h"
 #include "transfer/MemorySink.h"
+#include "transfer/ServerFailOver.h"
 #include "transfer/TargetFileSink.h"
 #include "transfer/Transfer.h"
+#include "trust/FormIndex.h"
 #include "trust/ListKeys.h"
 #include "trust/Rollout.h"
 #include "trust/SignedList.h"
@@ -78,10 +80,13 @@ int CTrustedRun::RefuseListFile(CSyncEngine& engine, const std::string& reason) 
 bool CTrustedRun::FetchListBytes(CSyncEngine& engine, std::string& bytes) {
     CFetchSpec spec;
     spec.strPath = engine.m_pConfig->m_strDownloadBaseUrl + "/" + g_ListFileItem.m_strServerFile;
-    CMemorySink sink(bytes, static_cast<std::size_t>(kListFileMaxBytes));
-    CFetchResult result;
     CItemLane lane = engine.Lane();
-    const int r = FetchBody(lane, spec, sink, result);
+    const int r = OnServers(lane.conn, spec.strPath, true, [&] {
+        bytes.clear();
+        CMemorySink sink(bytes, static_cast<std::size_t>(kListFileMaxBytes));
+        CFetchResult result;
+        return FetchBody(lane, spec, sink, result);
+    });
     if (r == -4)
         WriteLog(g_pMyLog, 4,
                  "CSyncEngine::DownloadOneFileFromServer> List File Larger Than %lld Bytes",
@@ -143,6 +148,8 @@ void CTrustedRun::KeepAccepted(CSyncEngine& engine, const std::string& bytes,
     if (!hash.empty())
         m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, hash, signature};
     m_nListSerial = nSerial;
+    m_formsRef = CFormsRef{};
+    ReadFormsRef(bytes, m_formsRef);
     if (nSerial > nKept && !WriteListSerial(engine.m_pConfig->m_strIniPath, nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
                  engine.m_pConfig->m_strIniPath.c_str());

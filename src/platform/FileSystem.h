@@ -93,6 +93,10 @@ bool CopyFileOver(const std::string& from, const std::string& to);
 // path as it was and no temporary file.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, bool bDurable);
 
+// The whole of path in bytes, read at most one block past nMax: false (bytes undefined) when it
+// cannot be opened or read, or holds more than nMax bytes.
+bool ReadWholeFile(const std::string& path, std::size_t nMax, std::string& bytes);
+
 // Sets the modification time (seconds since 1970-01-01 UTC).
 bool SetFileModifyTime(const std::string& path, std::int64_t tModify);
 

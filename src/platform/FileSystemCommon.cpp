@@ -12,6 +12,19 @@ std::string SystemErrorTextOf(int code) {
     return text;
 }
 
+bool ReadWholeFile(const std::string& path, std::size_t nMax, std::string& bytes) {
+    std::FILE* fp = OpenFile(path, "rb");
+    if (fp == nullptr)
+        return false;
+    bytes.clear();
+    char buf[65536];
+    for (std::size_t n; bytes.size() <= nMax && (n = std::fread(buf, 1, sizeof buf, fp)) > 0;)
+        bytes.append(buf, n);
+    const bool bOk = std::ferror(fp) == 0 && bytes.size() <= nMax;
+    std::fclose(fp);
+    return bOk;
+}
+
 bool WriteWholeFile(const std::string& path, const std::string& bytes, bool bDurable) {
     const std::string temp = path + ".ks-write";
     std::FILE* fp = OpenFile(temp, "wb");

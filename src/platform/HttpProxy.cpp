@@ -38,6 +38,23 @@ bool BypassMatches(const std::string& entry, const std::string& host) {
 
 } // namespace
 
+bool ParseHostPort(const std::string& text, std::string& host, int& nPort) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 ||
+        text.find_first_of(" \t/@") != std::string::npos)
+        return false;
+    std::string name = text.substr(0, colon);
+    if (name.find(':') != std::string::npos &&
+        (name.front() != '[' || name.back() != ']' || name.size() < 3))
+        return false;
+    int nNumber = 0;
+    if (!ParsePort(text.substr(colon + 1), nNumber))
+        return false;
+    host = name.front() == '[' ? name.substr(1, name.size() - 2) : name;
+    nPort = nNumber;
+    return true;
+}
+
 bool ParseHttpProxy(const std::string& server, const std::string& bypass, HttpProxy& proxy) {
     proxy = HttpProxy();
     const std::string text = Trim(server);
@@ -47,22 +64,9 @@ bool ParseHttpProxy(const std::string& server, const std::string& bypass, HttpPr
         proxy.nMode = HttpProxy::kDirect;
         return true;
     }
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 ||
-        text.find_first_of(" \t/@") != std::string::npos)
+    if (!ParseHostPort(text, proxy.strHost, proxy.nPort))
         return false;
-    std::string host = text.substr(0, colon);
-    if (host.find(':') != std::string::npos &&
-        (host.front() != '[' || host.back() != ']' || host.size() < 3))
-        return false;
-    int nPort = 0;
-    if (!ParsePort(text.substr(colon + 1), nPort))
-        return false;
-    if (host.front() == '[')
-        host = host.substr(1, host.size() - 2);
     proxy.nMode = HttpProxy::kServer;
-    proxy.strHost = host;
-    proxy.nPort = nPort;
     std::size_t start = 0;
     while (start <= bypass.size()) {
         const std::size_t end = bypass.find_first_of(";,", start);

@@ -30,6 +30,10 @@ struct HttpProxy {
 // server text does not parse (no host, no port, a port outside 1-65535, blanks, a scheme).
 bool ParseHttpProxy(const std::string& server, const std::string& bypass, HttpProxy& proxy);
 
+// "host:port" ("[v6 address]:port"), the port 1 to 65535, without blanks, scheme, account or
+// path; the host without brackets. False, and nothing set, when the text is not one.
+bool ParseHostPort(const std::string& text, std::string& host, int& nPort);
+
 // "host:port" of a kServer proxy.
 std::string ProxyServerText(const HttpProxy& proxy);
 

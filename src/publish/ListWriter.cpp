@@ -162,6 +162,17 @@ bool Decode(const std::string& bytes, const std::string& encoding, std::string& 
     return plat::Cp949ToUtf8(bytes, utf8);
 }
 
+bool DecodeListText(const std::string& bytes, std::string& utf8) {
+    if (plat::Utf16ToUtf8(plat::Utf8ToUtf16(bytes)) == bytes) {
+        utf8 = bytes;
+        return true;
+    }
+    if (plat::Cp949ToUtf8(bytes, utf8))
+        return true;
+    utf8 = bytes;
+    return false;
+}
+
 std::vector<DownFileItem> ParseItems(const std::string& text) {
     std::vector<DownFileItem> items;
     for (const std::string& piece : SplitListPieces(text, kSignedLineMax + 1)) {

@@ -53,6 +53,9 @@ bool EncodeList(const std::vector<CEntry>& entries, const std::string& head,
 bool Encode(const std::string& utf8, const std::string& encoding, std::string& bytes);
 // The UTF-8 of bytes in encoding, or false when they are not text of it.
 bool Decode(const std::string& bytes, const std::string& encoding, std::string& utf8);
+// A list's text in whichever encoding it was written: UTF-8 as it is, else CP949 made UTF-8;
+// false (utf8 as bytes) when it is neither.
+bool DecodeListText(const std::string& bytes, std::string& utf8);
 
 // The items of a list (its text), by the workstations' own reader.
 std::vector<DownFileItem> ParseItems(const std::string& text);

@@ -194,6 +194,11 @@ void AddRelease(CLI::App& app, Command& chosen) {
         ->type_name("DAYS")
         ->transform(ExpiresDays());
     command->add_option("--encoding", options->strEncoding, kEncodingHelp)->type_name("ENCODING");
+    command
+        ->add_option("--patches", options->nPatchReleases,
+                     "make patches from the files of the newest K releases (default 3, 0: none)")
+        ->type_name("K")
+        ->transform(Decimal(0, 100, "a number of releases, 0 to 100", "K"));
     AddListNameOption(*command, options->strListName);
     command->add_flag("--dry-run", options->bDryRun, "only show what would be copied");
     command->add_flag("--force", options->bForce, "make a key other than the store's its key");

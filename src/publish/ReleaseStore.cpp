@@ -191,6 +191,23 @@ bool CReleaseStore::Publish(std::int64_t nSerial, const std::string& bytes,
     return true;
 }
 
+namespace {
+
+// Removes the store's file at path, recorded in removed as name with the size it had.
+bool RemoveRecorded(const std::string& path, const std::string& name,
+                    std::vector<CRemovedObject>& removed, std::string& why) {
+    const std::int64_t nSize = plat::FileSizeOf(path);
+    if (!plat::RemoveFile(path)) {
+        why = "cannot remove " + path + ": " + ErrorText();
+        return false;
+    }
+    removed.push_back(
+        CRemovedObject{name, static_cast<std::uint64_t>(std::max<std::int64_t>(nSize, 0))});
+    return true;
+}
+
+} // namespace
+
 bool CReleaseStore::RemoveObjectsExcept(const std::set<std::string>& kept,
                                         std::vector<CRemovedObject>& removed, std::string& why) {
     std::vector<plat::FoundFile> folders;
@@ -200,18 +217,57 @@ bool CReleaseStore::RemoveObjectsExcept(const std::set<std::string>& kept,
         plat::FindFiles(plat::JoinPath(folder.strPath, "*"), files);
         for (const plat::FoundFile& file : files) {
             const std::string name = kObjects + "/" + folder.strName + "/" + file.strName;
-            if (file.bFolder || kept.count(name) != 0)
+            // A compressed copy goes with its object.
+            const std::string object =
+                name.size() > 4 && name.compare(name.size() - 4, 4, ".zst") == 0
+                    ? name.substr(0, name.size() - 4)
+                    : name;
+            if (file.bFolder || kept.count(object) != 0)
                 continue;
-            const std::int64_t nSize = plat::FileSizeOf(file.strPath);
-            if (!plat::RemoveFile(file.strPath)) {
-                why = "cannot remove " + file.strPath + ": " + ErrorText();
+            if (!RemoveRecorded(file.strPath, name, removed, why))
                 return false;
-            }
-            removed.push_back(
-                CRemovedObject{name, static_cast<std::uint64_t>(std::max<std::int64_t>(nSize, 0))});
         }
         // A folder that still holds an object stays.
         plat::RemoveFolder(folder.strPath);
+    }
+    return RemovePatchesExcept(kept, removed, why) && RemoveFormIndexesExcept(kept, removed, why);
+}
+
+bool CReleaseStore::RemoveFormIndexesExcept(const std::set<std::string>& kept,
+                                            std::vector<CRemovedObject>& removed,
+                                            std::string& why) {
+    std::vector<plat::FoundFile> indexes;
+    plat::FindFiles(plat::JoinPath(PathOf("forms"), "*.txt"), indexes);
+    for (const plat::FoundFile& index : indexes) {
+        const std::string name = "forms/" + index.strName;
+        if (!index.bFolder && kept.count(name) == 0 &&
+            !RemoveRecorded(index.strPath, name, removed, why))
+            return false;
+    }
+    return true;
+}
+
+bool CReleaseStore::RemovePatchesExcept(const std::set<std::string>& kept,
+                                        std::vector<CRemovedObject>& removed, std::string& why) {
+    std::vector<plat::FoundFile> groups;
+    plat::FindFiles(plat::JoinPath(PathOf("patches"), "*"), groups);
+    for (const plat::FoundFile& group : groups) {
+        std::vector<plat::FoundFile> objects;
+        plat::FindFiles(plat::JoinPath(group.strPath, "*"), objects);
+        for (const plat::FoundFile& object : objects) {
+            if (kept.count(kObjects + "/" + group.strName + "/" + object.strName) != 0)
+                continue;
+            std::vector<plat::FoundFile> patches;
+            plat::FindFiles(plat::JoinPath(object.strPath, "*"), patches);
+            for (const plat::FoundFile& patch : patches) {
+                const std::string name =
+                    "patches/" + group.strName + "/" + object.strName + "/" + patch.strName;
+                if (!RemoveRecorded(patch.strPath, name, removed, why))
+                    return false;
+            }
+            plat::RemoveFolder(object.strPath);
+        }
+        plat::RemoveFolder(group.strPath);
     }
     return true;
 }

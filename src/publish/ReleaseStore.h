@@ -3,6 +3,9 @@
 //   kestrelsync-store.txt    "kestrelsync-store 1", then "key <id>": the SHA-256 of the
 //                            signing key's public half (DER SubjectPublicKeyInfo)
 //   objects/ab/<sha256>      each published file once, under its hash; never changed
+//   objects/ab/<sha256>.zst  its compressed copy, when that is meaningfully smaller
+//   patches/ab/<sha256>/<from>.zst  patches to it from earlier objects (trust/FormIndex.h)
+//   forms/<sha256>.txt       the index of the forms, named by a release's list
 //   releases/<serial>.txt    every release's signed list (history, rollback)
 //   <list name>              the live list: a copy of the live release's list, replaced last
 //                            and in one step, carrying its signature in its last line
@@ -67,11 +70,18 @@ public:
     bool Publish(std::int64_t nSerial, const std::string& bytes, const std::string& liveSignature,
                  std::string& why);
 
-    // Removes every object (and left-over part of one) not named in kept.
+    // Removes every object (and left-over part of one) not named in kept, with its
+    // compressed copy and its patches, and every forms index that kept does not name.
     bool RemoveObjectsExcept(const std::set<std::string>& kept,
                              std::vector<CRemovedObject>& removed, std::string& why);
 
 private:
+    // The patches of the objects not named in kept.
+    bool RemovePatchesExcept(const std::set<std::string>& kept,
+                             std::vector<CRemovedObject>& removed, std::string& why);
+    // The forms indexes that no kept list names ("forms/<hash>.txt" in kept).
+    bool RemoveFormIndexesExcept(const std::set<std::string>& kept,
+                                 std::vector<CRemovedObject>& removed, std::string& why);
     // 1: a marker was read; 0: no marker; -1: refused (why says why).
     int ReadMarker(std::string& why);
     bool IsEmptyFolder() const;

@@ -5,9 +5,11 @@
 #include "platform/Text.h"
 #include "publish/ListWriter.h"
 #include "publish/ObjectCopier.h"
+#include "publish/ObjectForms.h"
 #include "publish/ObjectPipeline.h"
 #include "publish/ReleaseStore.h"
 #include "publish/SigningKey.h"
+#include "trust/FormIndex.h"
 #include "trust/Rollout.h"
 #include "trust/SignedList.h"
 
@@ -44,8 +46,7 @@ std::int64_t NextSerial(const CReleaseStore& store, std::int64_t tNow) {
 // A list's text for a message: UTF-8 as it is, else CP949 made UTF-8.
 std::string Readable(const std::string& text) {
     std::string utf8;
-    if (plat::Utf16ToUtf8(plat::Utf8ToUtf16(text)) == text || !plat::Cp949ToUtf8(text, utf8))
-        return text;
+    DecodeListText(text, utf8);
     return utf8;
 }
 
@@ -163,7 +164,7 @@ bool PlanRelease(const CReleaseOptions& options, CObjectCopier& copier, CRelease
 
 // The release's list (head, file lines, DEL lines), signed, kept and made live.
 bool PublishList(CReleaseStore& store, const CReleaseOptions& options, const CReleaseWork& work,
-                 std::int64_t& nSerial, std::string& why) {
+                 const CFormsRef& forms, std::int64_t& nSerial, std::string& why) {
     const std::int64_t tNow = Now();
     nSerial = NextSerial(store, tNow);
     const CRollout rollout{tNow, options.bCritical ? 0 : options.nPhasedHours};
@@ -171,7 +172,8 @@ bool PublishList(CReleaseStore& store, const CReleaseOptions& options, const CRe
     std::string bytes;
     std::string liveSignature;
     return EncodeList(work.entries,
-                      ListHead(nSerial, options.nExpiresDays, tNow) + RolloutLines(rollout),
+                      ListHead(nSerial, options.nExpiresDays, tNow) + RolloutLines(rollout) +
+                          (forms.strHash.empty() ? std::string() : FormsRefLine(forms)),
                       options.strEncoding, body, why) &&
            SignRelease(work.key, body, bytes, liveSignature, why) &&
            store.Publish(nSerial, bytes, liveSignature, why);
@@ -223,6 +225,9 @@ void AddObjectNames(const std::string& bytes, std::set<std::string>& names) {
         if (item.m_nFileType != kFileTypeDel)
             names.insert(item.m_strServerFile);
     }
+    CFormsRef forms;
+    if (ReadFormsRef(bytes, forms))
+        names.insert(FormsIndexPath(forms.strHash));
 }
 
 // "YYYY-MM-DD hh:mm:ss" of a UTC time.
@@ -287,16 +292,21 @@ int CStorePublisher::Release(const CReleaseOptions& options) {
         std::fprintf(m_out, "the store's key is now %s (was %s)\n", store.KeyId().c_str(),
                      oldKey.c_str());
     std::int64_t nSerial = 0;
-    if (!copier.Commit(why) || !PublishList(store, options, work, nSerial, why))
+    CObjectForms forms(store, options.nPatchReleases);
+    CFormsRef formsRef;
+    if (!copier.Commit(why) || !forms.Make(work.entries, work.newObjects, why) ||
+        !forms.WriteIndex(work.entries, formsRef, why) ||
+        !PublishList(store, options, work, formsRef, nSerial, why))
         return Fail(why);
     const std::string phased = options.bCritical || options.nPhasedHours == 0
                                    ? std::string("not phased")
                                    : "phased over " + std::to_string(options.nPhasedHours) + "h";
     std::fprintf(m_out,
-                 "release %lld: %zu files, %zu new objects copied (%llu bytes), %s; live "
-                 "as %s\n",
+                 "release %lld: %zu files, %zu new objects copied (%llu bytes), %zu compressed "
+                 "copies and %zu patches (%llu bytes), %s; live as %s\n",
                  static_cast<long long>(nSerial), work.scan.files.size(), copier.Count(),
-                 static_cast<unsigned long long>(copier.Bytes()), phased.c_str(),
+                 static_cast<unsigned long long>(copier.Bytes()), forms.Compressed(),
+                 forms.Patches(), static_cast<unsigned long long>(forms.Bytes()), phased.c_str(),
                  store.LivePath().c_str());
     return 0;
 }
@@ -321,8 +331,14 @@ int CStorePublisher::Rollback(const CRollbackOptions& options) {
         return Fail(why);
     const std::int64_t tNow = Now();
     const std::int64_t nSerial = NextSerial(store, tNow);
+    // The release's forms go with it while the store still holds their index.
+    CFormsRef forms;
+    const bool bForms =
+        ReadFormsRef(bytes, forms) &&
+        plat::FileSizeOf(store.PathOf(FormsIndexPath(forms.strHash))) == forms.nSize;
     const std::string body = ListHead(nSerial, options.nExpiresDays, tNow) +
-                             RolloutLines(CRollout{tNow, 0}) + LinesAfterHead(bytes);
+                             RolloutLines(CRollout{tNow, 0}) +
+                             (bForms ? FormsRefLine(forms) : std::string()) + LinesAfterHead(bytes);
     std::string liveSignature;
     if (!SignRelease(key, body, bytes, liveSignature, why) ||
         !store.Publish(nSerial, bytes, liveSignature, why))

@@ -19,7 +19,8 @@ struct CReleaseOptions {
     int nPhasedHours = 0;                       // --phased: 0 reaches every group at once
     bool bCritical = false;                     // --critical: never phased
     int nExpiresDays = -1;                      // --expires: the list's lifetime (-1: none)
-    bool bDryRun = false;                       // --dry-run: only show what would be copied
+    int nPatchReleases = 3; // --patches: patches from the files of the newest K releases
+    bool bDryRun = false;   // --dry-run: only show what would be copied
     bool bForce = false;    // --force: a key other than the store's becomes the store's key
     bool bProgress = false; // files and bytes hashed, redrawn on a terminal
 };

@@ -8,6 +8,7 @@
 #include "platform/Path.h"
 #include "transfer/Fetch.h"
 #include "transfer/HttpDate.h"
+#include "transfer/ServerFailOver.h"
 #include "transfer/Transfer.h"
 #include "updatelist/StringUtil.h"
 
@@ -56,12 +57,14 @@ int CSyncEngine::DownloadOneFileFromServer(const DownFileItem& item, int /*nInde
 }
 
 int CSyncEngine::DownloadOneFileFromServer(CItemLane& lane, const DownFileItem& item) {
-    const std::unique_ptr<CBodySink> sink = m_pMode->TargetSink(item);
     CFetchSpec spec;
     spec.strPath = m_pConfig->m_strDownloadBaseUrl + "/" + item.m_strServerFile;
     spec.nExpected = AtoiValue(item.m_strFileSize);
-    CFetchResult result;
-    return FetchBody(lane, spec, *sink, result);
+    return OnServers(lane.conn, spec.strPath, true, [&] {
+        const std::unique_ptr<CBodySink> sink = m_pMode->TargetSink(item);
+        CFetchResult result;
+        return FetchBody(lane, spec, *sink, result);
+    });
 }
 
 void LogRedirects(const plat::CHttpRequest& request, const char* pszWho) {

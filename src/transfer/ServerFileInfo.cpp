@@ -5,6 +5,7 @@
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 #include "transfer/HttpDate.h"
+#include "transfer/ServerFailOver.h"
 #include "transfer/Transfer.h"
 
 #include <cstdio>
@@ -44,17 +45,11 @@ int CSyncEngine::GetServerFileInfo(const std::string& strObjectPath, std::string
     return GetServerFileInfo(m_connection, strObjectPath, strModifyTime, nFileSize);
 }
 
-int CSyncEngine::GetServerFileInfo(CSyncConnection& conn, const std::string& strObjectPath,
-                                   std::string& strModifyTime, int& nFileSize) {
-    if (conn.m_pHeadAnswers != nullptr) {
-        const auto known = conn.m_pHeadAnswers->find(conn.Encode(strObjectPath));
-        if (known != conn.m_pHeadAnswers->end()) {
-            conn.m_nLastHttpStatus = 200;
-            strModifyTime = FormatModifyTime(ParseHttpDate(known->second.first));
-            nFileSize = AtoiValue(known->second.second);
-            return 0;
-        }
-    }
+namespace {
+
+// One HEAD on the connection's server: the codes of GetServerFileInfo.
+int AskServerFileInfo(CSyncConnection& conn, const std::string& strObjectPath,
+                      std::string& strModifyTime, int& nFileSize) {
     try {
         std::unique_ptr<plat::CHttpRequest> request = conn.OpenRequest("HEAD", strObjectPath);
         if (request == nullptr)
@@ -73,7 +68,7 @@ int CSyncEngine::GetServerFileInfo(CSyncConnection& conn, const std::string& str
         std::string text;
         if (!request->QueryHeader("Last-Modified", text))
             return -3;
-        strModifyTime = FormatModifyTime(ParseHttpDate(text));
+        strModifyTime = FormatModifyTime(CSyncEngine::ParseHttpDate(text));
         if (!request->QueryHeader("Content-Length", text))
             return -4;
         nFileSize = AtoiValue(text);
@@ -83,6 +78,24 @@ int CSyncEngine::GetServerFileInfo(CSyncConnection& conn, const std::string& str
                  HttpErrorText(error).c_str());
         return -9;
     }
+}
+
+} // namespace
+
+int CSyncEngine::GetServerFileInfo(CSyncConnection& conn, const std::string& strObjectPath,
+                                   std::string& strModifyTime, int& nFileSize) {
+    if (conn.m_pHeadAnswers != nullptr) {
+        const auto known = conn.m_pHeadAnswers->find(conn.Encode(strObjectPath));
+        if (known != conn.m_pHeadAnswers->end()) {
+            conn.m_nLastHttpStatus = 200;
+            strModifyTime = FormatModifyTime(ParseHttpDate(known->second.first));
+            nFileSize = AtoiValue(known->second.second);
+            return 0;
+        }
+    }
+    return OnServers(conn, strObjectPath, false, [&] {
+        return AskServerFileInfo(conn, strObjectPath, strModifyTime, nFileSize);
+    });
 }
 
 int CSyncEngine::GetItemServerFileInfo(DownFileItem& item) {

@@ -57,6 +57,14 @@ int CStagingSink::Begin(plat::CHttpRequest& request, bool bResumed) {
     return -3;
 }
 
+int CStagingSink::BeginLocal() {
+    // No validator: the bytes written are the file's own from its start, which a later try
+    // may go on with only under a validator an earlier answer recorded.
+    m_nOffset = 0;
+    m_local.Reset(plat::OpenFile(PartialPath(m_strStaged), "wb"));
+    return m_local.get() != nullptr ? 0 : -3;
+}
+
 int CStagingSink::Finish(std::int64_t nReceived) {
     // The staged bytes head for the disk while other files download: the apply's flush then
     // finds little left to write.

@@ -18,6 +18,9 @@ public:
     std::string IfRange() const override { return m_strLastModified; }
     // 0, or -3 when the partial file cannot be read or opened.
     int Begin(plat::CHttpRequest& request, bool bResumed) override;
+    // For bytes that come from elsewhere than an answer (a decoded form): the partial file
+    // starts empty, without a validator. 0, or -3.
+    int BeginLocal();
     // 0, or -3 close or move failed, -4 size, -8 hash. A partial file that is too long or has
     // another hash is removed; a short one stays for the next try.
     int Finish(std::int64_t nReceived) override;

@@ -3,6 +3,7 @@
 
 #include "config/SyncConfig.h"
 #include "platform/HttpClient.h"
+#include "transfer/ServerList.h"
 
 #include <atomic>
 #include <memory>
@@ -20,11 +21,24 @@ public:
     CSyncConnection(const CSyncConnection&) = delete;
     CSyncConnection& operator=(const CSyncConnection&) = delete;
 
-    // The session and the connection for the configured server; timeouts.pStopFlag ends every
-    // wait on it. 0, or -1 when no connection object could be made (logged).
-    int Open(const CSyncConfig& config, const plat::HttpTimeouts& timeouts);
+    // The session and the connection for the first server of pServers that has not failed
+    // (without pServers: the configured server and the mirrors of its MIRRORS, shared by no
+    // other connection); timeouts.pStopFlag ends every wait on it. 0, or -1 when no connection
+    // object could be made (logged).
+    int Open(const CSyncConfig& config, const plat::HttpTimeouts& timeouts,
+             std::shared_ptr<CServerList> pServers = nullptr);
     // The platform's connection, null when none could be made.
     plat::CHttpConnection* Http() const { return m_pConnection.get(); }
+    // The servers the connection may move between, and the one it is on.
+    const std::shared_ptr<CServerList>& Servers() const { return m_pServers; }
+    std::size_t ServerIndex() const { return m_nServer; }
+    // (an adopted connection without servers: an address without host and base)
+    const CServerAddress& Server() const;
+    // Moves the connection to server n of Servers(); false when no connection object could be
+    // made for it.
+    bool UseServer(std::size_t n);
+    // True once the stop flag of the connection's waits is set.
+    bool Stopped() const { return m_pStopFlag != nullptr && *m_pStopFlag != 0; }
     // Takes the place of the connection (a run that is given one made elsewhere).
     void Adopt(std::unique_ptr<plat::CHttpConnection> pConnection);
 
@@ -36,6 +50,10 @@ public:
     // m_nLastHttpStatus: the status, 0 when none could be read. Raises CHttpError.
     int Send(plat::CHttpRequest& request, const char* pszWho);
     std::string Encode(const std::string& strPath) const { return m_pfnEncode(strPath); }
+    // The path as this server is asked for it: below its base, encoded.
+    std::string RequestPath(const std::string& strPath) const {
+        return m_pfnEncode(Server().strBase + strPath);
+    }
 
     // The encoding of request paths, chosen with the run's mode.
     EncodeFn m_pfnEncode = &EncodeUrlPath;
@@ -52,6 +70,10 @@ public:
     static std::string EncodeUrlPathReserved(const std::string& strText);
 
 private:
+    std::shared_ptr<CServerList> m_pServers;
+    std::size_t m_nServer = 0;
+    bool m_bHttps = false;
+    const std::atomic<int>* m_pStopFlag = nullptr;
     std::unique_ptr<plat::CHttpSession> m_pSession;
     std::unique_ptr<plat::CHttpConnection> m_pConnection;
 };

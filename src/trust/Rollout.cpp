@@ -11,23 +11,6 @@ namespace {
 const std::string kPublished = "#published=";
 const std::string kPhased = "#phased=";
 
-// The comment lines that open bytes, without their line ends.
-std::vector<std::string> HeadLines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < bytes.size() && bytes[start] == '#') {
-        std::size_t end = bytes.find('\n', start);
-        if (end == std::string::npos)
-            end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
 bool ReadHours(const std::string& text, int& nHours) {
     if (text.empty() || text.size() > 4)
         return false;
@@ -44,7 +27,7 @@ bool ReadHours(const std::string& text, int& nHours) {
 
 bool ReadRollout(const std::string& bytes, CRollout& rollout, std::string& why) {
     rollout = CRollout{};
-    for (const std::string& line : HeadLines(bytes)) {
+    for (const std::string& line : ListHeadLines(bytes)) {
         if (line.compare(0, kPublished.size(), kPublished) == 0 &&
             !UtcTimeFromDigits(line.substr(kPublished.size()), rollout.tPublished)) {
             why = "the line \"" + line + "\" is not \"#published=YYYYMMDDhhmmss\"";

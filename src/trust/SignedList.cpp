@@ -269,3 +269,19 @@ std::string UtcDigitsFromTime(std::int64_t t) {
                   static_cast<int>(secs % 60));
     return text;
 }
+
+std::vector<std::string> ListHeadLines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size() && bytes[start] == '#') {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}

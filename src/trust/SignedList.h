@@ -66,3 +66,6 @@ std::string Sha256HexOf(const std::string& bytes);
 bool UtcTimeFromDigits(const std::string& digits, std::int64_t& t);
 // "YYYYMMDDhhmmss" of the UTC time t (seconds since 1970, from 1970 on).
 std::string UtcDigitsFromTime(std::int64_t t);
+
+// The comment lines that open a list (bytes as served), without their line ends.
+std::vector<std::string> ListHeadLines(const std::string& bytes);

@@ -34,6 +34,9 @@ public:
     // the base folder.
     void MakeTargetFilePath(const std::string& strLocalBaseDir);
 
+    // The list gives the server's time and size: no request is needed to decide on the item.
+    bool HasListedInfo() const { return !m_strFileSize.empty() && !m_strModifyTime.empty(); }
+
     std::string m_strServerFile; // path on the server under the download base, "/" between
     std::string m_strTargetFile; // absolute local path
     std::string m_strLocalFile;  // local path as written, with the platform's separators

@@ -70,18 +70,11 @@ bool ReadAll(std::FILE* fp, std::string& bytes) {
 } // namespace
 
 bool ReadListFileBytes(const std::string& path, std::string& bytes) {
-    std::FILE* fp = plat::OpenFile(path, "rb");
-    if (fp == nullptr)
+    std::string read;
+    if (!plat::ReadWholeFile(path, static_cast<std::size_t>(kListFileMaxBytes), read))
         return false;
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) {
-        bytes.append(buf, n);
-        if (bytes.size() > static_cast<std::size_t>(kListFileMaxBytes))
-            break;
-    }
-    const bool bOk = std::ferror(fp) == 0 && bytes.size() <= kListFileMaxBytes;
-    std::fclose(fp);
-    return bOk;
+    bytes += read;
+    return true;
 }
 
 int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,

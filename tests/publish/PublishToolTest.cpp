@@ -8,6 +8,7 @@
 #include "support/ChildProcess.h"
 #include "support/Nginx.h"
 #include "support/TempDir.h"
+#include "trust/FormIndex.h"
 #include "trust/ListKeys.h"
 #include "trust/SignedList.h"
 
@@ -675,6 +676,102 @@ TEST(PublishTool, StoreReleasesRollsBackAndPrunes) {
     const std::string live = kstest::ReadFileBytes(store + "/_listfile.txt");
     EXPECT_TRUE(IsSignedByAny(live, kstest::ReadFileBytes(store + "/_listfile.txt.sig"), keys, why))
         << why;
+}
+
+std::string Noise(std::uint32_t seed, std::size_t nBytes) {
+    std::string bytes(nBytes, '\0');
+    for (char& c : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+// Which smaller forms a release writes: a compressed copy of a new object only when it saves,
+// a patch only for a file that changed against an earlier release and only when it beats the
+// compressed copy (never between unrelated contents), none with --patches 0; the index the
+// list names holds every form of the release's objects, earlier releases' included.
+TEST(PublishTool, ReleaseChoosesTheSmallerForms) {
+    TempDir dir;
+    ASSERT_EQ(Tool({"keygen", dir.Path()}), 0);
+    const std::string store = dir / "store";
+    struct Version {
+        const char* pszFile;
+        std::string first, second, third;
+        bool bCopy;  // a compressed copy of the second version
+        bool bPatch; // a patch from the first version to the second
+    };
+    const Version files[] = {
+        {"text.dat", kstest::WordsText(1, 80000, 0), kstest::WordsText(1, 80000, 0),
+         kstest::WordsText(1, 80000, 0), true, false},
+        {"noise.bin", Noise(2, 80000), Noise(2, 80000), Noise(2, 80000), false, false},
+        {"edit.dat", kstest::WordsText(3, 80000, 0), kstest::WordsText(3, 80000, 4),
+         kstest::WordsText(3, 80000, 9), true, true},
+        {"swap.bin", Noise(4, 80000), Noise(5, 80000), Noise(5, 80000), false, false},
+        {"new.txt", "", kstest::WordsText(6, 50000, 0), kstest::WordsText(6, 50000, 0), true,
+         false},
+    };
+    for (int release = 0; release < 3; ++release) {
+        const std::string tree = dir / ("tree" + std::to_string(release));
+        ASSERT_TRUE(plat::CreateFolder(tree));
+        for (const Version& v : files) {
+            const std::string& content = release == 0 ? v.first : release == 1 ? v.second : v.third;
+            if (!content.empty()) {
+                ASSERT_TRUE(kstest::WriteFileBytes(tree + "/" + v.pszFile, content));
+            }
+        }
+        std::vector<std::string> args = {"release", tree,    "--store",
+                                         store,     "--key", dir / "list-signing.key"};
+        if (release == 2)
+            args.insert(args.end(), {"--patches", "0"});
+        std::string out, err;
+        ASSERT_EQ(ToolOutput(dir, args, out, err), 0) << err;
+    }
+    const auto exists = [&](const std::string& relative) {
+        return kstest::Exists(store + "/" + relative);
+    };
+    std::string index;
+    CFormsRef ref;
+    ASSERT_TRUE(ReadFormsRef(kstest::ReadFileBytes(store + "/_listfile.txt"), ref));
+    index = kstest::ReadFileBytes(store + "/" + FormsIndexPath(ref.strHash));
+    EXPECT_EQ(Sha256HexOf(index), ref.strHash);
+    for (const Version& v : files) {
+        const std::string second = Sha256HexOf(v.second);
+        EXPECT_EQ(exists(CompressedFormPath(second)), v.bCopy) << v.pszFile;
+        const bool bPatch = !v.first.empty() && v.first != v.second &&
+                            exists(PatchFormPath(second, Sha256HexOf(v.first)));
+        EXPECT_EQ(bPatch, v.bPatch) << v.pszFile;
+        // The live release's third versions: their copies in the index, no new patch.
+        const std::string third = Sha256HexOf(v.third);
+        EXPECT_EQ(index.find(third + ",z,") != std::string::npos, exists(CompressedFormPath(third)))
+            << v.pszFile;
+        if (v.third != v.second) {
+            EXPECT_FALSE(exists(PatchFormPath(third, second))) << v.pszFile;
+        }
+    }
+    // A rollback to the second release names that release's index again; pruned to the
+    // rollback, the other releases' indexes go and the one it names stays.
+    const auto indexes = [&] {
+        std::vector<plat::FoundFile> found;
+        plat::FindFiles(store + "/forms/*.txt", found);
+        return found.size();
+    };
+    EXPECT_EQ(indexes(), 3u);
+    CFormsRef second;
+    std::vector<std::string> serials = StoreSerials(store);
+    std::sort(serials.begin(), serials.end());
+    const std::string secondSerial = serials.at(1);
+    ASSERT_TRUE(
+        ReadFormsRef(kstest::ReadFileBytes(store + "/releases/" + secondSerial + ".txt"), second));
+    ASSERT_EQ(Tool({"rollback", "--store", store, "--key", dir / "list-signing.key", "--to",
+                    secondSerial}),
+              0);
+    CFormsRef rolledBack;
+    ASSERT_TRUE(ReadFormsRef(kstest::ReadFileBytes(store + "/_listfile.txt"), rolledBack));
+    EXPECT_EQ(rolledBack.strHash, second.strHash);
+    ASSERT_EQ(Tool({"prune", "--store", store, "--keep", "1"}), 0);
+    EXPECT_EQ(indexes(), 1u);
+    EXPECT_TRUE(exists(FormsIndexPath(second.strHash)));
 }
 
 TEST(PublishRules, PatternsAndTheirFields) {

@@ -2,6 +2,7 @@
 // operators' tool as operators publish: a first release installs, a phased release reaches the
 // first group and leaves the last one on the release it has, a rollback brings the files back
 // byte for byte, and a workstation that runs while releases are published never fails a run.
+#include "codec/Zstd.h"
 #include "config/SyncConfig.h"
 #include "engine/SyncEngine.h"
 #include "platform/FileSystem.h"
@@ -12,6 +13,7 @@
 #include "support/Nginx.h"
 #include "support/TempDir.h"
 #include "support/TestMachine.h"
+#include "trust/FormIndex.h"
 #include "trust/SignedList.h"
 
 #include <gmock/gmock.h>
@@ -20,6 +22,10 @@
 #include <atomic>
 #include <map>
 #include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -80,9 +86,11 @@ protected:
             ASSERT_TRUE(plat::SetFileModifyTime(file, 1760000000 + content.size()));
         }
     }
-    std::string Store() const { return kstest::PosixPath(site.ServedPath("store")); }
-    int Publish(std::vector<std::string> arguments) const {
-        const std::vector<std::string> store = {"--store", Store(), "--key",
+    std::string Store(const std::string& below = "store") const {
+        return kstest::PosixPath(site.ServedPath(below));
+    }
+    int Publish(std::vector<std::string> arguments, const std::string& below = "store") const {
+        const std::vector<std::string> store = {"--store", Store(below), "--key",
                                                 kstest::PosixPath(keys / "list-signing.key")};
         arguments.insert(arguments.end(), store.begin(), store.end());
         if (arguments[0] == "release") {
@@ -114,12 +122,14 @@ protected:
     }
     // One run of the workstation; its status rows.
     std::vector<Row> Run(const kstest::TempDir& app, int group) const {
-        const std::unique_ptr<CSyncConfig> config = Workstation(app, group);
+        return Run(*Workstation(app, group));
+    }
+    static std::vector<Row> Run(const CSyncConfig& config) {
         kstest::FakeView view;
         view.SetMessageBoxAnswer(kIdNo);
         SyncEnginePtr engine(new CSyncEngine);
         engine->m_pDlg = &view;
-        EXPECT_EQ(engine->InitSyncEngine(config.get()), 0);
+        EXPECT_EQ(engine->InitSyncEngine(&config), 0);
         EXPECT_EQ(engine->StartSyncThread(), 0);
         engine->m_pSyncThread->Join();
         return view.Rows();
@@ -202,5 +212,244 @@ TEST_F(ReleaseStoreRunTest, PhasedReleaseRollbackAndRunsWhilePublishing) {
     }
     publisher.join();
 }
+
+// The download server is down (nothing listens on its port): the list and the files come from
+// the mirrors. The first mirror serves one object altered; that file alone is fetched from the
+// next mirror. Then every server is down: the usual list failure, each server asked once.
+TEST_F(ReleaseStoreRunTest, MirrorsServeWhenTheServerIsDown) {
+    for (const char* mirror : {"mirror-bad", "mirror-good"}) {
+        ASSERT_TRUE(plat::CreateFolderChain(site.ServedPath(mirror)));
+        ASSERT_EQ(Publish({"release", Release("v1")}, std::string(mirror) + "/store"), 0);
+    }
+    const std::string hash = Sha256HexOf(kV1.at("a.txt"));
+    const std::string object = "objects/" + hash.substr(0, 2) + "/" + hash;
+    const std::string altered = site.ServedPath("mirror-bad/store/" + object);
+    std::string bytes = kstest::ReadFileBytes(altered);
+    bytes[0] = static_cast<char>(bytes[0] ^ 1);
+    ASSERT_TRUE(kstest::WriteFileBytes(altered, bytes));
+
+    const std::unique_ptr<CSyncConfig> config = Workstation(pilot, 0);
+    config->m_nServerPort = 1;
+    config->m_strDownloadBaseUrl = "/store";
+    const std::string mirrors = "127.0.0.1:" + std::to_string(site.Port()) + "/" + site.Base();
+    config->m_strMirrors = "not a mirror; " + mirrors + "/mirror-bad;" + mirrors + "/mirror-good/";
+    const std::size_t before = site.Requests().size();
+    EXPECT_THAT(Run(*config), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    EXPECT_TRUE(Installed(pilot, kV1));
+
+    std::vector<std::string> requests;
+    const std::vector<kstest::AccessLine> all = site.Requests();
+    for (std::size_t i = before; i < all.size(); ++i) {
+        const std::string& uri = all[i].uri;
+        const std::size_t from = uri.find("/mirror-") + 1;
+        const std::string mirror = uri.substr(from, uri.find("/store") - from);
+        const std::string name = uri.substr(uri.rfind('/') + 1, 6);
+        requests.push_back(all[i].method + " " + mirror + " " + name);
+    }
+    const std::string a = hash.substr(0, 6);
+    const std::string b = Sha256HexOf(kV1.at("bin/b.dll")).substr(0, 6);
+    const std::string c = Sha256HexOf(kV1.at("한글 자료/안내 문서.txt")).substr(0, 6);
+    CFormsRef forms;
+    ASSERT_TRUE(ReadFormsRef(
+        kstest::ReadFileBytes(site.ServedPath("mirror-bad/store/_listfile.txt")), forms));
+    EXPECT_THAT(requests,
+                ::testing::UnorderedElementsAre("HEAD mirror-bad _listf", "GET mirror-bad _listf",
+                                                "GET mirror-bad " + forms.strHash.substr(0, 6),
+                                                "GET mirror-bad " + a, "GET mirror-good " + a,
+                                                "GET mirror-bad " + b, "GET mirror-bad " + c));
+    EXPECT_EQ(log.Matching("Server(127.0.0.1:1) Failed").size(), 1u);
+    EXPECT_EQ(log.Matching("MIRRORS Entry [not a mirror]").size(), 1u);
+    const std::string listServer = mirrors + "/mirror-bad";
+    EXPECT_EQ(log.Matching("List File Server = " + listServer).size(), 1u);
+    EXPECT_NE(kstest::ReadFileBytes(pilot / Native("log/last-run.json"))
+                  .find("\"server\": \"" + listServer + "\""),
+              std::string::npos);
+
+    config->m_strMirrors = "127.0.0.1:2;127.0.0.1:3/base";
+    const std::vector<Row> rows = Run(*config);
+    EXPECT_THAT(rows, Contains(::testing::Pair(
+                          kStatusError, ::testing::HasSubstr("리스트 파일 정보 추출 실패"))));
+    // The configured server failed once in each run.
+    for (const auto& [server, count] :
+         {std::make_pair("127.0.0.1:1)", 2u), std::make_pair("127.0.0.1:2)", 1u),
+          std::make_pair("127.0.0.1:3/base)", 1u)})
+        EXPECT_EQ(log.Matching(std::string("Server(") + server + " Failed").size(), count)
+            << server;
+}
+
+// The files below from copied into to (an existing folder), folders included.
+bool CopyTree(const std::string& from, const std::string& to) {
+    std::vector<plat::FoundFile> found;
+    plat::FindFiles(plat::JoinPath(from, "*"), found);
+    for (const plat::FoundFile& entry : found) {
+        const std::string target = plat::JoinPath(to, entry.strName);
+        if (entry.bFolder ? !plat::CreateFolder(target) || !CopyTree(entry.strPath, target)
+                          : !plat::CopyFileOver(entry.strPath, target))
+            return false;
+    }
+    return true;
+}
+
+// A request's path below the store, without the log's closing quote.
+std::string StorePathOf(const std::string& uri) {
+    const std::size_t from = uri.find("/store/") + 7;
+    return uri.substr(from, uri.size() - from - (uri.back() == '"' ? 1 : 0));
+}
+
+// Two releases of a program whose library changed a little and that gained a data file: a
+// workstation on the first release takes the patch and the compressed copy, not the objects;
+// another one, whose patch on the server is damaged, takes the compressed copy instead; a new
+// workstation whose compressed copy is a decompression bomb takes the object.
+TEST_F(ReleaseStoreRunTest, PatchesAndCompressedCopiesWithTheirFallbacks) {
+    const Tree f1 = {{"lib/core.dll", kstest::WordsText(1, 600000, 0)}, {"a.txt", "unchanged"}};
+    const Tree f2 = {{"lib/core.dll", kstest::WordsText(1, 600000, 3)},
+                     {"a.txt", "unchanged"},
+                     {"data/new.dat", kstest::WordsText(2, 120000, 1)}};
+    MakeTree(site.ServedPath("trees/f1"), f1);
+    MakeTree(site.ServedPath("trees/f2"), f2);
+    ASSERT_EQ(Publish({"release", Release("f1")}), 0);
+    for (const auto* app : {&pilot, &late}) {
+        Run(*app, 0);
+        ASSERT_TRUE(Installed(*app, f1));
+    }
+    ASSERT_EQ(Publish({"release", Release("f2")}), 0);
+
+    const std::string core1 = Sha256HexOf(f1.at("lib/core.dll"));
+    const std::string core2 = Sha256HexOf(f2.at("lib/core.dll"));
+    const std::string data = Sha256HexOf(f2.at("data/new.dat"));
+    const std::string patch = "patches/" + core2.substr(0, 2) + "/" + core2 + "/" + core1 + ".zst";
+    const std::string copy = "objects/" + data.substr(0, 2) + "/" + data + ".zst";
+    std::size_t before = site.Requests().size();
+    EXPECT_THAT(Run(pilot, 0), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    EXPECT_TRUE(Installed(pilot, f2));
+    std::vector<std::string> fetched;
+    for (std::size_t i = before; i < site.Requests().size(); ++i)
+        fetched.push_back(StorePathOf(site.Requests()[i].uri));
+    ASSERT_EQ(fetched.size(), 5u) << ::testing::PrintToString(fetched);
+    EXPECT_EQ(fetched[2].substr(0, 6), "forms/");
+    EXPECT_THAT(fetched, ::testing::IsSupersetOf({patch, copy}));
+
+    // The patch damaged on the server: its own hash fails, the compressed copy of the library
+    // comes instead.
+    std::string bytes = kstest::ReadFileBytes(site.ServedPath("store/" + patch));
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x55);
+    ASSERT_TRUE(kstest::WriteFileBytes(site.ServedPath("store/" + patch), bytes));
+    before = site.Requests().size();
+    EXPECT_THAT(Run(late, 6), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    EXPECT_TRUE(Installed(late, f2));
+    fetched.clear();
+    for (std::size_t i = before; i < site.Requests().size(); ++i)
+        fetched.push_back(StorePathOf(site.Requests()[i].uri));
+    const std::string coreCopy = "objects/" + core2.substr(0, 2) + "/" + core2 + ".zst";
+    EXPECT_THAT(fetched, ::testing::IsSupersetOf({patch, coreCopy}));
+    EXPECT_GT(plat::FileSizeOf(site.ServedPath("store/" + coreCopy)), 64 * 1024);
+    EXPECT_EQ(log.Matching("Form " + patch).size(), 1u);
+
+    // A branch office: the servers hold only the live list, the local store a copy of the
+    // store in which the compressed copy of the data file is damaged.
+    kstest::TempDir branch;
+    kstest::TempDir local;
+    ASSERT_TRUE(CopyTree(site.ServedPath("store"), local.Path()));
+    ASSERT_TRUE(plat::CreateFolderChain(site.ServedPath("listonly/store")));
+    ASSERT_TRUE(plat::CopyFileOver(site.ServedPath("store/_listfile.txt"),
+                                   site.ServedPath("listonly/store/_listfile.txt")));
+    ASSERT_TRUE(kstest::WriteFileBytes(local / Native(copy), "not zstd at all"));
+    ASSERT_TRUE(plat::CreateFolder(branch / "config"));
+    ASSERT_TRUE(
+        plat::CopyFileOver(keys / "KestrelSync.pem", branch / Native("config/KestrelSync.pem")));
+    std::unique_ptr<CSyncConfig> config = Workstation(branch, 0);
+    config->m_strDownloadBaseUrl = site.Base() + "/listonly/store";
+    config->m_strLocalStore = local.Path();
+    before = site.Requests().size();
+    EXPECT_THAT(Run(*config), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    EXPECT_TRUE(Installed(branch, f2));
+    EXPECT_EQ(site.Requests().size() - before, 2u); // the list's HEAD and GET
+    EXPECT_EQ(log.Matching("Form LOCAL_STORE " + copy).size(), 1u);
+
+    // The compressed copy of the data file replaced by a bomb (20 MiB of zeros) that the index
+    // and the list, signed again, name: its decoding stops at the list's size and the object
+    // comes instead.
+    std::string bomb;
+    ASSERT_TRUE(ZstdCompress(std::string(std::size_t{20} << 20, '\0'), bomb));
+    ASSERT_TRUE(kstest::WriteFileBytes(site.ServedPath("store/" + copy), bomb));
+    std::string body, signature;
+    ASSERT_TRUE(SplitCarriedSignature(kstest::ReadFileBytes(site.ServedPath("store/_listfile.txt")),
+                                      body, signature));
+    CFormsRef ref;
+    ASSERT_TRUE(ReadFormsRef(body, ref));
+    std::string index =
+        kstest::ReadFileBytes(site.ServedPath("store/" + FormsIndexPath(ref.strHash)));
+    const std::size_t line = index.find(data + ",z,");
+    ASSERT_NE(line, std::string::npos);
+    index.replace(line, index.find('\n', line) - line,
+                  data + ",z," + std::to_string(bomb.size()) + "," + Sha256HexOf(bomb));
+    const CFormsRef bombRef{Sha256HexOf(index), static_cast<std::int64_t>(index.size())};
+    ASSERT_TRUE(
+        kstest::WriteFileBytes(site.ServedPath("store/" + FormsIndexPath(bombRef.strHash)), index));
+    body.replace(body.find(FormsRefLine(ref)), FormsRefLine(ref).size(), FormsRefLine(bombRef));
+    ASSERT_TRUE(kstest::WriteFileBytes(site.ServedPath("store/_listfile.txt"), body));
+    ASSERT_EQ(kstest::RunPublishTool({"sign", Store() + "/_listfile.txt", "--key",
+                                      kstest::PosixPath(keys / "list-signing.key")}),
+              0);
+    kstest::TempDir fresh;
+    ASSERT_TRUE(plat::CreateFolder(fresh / "config"));
+    ASSERT_TRUE(
+        plat::CopyFileOver(keys / "KestrelSync.pem", fresh / Native("config/KestrelSync.pem")));
+    EXPECT_THAT(Run(fresh, 0), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    EXPECT_TRUE(Installed(fresh, f2));
+    EXPECT_EQ(log.Matching("Form " + copy).size(), 1u);
+    EXPECT_EQ(log.Matching("decoding failed").size(), 1u);
+}
+
+// Eight files of one content on four connections: the store holds one object, and the
+// workstation fetches it once, the other seven finding it staged; items that share a content
+// share the staged file and are never in flight at once.
+TEST_F(ReleaseStoreRunTest, FilesOfOneContentAreFetchedOnce) {
+    Tree same;
+    std::string content(4000000, '\0');
+    std::uint32_t seed = 7;
+    for (char& c : content) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    for (int i = 0; i < 8; ++i)
+        same["copy" + std::to_string(i) + ".dat"] = content;
+    MakeTree(site.ServedPath("trees/same"), same);
+    ASSERT_EQ(Publish({"release", Release("same"), "--patches", "0"}), 0);
+    const std::unique_ptr<CSyncConfig> config = Workstation(pilot, 0);
+    config->m_nConnections = 4;
+    const std::size_t before = site.Requests().size();
+    EXPECT_THAT(Run(*config), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    EXPECT_TRUE(Installed(pilot, same));
+    const std::string hash = Sha256HexOf(content);
+    int nGets = 0;
+    for (std::size_t i = before; i < site.Requests().size(); ++i)
+        nGets += site.Requests()[i].uri.find(hash) != std::string::npos ? 1 : 0;
+    EXPECT_EQ(nGets, 1);
+}
+
+#ifdef _WIN32
+// Fills the stack below the caller, where the next calls keep their locals, with handle.
+__attribute__((noinline)) void LeaveOnTheStack(HANDLE handle) {
+    volatile HANDLE copies[8192];
+    for (volatile HANDLE& copy : copies)
+        copy = handle;
+}
+
+// The tool runs under Wine as a host program, for which Wine gives back no handles: a harness
+// that waited on and closed what it was handed closed a live handle of this process (once the
+// event behind Winsock's calls, and every later bind failed).
+TEST_F(ReleaseStoreRunTest, RunsOfTheToolLeaveThisProcessHandlesAlone) {
+    const HANDLE event = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    ASSERT_NE(event, nullptr);
+    for (int i = 0; i < 4; ++i) {
+        const kstest::TempDir made;
+        LeaveOnTheStack(event);
+        EXPECT_EQ(kstest::RunPublishTool({"keygen", kstest::PosixPath(made.Path())}), 0);
+        EXPECT_EQ(::WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "after run " << i;
+    }
+    ::CloseHandle(event);
+}
+#endif
 
 } // namespace

@@ -128,4 +128,20 @@ std::string WaitForFileText(const std::string& path, int timeoutMs) {
     return std::string();
 }
 
+std::string WordsText(std::uint32_t seed, std::size_t nBytes, int edits) {
+    static const char* const kWords[] = {"mov",  "call",    "ret",   "push",  "0x1f",
+                                         "0xa0", "kestrel", "lumen", "forge", "sync"};
+    std::string text;
+    while (text.size() < nBytes) {
+        seed = seed * 1664525u + 1013904223u;
+        text += kWords[(seed >> 16) % 10];
+        text += (seed & 7) == 0 ? '\n' : ' ';
+    }
+    for (int e = 1; e <= edits; ++e)
+        text.replace(text.size() * static_cast<std::size_t>(e) /
+                         static_cast<std::size_t>(edits + 1),
+                     6, "EDIT" + std::to_string(e));
+    return text;
+}
+
 } // namespace kstest

@@ -29,6 +29,10 @@ std::string ReadFileBytes(const std::string& path);
 // Writes bytes (binary mode), replacing the file; false on failure.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
+// About nBytes of words from a small vocabulary, the same for the same seed: content that
+// compresses as program files do; edits changes that many places of it (a rebuild).
+std::string WordsText(std::uint32_t seed, std::size_t nBytes, int edits);
+
 // True when a file or folder of that name exists.
 bool Exists(const std::string& path);
 

@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Measures KestrelSync through a proxy against the same runs without one.
+
+The sync benchmark's tree (bench/sync_bench.py) served by nginx on 127.0.0.1, and the open
+squid of the tests (scripts/serve-squid.sh: no cache, every request logged). Rows, each run
+three times interleaved (direct, proxy, direct, proxy, ...; the median is shown):
+  ks-published-4 - trusted mode with the list kestrelsync-publish signed, CONNECTIONS=4
+  ks-listed-4    - plain mode with a list that carries time and size, CONNECTIONS=4
+each once direct and once with PROXY_SERVER naming the squid, and wget -N (one connection,
+conditional GETs) once direct and once through the same squid, the peer that shows what the
+proxy itself costs; scenarios cold (an empty folder) and noop (nothing changed). For every
+run: seconds, the requests and connections nginx logged, and the requests squid logged.
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import urllib.parse
+
+sys.path.insert(0, os.path.dirname(__file__))
+import sync_bench  # noqa: E402
+
+
+class Squid:
+    def __init__(self, repo, work):
+        self.repo, self.work = repo, work
+        sync_bench.sh("bash", f"{repo}/scripts/serve-squid.sh", "start", work,
+                      stdout=subprocess.DEVNULL)
+        if os.path.exists(os.path.join(work, "unavailable")):
+            sys.exit("squid cannot run: " + open(os.path.join(work, "unavailable")).read())
+        with open(os.path.join(work, "port-open")) as f:
+            self.port = int(f.read())
+        self.log = os.path.join(work, "open/access.log")
+
+    def mark(self):
+        return os.path.getsize(self.log) if os.path.exists(self.log) else 0
+
+    def since(self, mark):
+        with open(self.log, "rb") as f:
+            f.seek(mark)
+            return len(f.read().splitlines())
+
+    def stop(self):
+        sync_bench.sh("bash", f"{self.repo}/scripts/serve-squid.sh", "stop", self.work)
+
+
+class ProxiedKestrelSync(sync_bench.KestrelSync):
+    def __init__(self, *args, proxy_port, **kw):
+        super().__init__(*args, **kw)
+        self.proxy_port = proxy_port
+
+    def prepare(self, dest):
+        super().prepare(dest)
+        with open(os.path.join(dest, "config/KestrelSync.ini"), "a") as f:
+            f.write(f"PROXY_SERVER=127.0.0.1:{self.proxy_port}\n")
+
+
+def wget_rows(work, port, names, proxy_port):
+    urls = os.path.join(work, "urls.txt")
+    with open(urls, "w") as f:
+        for rel in names:
+            f.write(f"http://127.0.0.1:{port}/tree/" + urllib.parse.quote(rel) + "\n")
+    wget = ["wget", "-q", "-N", "-x", "-nH", "--cut-dirs=1", "-i", urls]
+    env = dict(os.environ, http_proxy=f"http://127.0.0.1:{proxy_port}", no_proxy="")
+    return {
+        "wget": lambda dest: sync_bench.timed(wget + ["-P", dest]),
+        "wget proxy": lambda dest: sync_bench.timed(wget + ["-P", dest], env=env),
+    }
+
+
+def main():
+    repo, work = sys.argv[1], sys.argv[2]
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    sync_bench.STATS = os.path.join(work, "time-stats")
+    tree = os.path.join(work, "served", "tree")
+    os.makedirs(tree)
+    tool = os.path.join(repo, "build/native-release/src/kestrelsync-publish")
+    keys = os.path.join(work, "keys")
+    os.makedirs(keys)
+    sync_bench.sh(tool, "keygen", keys, stdout=subprocess.DEVNULL)
+    names = sync_bench.make_tree(tree)
+    sync_bench.write_lists(tree, names, (tool, os.path.join(keys, "list-signing.key")))
+    public_key = os.path.join(keys, "KestrelSync.pem")
+    nginx = sync_bench.Nginx(repo, os.path.join(work, "served"), os.path.join(work, "nginx"))
+    squid = Squid(repo, os.path.join(work, "squid"))
+    try:
+        rows = {}
+        for name, list_name, key in (("ks-published-4", "_list_trusted.txt", public_key),
+                                     ("ks-listed-4", "_list_listed.txt", None)):
+            rows[name] = sync_bench.KestrelSync(repo, work, nginx.port, list_name, key,
+                                                connections=4)
+            rows[name + " proxy"] = ProxiedKestrelSync(repo, work, nginx.port, list_name, key,
+                                                       connections=4, proxy_port=squid.port)
+        runs = {name: (lambda ks: (lambda dest: ks.run(dest)))(ks) for name, ks in rows.items()}
+        runs.update(wget_rows(work, nginx.port, names, squid.port))
+        samples = {name: {"cold": [], "noop": []} for name in runs}
+        for scenario in ("cold", "noop"):
+            print(f"Measuring {scenario} ...", flush=True)
+            for _ in range(3):
+                for name, run in runs.items():
+                    dest = os.path.join(work, "dest", name.replace(" ", "-"))
+                    if scenario == "cold":
+                        shutil.rmtree(dest, ignore_errors=True)
+                        os.makedirs(dest)
+                        if name in rows:
+                            rows[name].prepare(dest)
+                    marks = nginx.mark(), squid.mark()
+                    seconds, _ = run(dest)
+                    served = nginx.since(marks[0])
+                    samples[name][scenario].append(
+                        (seconds, served[0], served[1], squid.since(marks[1])))
+    finally:
+        squid.stop()
+        nginx.stop()
+    print()
+    print(f"{'row':<22} {'scenario':<6} {'seconds':>8} {'requests':>9} {'conns':>6} "
+          f"{'via squid':>10}")
+    median = {}
+    for name, scenarios in samples.items():
+        for scenario, runs in scenarios.items():
+            med = statistics.median(r[0] for r in runs)
+            pick = min(runs, key=lambda r: abs(r[0] - med))
+            median[(name, scenario)] = med
+            print(f"{name:<22} {scenario:<6} {med:8.2f} {pick[1]:9d} {pick[2]:6d} {pick[3]:10d}")
+    print()
+    for name in ("ks-published-4", "ks-listed-4", "wget"):
+        for scenario in ("cold", "noop"):
+            ratio = median[(name + " proxy", scenario)] / median[(name, scenario)]
+            print(f"{name} {scenario}: through squid / direct = {ratio:.2f}x")
+
+
+if __name__ == "__main__":
+    main()
