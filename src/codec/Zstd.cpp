@@ -2,8 +2,10 @@
 
 #include <zstd.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -73,8 +75,7 @@ bool ZstdPatch(const std::string& reference, const std::string& target, std::str
 }
 
 CZstdDecoder::CZstdDecoder(Consumer consumer, std::uint64_t nMaxOutput, std::string_view reference)
-    : m_consumer(std::move(consumer)), m_nMaxOutput(nMaxOutput), m_pCtx(ZSTD_createDCtx()),
-      m_out(ZSTD_DStreamOutSize()) {
+    : m_consumer(std::move(consumer)), m_nMaxOutput(nMaxOutput), m_pCtx(ZSTD_createDCtx()) {
     if (m_pCtx == nullptr) {
         Fail(kCorrupt, "out of memory");
         return;
@@ -99,7 +100,52 @@ int CZstdDecoder::Write(const char* pData, std::size_t nSize) {
     if (m_bFrameEnd) {
         return Fail(kCorrupt, "data after the end of the frame");
     }
+    const bool bFirst = !m_bStarted;
+    m_bStarted = true;
+    if (bFirst && CanDecodeWhole(pData, nSize)) {
+        return DecodeWhole(pData, nSize);
+    }
     return Decode(pData, nSize);
+}
+
+bool CZstdDecoder::CanDecodeWhole(const char* pData, std::size_t nSize) const {
+    const std::size_t nFrame = ZSTD_findFrameCompressedSize(pData, nSize);
+    if (ZSTD_isError(nFrame) || nFrame != nSize) {
+        return false;
+    }
+    const unsigned long long nContent = ZSTD_getFrameContentSize(pData, nSize);
+    return nContent != ZSTD_CONTENTSIZE_UNKNOWN && nContent != ZSTD_CONTENTSIZE_ERROR &&
+           nContent <= m_nMaxOutput && nContent <= kZstdWholeMax;
+}
+
+// The reference set as the prefix serves this one-step call as it serves the stream. The
+// content goes to a buffer each thread keeps for its next frames (a fresh one per frame cost
+// a page fault per page, more than the decoding); one larger than kKeptMax is let go.
+int CZstdDecoder::DecodeWhole(const char* pData, std::size_t nSize) {
+    constexpr std::size_t kKeptMax = std::size_t{4} << 20;
+    thread_local std::unique_ptr<char[]> content; // not cleared first: every byte is written
+    thread_local std::size_t nCapacity = 0;
+    m_bWhole = true;
+    const auto nContent = static_cast<std::size_t>(ZSTD_getFrameContentSize(pData, nSize));
+    if (nCapacity < nContent + 1) {
+        nCapacity = std::max(nContent + 1, nCapacity * 2);
+        content.reset(new char[nCapacity]);
+    }
+    const std::size_t r = ZSTD_decompressDCtx(m_pCtx, content.get(), nContent, pData, nSize);
+    int nResult = kOk;
+    if (ZSTD_isError(r)) {
+        nResult = Fail(kCorrupt, ZSTD_getErrorName(r));
+    } else if (r != nContent) {
+        nResult = Fail(kCorrupt, "the content is not as long as its frame says");
+    } else {
+        m_bFrameEnd = true;
+        nResult = Deliver(content.get(), r);
+    }
+    if (nCapacity > kKeptMax) {
+        content.reset();
+        nCapacity = 0;
+    }
+    return nResult;
 }
 
 int CZstdDecoder::Finish() {
@@ -112,6 +158,9 @@ int CZstdDecoder::Finish() {
 // Runs the decoder until it has taken all of the input and has no output left to give: a
 // full output block may leave more behind.
 int CZstdDecoder::Decode(const char* pData, std::size_t nSize) {
+    if (m_out.empty()) {
+        m_out.resize(ZSTD_DStreamOutSize());
+    }
     ZSTD_inBuffer in = {pData, nSize, 0};
     bool bFull = false;
     do {
@@ -120,7 +169,7 @@ int CZstdDecoder::Decode(const char* pData, std::size_t nSize) {
         if (ZSTD_isError(r)) {
             return Fail(kCorrupt, ZSTD_getErrorName(r));
         }
-        const int nResult = Deliver(out.pos);
+        const int nResult = Deliver(m_out.data(), out.pos);
         if (nResult != kOk) {
             return nResult;
         }
@@ -134,11 +183,11 @@ int CZstdDecoder::Decode(const char* pData, std::size_t nSize) {
 }
 
 // The consumer never sees a byte past the bound.
-int CZstdDecoder::Deliver(std::size_t nSize) {
+int CZstdDecoder::Deliver(const char* pData, std::size_t nSize) {
     const std::uint64_t nRoom = m_nMaxOutput - m_nOutput;
     const std::size_t nGive = nSize <= nRoom ? nSize : static_cast<std::size_t>(nRoom);
     if (nGive > 0) {
-        const int nResult = m_consumer(m_out.data(), nGive);
+        const int nResult = m_consumer(pData, nGive);
         if (nResult != kOk) {
             return Fail(nResult, "the consumer stopped the decoding");
         }

@@ -39,6 +39,10 @@ bool ZstdCompress(const std::string& input, std::string& output, int nLevel = kZ
 bool ZstdPatch(const std::string& reference, const std::string& target, std::string& patch,
                int nLevel = kZstdPatchLevel);
 
+// The largest content a whole frame given in one Write is decoded to in one step (into one
+// buffer, without a decoding window of its own); larger ones stream.
+inline constexpr std::uint64_t kZstdWholeMax = std::uint64_t{16} << 20;
+
 // Decodes one frame fed in pieces and hands the content to a consumer as it comes. Results of
 // Write and Finish: kOk, one of the codes below, or the consumer's own non-zero code (which
 // must differ from them). The first failure sticks: every later call returns it again. The
@@ -70,17 +74,24 @@ public:
     const std::string& Error() const { return m_strError; }
     // The bytes handed to the consumer so far.
     std::uint64_t Output() const { return m_nOutput; }
+    // True when the frame came whole in the first Write, said its content size, and that size
+    // was within the bound and kZstdWholeMax: it was then decoded in one step.
+    bool DecodedWhole() const { return m_bWhole; }
 
 private:
+    bool CanDecodeWhole(const char* pData, std::size_t nSize) const;
+    int DecodeWhole(const char* pData, std::size_t nSize);
     int Decode(const char* pData, std::size_t nSize);
-    int Deliver(std::size_t nSize);
+    int Deliver(const char* pData, std::size_t nSize);
     int Fail(int nResult, std::string strError);
 
     Consumer m_consumer;
     const std::uint64_t m_nMaxOutput;
     ZSTD_DCtx_s* m_pCtx = nullptr;
-    std::vector<char> m_out; // one zstd output block, reused
+    std::vector<char> m_out; // one zstd output block, reused (made by the first Decode)
     std::uint64_t m_nOutput = 0;
+    bool m_bStarted = false; // a Write has been taken
+    bool m_bWhole = false;
     bool m_bFrameEnd = false;
     int m_nResult = kOk;
     std::string m_strError;

@@ -43,6 +43,15 @@ bool ReadReference(const DownFileItem& item, const std::vector<CObjectForm>& for
     return true;
 }
 
+// The buffer the installed content is read into, which each worker thread keeps for its next
+// items: a fresh one per item cost a page fault per page, more than the reading. One larger
+// than kKeptReferenceMax is let go after its item.
+constexpr std::size_t kKeptReferenceMax = std::size_t{4} << 20;
+std::string& ReferenceBuffer() {
+    thread_local std::string buffer;
+    return buffer;
+}
+
 } // namespace
 
 std::unique_ptr<CFormStager> CFormStager::Load(CSyncEngine& engine, const CFormsRef& ref,
@@ -87,7 +96,11 @@ bool CFormStager::Plan(const DownFileItem& item, CFormPlan& plan) const {
     if (pForms == nullptr)
         return false;
     std::string fromHash;
-    const bool bReference = ReadReference(item, *pForms, plan.reference, fromHash);
+    std::string& buffer = ReferenceBuffer();
+    if (buffer.capacity() > kKeptReferenceMax)
+        std::string().swap(buffer);
+    const bool bReference = ReadReference(item, *pForms, buffer, fromHash);
+    plan.reference = bReference ? std::string_view(buffer) : std::string_view();
     // The patch from what the target holds first, then the compressed copy.
     for (const CObjectForm& form : *pForms) {
         if (form.bPatch && bReference && form.strFrom == fromHash)
@@ -103,10 +116,10 @@ bool CFormStager::Stage(CSyncEngine& engine, CItemLane& lane, const DownFileItem
                         const std::string& staged, const CLocalStore* pLocal) const {
     const CFormJob job{engine, lane, plan.strHash, pLocal, item, expected, staged};
     for (const CObjectForm* form : plan.order) {
-        const std::string* pReference = form->bPatch ? &plan.reference : nullptr;
+        const std::string_view reference = form->bPatch ? plan.reference : std::string_view();
         const std::string why = form->nSize <= kFormInMemoryMax
-                                    ? StageFromMemory(job, *form, pReference)
-                                    : StageFromFile(job, *form, pReference);
+                                    ? StageFromMemory(job, *form, reference)
+                                    : StageFromFile(job, *form, reference);
         if (why.empty()) {
             WriteLog(g_pMyLog, 2, "CSyncEngine::StageItem> File(%s) Staged From %s%s (%lld Bytes)",
                      item.m_strServerFile.c_str(), pLocal != nullptr ? "LOCAL_STORE " : "",
@@ -145,7 +158,7 @@ std::string CFormStager::FetchForm(const CFormJob& job, const CObjectForm& form,
 }
 
 std::string CFormStager::StageFromFile(const CFormJob& job, const CObjectForm& form,
-                                       const std::string* pReference) {
+                                       std::string_view reference) {
     const std::string formStaged = plat::JoinPath(
         StagingFolder(job.engine.m_pConfig->m_strLocalBaseDir), form.strHash + ".form");
     std::string why = FetchForm(job, form, formStaged);
@@ -164,7 +177,7 @@ std::string CFormStager::StageFromFile(const CFormJob& job, const CObjectForm& f
                 std::fclose(fp);
                 return bRead;
             },
-            pReference);
+            reference);
     plat::RemoveFile(formStaged);
     return why;
 }
@@ -194,7 +207,7 @@ std::string CFormStager::FetchFormBytes(const CFormJob& job, const CObjectForm& 
 }
 
 std::string CFormStager::StageFromMemory(const CFormJob& job, const CObjectForm& form,
-                                         const std::string* pReference) {
+                                         std::string_view reference) {
     std::string bytes;
     const std::string why = FetchFormBytes(job, form, bytes);
     if (!why.empty())
@@ -205,17 +218,16 @@ std::string CFormStager::StageFromMemory(const CFormJob& job, const CObjectForm&
             decoder.Write(bytes.data(), bytes.size());
             return true;
         },
-        pReference);
+        reference);
 }
 
 std::string CFormStager::DecodeForm(const CFormJob& job, const FormFeed& feed,
-                                    const std::string* pReference) {
+                                    std::string_view reference) {
     CStagingSink sink(job.item, job.staged, job.expected);
     int r = sink.BeginLocal();
     const auto nSize = static_cast<std::uint64_t>(AtoiValue(job.item.m_strFileSize));
     CZstdDecoder decoder([&sink](const char* p, std::size_t n) { return sink.Write(p, n); }, nSize,
-                         pReference != nullptr ? std::string_view(*pReference)
-                                               : std::string_view());
+                         reference);
     const bool bRead = r != 0 || feed(decoder);
     if (r == 0 && bRead)
         r = decoder.Finish();

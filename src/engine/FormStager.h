@@ -31,7 +31,8 @@ public:
     struct CFormPlan {
         std::string strHash; // the object's
         std::vector<const CObjectForm*> order;
-        std::string reference;
+        // The installed content, in a buffer the calling thread keeps until its next Plan.
+        std::string_view reference;
     };
     // False when the item has no form it can use.
     bool Plan(const DownFileItem& item, CFormPlan& plan) const;
@@ -56,12 +57,12 @@ private:
     using FormFeed = std::function<bool(CZstdDecoder&)>;
 
     // The form fetched into a staged file of its own (resumed like an object) and decoded
-    // from there; empty, or why not. pReference: a patch's reference, else null.
+    // from there; empty, or why not. reference: a patch's, else empty.
     static std::string StageFromFile(const CFormJob& job, const CObjectForm& form,
-                                     const std::string* pReference);
+                                     std::string_view reference);
     // A small form fetched into memory, checked, and decoded from there; empty, or why not.
     static std::string StageFromMemory(const CFormJob& job, const CObjectForm& form,
-                                       const std::string* pReference);
+                                       std::string_view reference);
     // One form into its staged file from the local store or the servers; empty, or why not.
     static std::string FetchForm(const CFormJob& job, const CObjectForm& form,
                                  const std::string& formStaged);
@@ -71,7 +72,7 @@ private:
     // The form's bytes, as feed gives them, decoded into the item's staged file; empty, or
     // why they were not.
     static std::string DecodeForm(const CFormJob& job, const FormFeed& feed,
-                                  const std::string* pReference);
+                                  std::string_view reference);
 
     const CFormIndex m_index;
 };

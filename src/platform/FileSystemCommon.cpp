@@ -3,6 +3,8 @@
 
 #include "platform/Path.h"
 
+#include <algorithm>
+
 namespace plat {
 
 std::string SystemErrorTextOf(int code) {
@@ -17,6 +19,11 @@ bool ReadWholeFile(const std::string& path, std::size_t nMax, std::string& bytes
     if (fp == nullptr)
         return false;
     bytes.clear();
+    // Room for the file's present size first: grown as the bytes came, a large file was copied
+    // again at every growth.
+    const std::int64_t nSize = FileSizeOf(path);
+    if (nSize > 0)
+        bytes.reserve(std::min(static_cast<std::size_t>(nSize), nMax) + 1);
     char buf[65536];
     for (std::size_t n; bytes.size() <= nMax && (n = std::fread(buf, 1, sizeof buf, fp)) > 0;)
         bytes.append(buf, n);

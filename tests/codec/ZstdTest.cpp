@@ -48,6 +48,7 @@ struct Decoded {
     std::string content;
     std::uint64_t nOutput = 0;
     std::string error;
+    bool bWhole = false;
 };
 
 // Feeds frame in pieces of nPiece bytes; the consumer answers nConsumerCode.
@@ -68,6 +69,7 @@ Decoded Decode(const std::string& frame, std::string_view reference, std::uint64
     }
     d.nOutput = decoder.Output();
     d.error = decoder.Error();
+    d.bWhole = decoder.DecodedWhole();
     return d;
 }
 
@@ -91,49 +93,63 @@ TEST(ZstdTest, CopiesAndPatchesDecodeAndBadFramesFail) {
         std::size_t nPiece;
         int nConsumerCode;
         int nExpected;
+        // Decoded in one step (a whole frame in the first Write): fed in its pieces, and fed
+        // in one piece.
+        bool bWholeInPieces;
+        bool bWholeInOne;
     };
+    const std::string cut = copy.substr(0, copy.size() - 10);
+    const int kOk = CZstdDecoder::kOk;
+    const int kCorrupt = CZstdDecoder::kCorrupt;
+    const int kOverBound = CZstdDecoder::kOverBound;
+    const int kIncomplete = CZstdDecoder::kIncomplete;
     const Case cases[] = {
-        {"a copy", copy, {}, nTarget, 4096, 0, CZstdDecoder::kOk},
-        {"a copy in odd pieces", copy, {}, nTarget, 7, 0, CZstdDecoder::kOk},
-        {"a patch with its reference", patch, reference, nTarget, 100, 0, CZstdDecoder::kOk},
-        {"a patch without its reference", patch, {}, nTarget, 100, 0, CZstdDecoder::kCorrupt},
-        {"a patch with another reference", patch, other, nTarget, 100, 0, CZstdDecoder::kCorrupt},
-        {"a cut copy",
-         copy.substr(0, copy.size() - 10),
-         {},
-         nTarget,
-         4096,
-         0,
-         CZstdDecoder::kIncomplete},
-        {"nothing", "", {}, nTarget, 4096, 0, CZstdDecoder::kIncomplete},
-        {"not a frame", target.substr(0, 5000), {}, nTarget, 4096, 0, CZstdDecoder::kCorrupt},
-        {"bytes after the frame", copy + "garbage", {}, nTarget, 4096, 0, CZstdDecoder::kCorrupt},
-        {"bytes after the frame, fed alone",
+        {"a copy", copy, {}, nTarget, 4096, 0, kOk, false, true},
+        {"a copy in odd pieces", copy, {}, nTarget, 7, 0, kOk, false, true},
+        {"a patch with its reference", patch, reference, nTarget, 100, 0, kOk, false, true},
+        {"a patch without its reference", patch, {}, nTarget, 100, 0, kCorrupt, false, true},
+        {"a patch with another reference", patch, other, nTarget, 100, 0, kCorrupt, false, true},
+        {"a cut copy", cut, {}, nTarget, 4096, 0, kIncomplete, false, false},
+        {"nothing", "", {}, nTarget, 4096, 0, kIncomplete, false, false},
+        {"not a frame", target.substr(0, 5000), {}, nTarget, 4096, 0, kCorrupt, false, false},
+        {"bytes after the frame", copy + "garbage", {}, nTarget, 4096, 0, kCorrupt, false, false},
+        {"after the frame, fed alone",
          copy + "g",
          {},
          nTarget,
          copy.size(),
          0,
-         CZstdDecoder::kCorrupt},
+         kCorrupt,
+         true,
+         false},
         {"a copy one byte over the bound",
          copy,
          {},
          nTarget - 1,
          4096,
          0,
-         CZstdDecoder::kOverBound},
-        {"200 MB of zeros in a few KB", bomb, {}, 1 << 20, 4096, 0, CZstdDecoder::kOverBound},
-        {"the consumer's code", copy, {}, nTarget, 4096, 42, 42},
+         kOverBound,
+         false,
+         false},
+        {"200 MB of zeros in a few KB", bomb, {}, 1 << 20, 4096, 0, kOverBound, false, false},
+        {"the consumer's code", copy, {}, nTarget, 4096, 42, 42, false, true},
     };
+    // Each frame in its pieces, and in one piece: the one-step and the streaming decoding give
+    // the same answers.
     for (const Case& c : cases) {
-        const Decoded d = Decode(c.frame, c.reference, c.nMax, c.nPiece, c.nConsumerCode);
-        EXPECT_EQ(d.nResult, c.nExpected) << c.what << ": " << d.error;
-        EXPECT_LE(d.content.size(), c.nMax) << c.what;
-        EXPECT_EQ(d.nOutput, c.nConsumerCode == 0 ? d.content.size() : 0u) << c.what;
-        if (c.nExpected == CZstdDecoder::kOk) {
-            EXPECT_TRUE(d.content == target) << c.what;
-        } else {
-            EXPECT_FALSE(d.error.empty()) << c.what;
+        for (const std::size_t nPiece : {c.nPiece, std::max<std::size_t>(c.frame.size(), 1)}) {
+            const std::string what =
+                std::string(c.what) + (nPiece == c.nPiece ? "" : ", in one piece");
+            const Decoded d = Decode(c.frame, c.reference, c.nMax, nPiece, c.nConsumerCode);
+            EXPECT_EQ(d.nResult, c.nExpected) << what << ": " << d.error;
+            EXPECT_LE(d.content.size(), c.nMax) << what;
+            EXPECT_EQ(d.nOutput, c.nConsumerCode == 0 ? d.content.size() : 0u) << what;
+            EXPECT_EQ(d.bWhole, nPiece == c.nPiece ? c.bWholeInPieces : c.bWholeInOne) << what;
+            if (c.nExpected == kOk) {
+                EXPECT_TRUE(d.content == target) << what;
+            } else {
+                EXPECT_FALSE(d.error.empty()) << what;
+            }
         }
     }
     EXPECT_TRUE(ZstdPatchFits(kZstdPatchMaxTotal - 1, 1));
