@@ -26,20 +26,23 @@ constexpr std::int64_t kFormsIndexMax = 64 * 1024 * 1024;
 // than their bytes. Such a form cut off is fetched again whole, not resumed.
 constexpr std::int64_t kFormInMemoryMax = 64 * 1024;
 
-// The target's content, with its SHA-256 in fromHash, when forms has a patch and the target is
-// small enough to be one's reference.
+// The target's content, with its SHA-256 in fromHash, when forms has a patch from it and the
+// target is small enough to be one's reference. The hash comes from the installed list when
+// it knows the target's content; the file is then read only for a patch that starts there.
 bool ReadReference(const DownFileItem& item, const std::vector<CObjectForm>& forms,
-                   std::string& reference, std::string& fromHash) {
+                   const CInstalledList& installed, std::string& reference, std::string& fromHash) {
+    const bool bKnown = installed.ContentOf(item, fromHash);
     bool bPatches = false;
     for (const CObjectForm& form : forms)
-        bPatches = bPatches || form.bPatch;
+        bPatches = bPatches || (form.bPatch && (!bKnown || form.strFrom == fromHash));
     const std::int64_t nSize = plat::FileSizeOf(item.m_strTargetFile);
     const std::int64_t nTarget = AtoiValue(item.m_strFileSize);
     if (!bPatches || nSize <= 0 || nTarget < 0 ||
         !ZstdPatchFits(static_cast<std::uint64_t>(nSize), static_cast<std::uint64_t>(nTarget)) ||
         !plat::ReadWholeFile(item.m_strTargetFile, static_cast<std::size_t>(nSize), reference))
         return false;
-    fromHash = Sha256HexOf(reference);
+    if (!bKnown)
+        fromHash = Sha256HexOf(reference);
     return true;
 }
 
@@ -55,7 +58,7 @@ std::string& ReferenceBuffer() {
 } // namespace
 
 std::unique_ptr<CFormStager> CFormStager::Load(CSyncEngine& engine, const CFormsRef& ref,
-                                               const CLocalStore& local) {
+                                               const CLocalStore& local, CInstalledList installed) {
     if (ref.strHash.empty() || ref.nSize > kFormsIndexMax)
         return nullptr;
     std::string text;
@@ -65,7 +68,7 @@ std::unique_ptr<CFormStager> CFormStager::Load(CSyncEngine& engine, const CForms
         Sha256HexOf(text) == ref.strHash && index.Parse(text, why)) {
         WriteLog(g_pMyLog, 2, "CSyncEngine::LoadForms> Forms Index %s Taken From LOCAL_STORE",
                  ref.strHash.c_str());
-        return std::make_unique<CFormStager>(std::move(index));
+        return std::make_unique<CFormStager>(std::move(index), std::move(installed));
     }
     CFetchSpec spec;
     spec.strPath = engine.m_pConfig->m_strDownloadBaseUrl + "/" + FormsIndexPath(ref.strHash);
@@ -83,7 +86,7 @@ std::unique_ptr<CFormStager> CFormStager::Load(CSyncEngine& engine, const CForms
         why = "its SHA-256 is not the one the list names";
     else if (r == 0 && index.Parse(text, why)) {
         WriteLog(g_pMyLog, 2, "CSyncEngine::LoadForms> Forms Index %s Taken", ref.strHash.c_str());
-        return std::make_unique<CFormStager>(std::move(index));
+        return std::make_unique<CFormStager>(std::move(index), std::move(installed));
     }
     WriteLog(g_pMyLog, 3, "CSyncEngine::LoadForms> Forms Index %s Not Used, %s",
              ref.strHash.c_str(), why.c_str());
@@ -99,7 +102,7 @@ bool CFormStager::Plan(const DownFileItem& item, CFormPlan& plan) const {
     std::string& buffer = ReferenceBuffer();
     if (buffer.capacity() > kKeptReferenceMax)
         std::string().swap(buffer);
-    const bool bReference = ReadReference(item, *pForms, buffer, fromHash);
+    const bool bReference = ReadReference(item, *pForms, m_installed, buffer, fromHash);
     plan.reference = bReference ? std::string_view(buffer) : std::string_view();
     // The patch from what the target holds first, then the compressed copy.
     for (const CObjectForm& form : *pForms) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "codec/Zstd.h"
+#include "engine/InstalledList.h"
 #include "engine/SyncEngine.h"
 #include "platform/Crypto.h"
 #include "transfer/LocalStore.h"
@@ -19,12 +20,14 @@
 
 class CFormStager {
 public:
-    explicit CFormStager(CFormIndex index) : m_index(std::move(index)) {}
+    CFormStager(CFormIndex index, CInstalledList installed)
+        : m_index(std::move(index)), m_installed(std::move(installed)) {}
 
     // The index the accepted list names (ref), from the local store or else the servers, and
     // checked; null when it cannot be had (logged: the run goes on with the plain objects).
+    // installed: what the list accepted before says of the files here.
     static std::unique_ptr<CFormStager> Load(CSyncEngine& engine, const CFormsRef& ref,
-                                             const CLocalStore& local);
+                                             const CLocalStore& local, CInstalledList installed);
 
     // The forms of an item in the order they are tried, and the installed content a patch
     // among them starts from (read and hashed once, for every source).
@@ -75,4 +78,5 @@ private:
                                   std::string_view reference);
 
     const CFormIndex m_index;
+    const CInstalledList m_installed;
 };

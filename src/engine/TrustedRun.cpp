@@ -376,7 +376,7 @@ int CTrustedRun::DownloadFiles(CSyncEngine& engine, bool& bAllDone) {
     std::vector<std::string> stagedPaths(toFetch.size());
     if (!toFetch.empty()) {
         m_pLocal = std::make_unique<CLocalStore>(engine.m_pConfig->m_strLocalStore);
-        m_pForms = CFormStager::Load(engine, m_formsRef, *m_pLocal);
+        m_pForms = CFormStager::Load(engine, m_formsRef, *m_pLocal, InstalledList(engine));
     }
     const bool bApplied = HasRoomToStage(engine, toFetch) &&
                           StageAll(engine, toFetch, stagedPaths) &&

@@ -71,15 +71,21 @@ private:
     bool ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFileItem*>& staged,
                           const std::vector<std::string>& stagedPaths,
                           const std::vector<DownFileItem*>& deletions);
+    // The list file accepted before this one kept in memory, when the new one names smaller
+    // forms (the patches a file can take are found through it).
+    void KeepInstalledListBytes(const std::string& newList);
+    // What that list says of the files here.
+    CInstalledList InstalledList(CSyncEngine& engine) const;
     // RELEASE_SERIAL: the list's serial, once its every file is in place.
     void KeepInstalledRelease(CSyncEngine& engine) const;
     static void ReportApplyFailure(CSyncEngine& engine, int r, const CApplyFailure& failure);
 
     const std::vector<plat::CP256PublicKey> m_listKeys;
-    CApplyOrigin m_listOrigin;      // the list this run verified, for the journal of its apply
-    std::int64_t m_nListSerial = 0; // its serial: the release the run installs
-    std::int64_t m_tTurn = 0;       // when a release not yet due here is (UTC), else 0
-    CFormsRef m_formsRef;           // the forms index the accepted list names, if any
+    CApplyOrigin m_listOrigin;        // the list this run verified, for the journal of its apply
+    std::int64_t m_nListSerial = 0;   // its serial: the release the run installs
+    std::int64_t m_tTurn = 0;         // when a release not yet due here is (UTC), else 0
+    CFormsRef m_formsRef;             // the forms index the accepted list names, if any
+    std::string m_installedListBytes; // the list accepted before it (KeepInstalledListBytes)
     std::unique_ptr<CFormStager> m_pForms; // taken when the run has files to fetch
     std::unique_ptr<CLocalStore> m_pLocal; // LOCAL_STORE, looked at when there are
 };

@@ -132,6 +132,7 @@ int CTrustedRun::FetchListFile(CSyncEngine& engine) {
                  static_cast<long long>(verdict.nSerial), UtcDigitsFromTime(m_tTurn).c_str());
         return kListNotYetDue;
     }
+    KeepInstalledListBytes(bytes);
     if (!StoreListFile(bytes))
         return -1;
     WriteLog(g_pMyLog, 2, "CSyncEngine::VerifyListFile> Verified, Serial = %lld",
@@ -153,4 +154,21 @@ void CTrustedRun::KeepAccepted(CSyncEngine& engine, const std::string& bytes,
     if (nSerial > nKept && !WriteListSerial(engine.m_pConfig->m_strIniPath, nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
                  engine.m_pConfig->m_strIniPath.c_str());
+}
+
+void CTrustedRun::KeepInstalledListBytes(const std::string& newList) {
+    m_installedListBytes.clear();
+    CFormsRef forms;
+    if (ReadFormsRef(newList, forms) &&
+        !ReadListFileBytes(g_ListFileItem.m_strTargetFile, m_installedListBytes))
+        m_installedListBytes.clear();
+}
+
+CInstalledList CTrustedRun::InstalledList(CSyncEngine& engine) const {
+    DownFileItemList list;
+    ParseListBytes(
+        m_installedListBytes, engine.m_pConfig->m_strLocalBaseDir,
+        [&engine](DownFileItem& item) { engine.View().ExpandSpecialDirPath(item); }, list,
+        ListLineMax());
+    return CInstalledList(list, engine.m_pConfig->m_nTimeCheckSpan);
 }

@@ -99,7 +99,13 @@ int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
     std::string bytes;
     ReadAll(fp, bytes); // a read error ends the file where it happened
     std::fclose(fp);
+    ParseListBytes(bytes, strLocalBaseDir, expand, list, nPieceMax);
+    return 0;
+}
 
+void ParseListBytes(const std::string& bytes, const std::string& strLocalBaseDir,
+                    const std::function<void(DownFileItem&)>& expand, DownFileItemList& list,
+                    std::size_t nPieceMax) {
     ForEachListPiece(bytes, nPieceMax, [&](std::string_view line, bool) {
         if (line.empty() || line[0] == '#' || line[0] == '!')
             return;
@@ -111,5 +117,4 @@ int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
         item->MakeTargetFilePath(strLocalBaseDir);
         list.push_back(std::move(item));
     });
-    return 0;
 }

@@ -36,3 +36,7 @@ std::vector<std::string> SplitListPieces(const std::string& bytes,
 int ReadListFile(const std::string& path, const std::string& strLocalBaseDir,
                  const std::function<void(DownFileItem&)>& expand, DownFileItemList& list,
                  std::size_t nPieceMax = kListPieceMax);
+// The same for a list file's bytes already read.
+void ParseListBytes(const std::string& bytes, const std::string& strLocalBaseDir,
+                    const std::function<void(DownFileItem&)>& expand, DownFileItemList& list,
+                    std::size_t nPieceMax = kListPieceMax);

@@ -308,7 +308,11 @@ TEST_F(ReleaseStoreRunTest, PatchesAndCompressedCopiesWithTheirFallbacks) {
     MakeTree(site.ServedPath("trees/f1"), f1);
     MakeTree(site.ServedPath("trees/f2"), f2);
     ASSERT_EQ(Publish({"release", Release("f1")}), 0);
-    for (const auto* app : {&pilot, &late}) {
+    kstest::TempDir edited;
+    ASSERT_TRUE(plat::CreateFolder(edited / "config"));
+    ASSERT_TRUE(
+        plat::CopyFileOver(keys / "KestrelSync.pem", edited / Native("config/KestrelSync.pem")));
+    for (const auto* app : {&pilot, &late, &edited}) {
         Run(*app, 0);
         ASSERT_TRUE(Installed(*app, f1));
     }
@@ -329,6 +333,21 @@ TEST_F(ReleaseStoreRunTest, PatchesAndCompressedCopiesWithTheirFallbacks) {
     EXPECT_EQ(fetched[2].substr(0, 6), "forms/");
     EXPECT_THAT(fetched, ::testing::IsSupersetOf({patch, copy}));
 
+    // A library whose bytes changed here while it kept its time and size: the list installed
+    // before says which content it holds, and the patch from there decodes to other bytes
+    // against it; the compressed copy comes instead.
+    const std::string lib = edited / Native("lib/core.dll");
+    plat::FileStatus kept;
+    ASSERT_TRUE(plat::GetFileStatus(lib, kept));
+    std::string mine = kstest::ReadFileBytes(lib);
+    mine[1000] = mine[1000] == 'x' ? 'y' : 'x';
+    ASSERT_TRUE(kstest::WriteFileBytes(lib, mine));
+    ASSERT_TRUE(plat::SetFileModifyTime(lib, kept.tModify));
+    EXPECT_THAT(Run(edited, 0), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
+    EXPECT_TRUE(Installed(edited, f2));
+    EXPECT_EQ(log.Matching("Form " + patch + " Of File").size(), 1u);
+    EXPECT_EQ(log.Matching("decoding failed").size(), 1u);
+
     // The patch damaged on the server: its own hash fails, the compressed copy of the library
     // comes instead.
     std::string bytes = kstest::ReadFileBytes(site.ServedPath("store/" + patch));
@@ -343,7 +362,7 @@ TEST_F(ReleaseStoreRunTest, PatchesAndCompressedCopiesWithTheirFallbacks) {
     const std::string coreCopy = "objects/" + core2.substr(0, 2) + "/" + core2 + ".zst";
     EXPECT_THAT(fetched, ::testing::IsSupersetOf({patch, coreCopy}));
     EXPECT_GT(plat::FileSizeOf(site.ServedPath("store/" + coreCopy)), 64 * 1024);
-    EXPECT_EQ(log.Matching("Form " + patch).size(), 1u);
+    EXPECT_EQ(log.Matching("Form " + patch).size(), 2u);
 
     // A branch office: the servers hold only the live list, the local store a copy of the
     // store in which the compressed copy of the data file is damaged.
@@ -398,7 +417,7 @@ TEST_F(ReleaseStoreRunTest, PatchesAndCompressedCopiesWithTheirFallbacks) {
     EXPECT_THAT(Run(fresh, 0), Contains(Row(kStatusNormal, "프로그램 다운로드 완료")));
     EXPECT_TRUE(Installed(fresh, f2));
     EXPECT_EQ(log.Matching("Form " + copy).size(), 1u);
-    EXPECT_EQ(log.Matching("decoding failed").size(), 1u);
+    EXPECT_EQ(log.Matching("decoding failed").size(), 2u);
 }
 
 // Eight files of one content on four connections: the store holds one object, and the
