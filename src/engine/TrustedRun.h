@@ -71,8 +71,9 @@ private:
     bool ApplyStagedFiles(CSyncEngine& engine, const std::vector<DownFileItem*>& staged,
                           const std::vector<std::string>& stagedPaths,
                           const std::vector<DownFileItem*>& deletions);
-    // The list file accepted before this one kept in memory, when the new one names smaller
-    // forms (the patches a file can take are found through it).
+    // The forms index the accepted list names (m_formsRef) and, when it names one, the list
+    // file accepted before it, kept in memory (the patches a file can take are found through
+    // it). Called before the accepted list replaces the list file.
     void KeepInstalledListBytes(const std::string& newList);
     // What that list says of the files here.
     CInstalledList InstalledList(CSyncEngine& engine) const;

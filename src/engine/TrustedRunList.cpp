@@ -149,8 +149,6 @@ void CTrustedRun::KeepAccepted(CSyncEngine& engine, const std::string& bytes,
     if (!hash.empty())
         m_listOrigin = CApplyOrigin{g_ListFileItem.m_strTargetFile, hash, signature};
     m_nListSerial = nSerial;
-    m_formsRef = CFormsRef{};
-    ReadFormsRef(bytes, m_formsRef);
     if (nSerial > nKept && !WriteListSerial(engine.m_pConfig->m_strIniPath, nSerial))
         WriteLog(g_pMyLog, 3, "CSyncEngine::VerifyListFile> LIST_SERIAL Not Written To %s",
                  engine.m_pConfig->m_strIniPath.c_str());
@@ -158,8 +156,8 @@ void CTrustedRun::KeepAccepted(CSyncEngine& engine, const std::string& bytes,
 
 void CTrustedRun::KeepInstalledListBytes(const std::string& newList) {
     m_installedListBytes.clear();
-    CFormsRef forms;
-    if (ReadFormsRef(newList, forms) &&
+    m_formsRef = CFormsRef{};
+    if (ReadFormsRef(newList, m_formsRef) &&
         !ReadListFileBytes(g_ListFileItem.m_strTargetFile, m_installedListBytes))
         m_installedListBytes.clear();
 }
