@@ -13,6 +13,7 @@
 #include "trust/SignedList.h"
 #include "updatelist/StringUtil.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -31,10 +32,14 @@ constexpr std::int64_t kFormInMemoryMax = 64 * 1024;
 // it knows the target's content; the file is then read only for a patch that starts there.
 bool ReadReference(const DownFileItem& item, const std::vector<CObjectForm>& forms,
                    const CInstalledList& installed, std::string& reference, std::string& fromHash) {
+    const auto isPatch = [](const CObjectForm& form) { return form.bPatch; };
+    if (std::none_of(forms.begin(), forms.end(), isPatch))
+        return false;
     const bool bKnown = installed.ContentOf(item, fromHash);
-    bool bPatches = false;
-    for (const CObjectForm& form : forms)
-        bPatches = bPatches || (form.bPatch && (!bKnown || form.strFrom == fromHash));
+    const bool bPatches =
+        !bKnown || std::any_of(forms.begin(), forms.end(), [&fromHash](const CObjectForm& form) {
+            return form.bPatch && form.strFrom == fromHash;
+        });
     const std::int64_t nSize = plat::FileSizeOf(item.m_strTargetFile);
     const std::int64_t nTarget = AtoiValue(item.m_strFileSize);
     if (!bPatches || nSize <= 0 || nTarget < 0 ||
