@@ -1,5 +1,7 @@
 #include "codec/Zstd.h"
 
+#include "platform/LargeBuffer.h"
+
 #include <zstd.h>
 
 #include <algorithm>
@@ -119,19 +121,18 @@ bool CZstdDecoder::CanDecodeWhole(const char* pData, std::size_t nSize) const {
 }
 
 // The reference set as the prefix serves this one-step call as it serves the stream. The
-// content goes to a buffer each thread keeps for its next frames (a fresh one per frame cost
-// a page fault per page, more than the decoding); one larger than kKeptMax is let go.
+// content goes to a buffer each thread keeps for its next frames (memory of its own: a fresh
+// heap block per frame cost a page fault per page, more than the decoding); one larger than
+// kKeptMax is let go.
 int CZstdDecoder::DecodeWhole(const char* pData, std::size_t nSize) {
     constexpr std::size_t kKeptMax = std::size_t{4} << 20;
-    thread_local std::unique_ptr<char[]> content; // not cleared first: every byte is written
-    thread_local std::size_t nCapacity = 0;
+    thread_local plat::CLargeBuffer content; // not cleared first: every byte is written
     m_bWhole = true;
     const auto nContent = static_cast<std::size_t>(ZSTD_getFrameContentSize(pData, nSize));
-    if (nCapacity < nContent + 1) {
-        nCapacity = std::max(nContent + 1, nCapacity * 2);
-        content.reset(new char[nCapacity]);
+    if (!content.Reserve(nContent + 1)) {
+        return Fail(kCorrupt, "out of memory");
     }
-    const std::size_t r = ZSTD_decompressDCtx(m_pCtx, content.get(), nContent, pData, nSize);
+    const std::size_t r = ZSTD_decompressDCtx(m_pCtx, content.Data(), nContent, pData, nSize);
     int nResult = kOk;
     if (ZSTD_isError(r)) {
         nResult = Fail(kCorrupt, ZSTD_getErrorName(r));
@@ -139,11 +140,10 @@ int CZstdDecoder::DecodeWhole(const char* pData, std::size_t nSize) {
         nResult = Fail(kCorrupt, "the content is not as long as its frame says");
     } else {
         m_bFrameEnd = true;
-        nResult = Deliver(content.get(), r);
+        nResult = Deliver(content.Data(), r);
     }
-    if (nCapacity > kKeptMax) {
-        content.reset();
-        nCapacity = 0;
+    if (content.Capacity() > kKeptMax) {
+        content.Release();
     }
     return nResult;
 }

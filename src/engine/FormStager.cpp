@@ -5,6 +5,7 @@
 #include "config/SyncConfig.h"
 #include "diag/MyLog.h"
 #include "platform/FileSystem.h"
+#include "platform/LargeBuffer.h"
 #include "platform/Path.h"
 #include "transfer/Fetch.h"
 #include "transfer/MemorySink.h"
@@ -27,11 +28,21 @@ constexpr std::int64_t kFormsIndexMax = 64 * 1024 * 1024;
 // than their bytes. Such a form cut off is fetched again whole, not resumed.
 constexpr std::int64_t kFormInMemoryMax = 64 * 1024;
 
+// The buffer the installed content is read into, which each worker thread keeps for its next
+// items (memory of its own: a fresh heap block per item cost a page fault per page, more than
+// the reading). One larger than kKeptReferenceMax is let go before the next item.
+constexpr std::size_t kKeptReferenceMax = std::size_t{4} << 20;
+plat::CLargeBuffer& ReferenceBuffer() {
+    thread_local plat::CLargeBuffer buffer;
+    return buffer;
+}
+
 // The target's content, with its SHA-256 in fromHash, when forms has a patch from it and the
 // target is small enough to be one's reference. The hash comes from the installed list when
 // it knows the target's content; the file is then read only for a patch that starts there.
 bool ReadReference(const DownFileItem& item, const std::vector<CObjectForm>& forms,
-                   const CInstalledList& installed, std::string& reference, std::string& fromHash) {
+                   const CInstalledList& installed, std::string_view& reference,
+                   std::string& fromHash) {
     const auto isPatch = [](const CObjectForm& form) { return form.bPatch; };
     if (std::none_of(forms.begin(), forms.end(), isPatch))
         return false;
@@ -42,22 +53,18 @@ bool ReadReference(const DownFileItem& item, const std::vector<CObjectForm>& for
         });
     const std::int64_t nSize = plat::FileSizeOf(item.m_strTargetFile);
     const std::int64_t nTarget = AtoiValue(item.m_strFileSize);
+    plat::CLargeBuffer& buffer = ReferenceBuffer();
+    std::size_t nRead = 0;
     if (!bPatches || nSize <= 0 || nTarget < 0 ||
         !ZstdPatchFits(static_cast<std::uint64_t>(nSize), static_cast<std::uint64_t>(nTarget)) ||
-        !plat::ReadWholeFile(item.m_strTargetFile, static_cast<std::size_t>(nSize), reference))
+        !buffer.Reserve(static_cast<std::size_t>(nSize)) ||
+        !plat::ReadFileInto(item.m_strTargetFile, buffer.Data(), static_cast<std::size_t>(nSize),
+                            nRead))
         return false;
+    reference = std::string_view(buffer.Data(), nRead);
     if (!bKnown)
         fromHash = Sha256HexOf(reference);
     return true;
-}
-
-// The buffer the installed content is read into, which each worker thread keeps for its next
-// items: a fresh one per item cost a page fault per page, more than the reading. One larger
-// than kKeptReferenceMax is let go after its item.
-constexpr std::size_t kKeptReferenceMax = std::size_t{4} << 20;
-std::string& ReferenceBuffer() {
-    thread_local std::string buffer;
-    return buffer;
 }
 
 } // namespace
@@ -104,11 +111,10 @@ bool CFormStager::Plan(const DownFileItem& item, CFormPlan& plan) const {
     if (pForms == nullptr)
         return false;
     std::string fromHash;
-    std::string& buffer = ReferenceBuffer();
-    if (buffer.capacity() > kKeptReferenceMax)
-        std::string().swap(buffer);
-    const bool bReference = ReadReference(item, *pForms, m_installed, buffer, fromHash);
-    plan.reference = bReference ? std::string_view(buffer) : std::string_view();
+    if (ReferenceBuffer().Capacity() > kKeptReferenceMax)
+        ReferenceBuffer().Release();
+    plan.reference = std::string_view();
+    const bool bReference = ReadReference(item, *pForms, m_installed, plan.reference, fromHash);
     // The patch from what the target holds first, then the compressed copy.
     for (const CObjectForm& form : *pForms) {
         if (form.bPatch && bReference && form.strFrom == fromHash)

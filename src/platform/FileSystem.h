@@ -97,6 +97,10 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, bool bDur
 // cannot be opened or read, or holds more than nMax bytes.
 bool ReadWholeFile(const std::string& path, std::size_t nMax, std::string& bytes);
 
+// The whole of path into pBuf, straight from the file: nRead bytes. False (the buffer's content
+// undefined) when it cannot be opened or read, or holds more than nMax bytes.
+bool ReadFileInto(const std::string& path, char* pBuf, std::size_t nMax, std::size_t& nRead);
+
 // Sets the modification time (seconds since 1970-01-01 UTC).
 bool SetFileModifyTime(const std::string& path, std::int64_t tModify);
 

@@ -32,6 +32,18 @@ bool ReadWholeFile(const std::string& path, std::size_t nMax, std::string& bytes
     return bOk;
 }
 
+bool ReadFileInto(const std::string& path, char* pBuf, std::size_t nMax, std::size_t& nRead) {
+    std::FILE* fp = OpenFile(path, "rb");
+    if (fp == nullptr)
+        return false;
+    // A read as large as the buffer goes past the stream's own buffer, into pBuf.
+    nRead = std::fread(pBuf, 1, nMax, fp);
+    const bool bOk =
+        std::ferror(fp) == 0 && (nRead < nMax || std::fgetc(fp) == EOF) && std::ferror(fp) == 0;
+    std::fclose(fp);
+    return bOk;
+}
+
 bool WriteWholeFile(const std::string& path, const std::string& bytes, bool bDurable) {
     const std::string temp = path + ".ks-write";
     std::FILE* fp = OpenFile(temp, "wb");

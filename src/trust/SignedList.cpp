@@ -219,7 +219,7 @@ std::string Sha256Hex(const plat::Sha256Digest& digest) {
     return text;
 }
 
-std::string Sha256HexOf(const std::string& bytes) {
+std::string Sha256HexOf(std::string_view bytes) {
     plat::CSha256 sha;
     sha.Update(bytes.data(), bytes.size());
     plat::Sha256Digest digest{};

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Longest line of a signed list, in bytes (without its line end).
@@ -60,7 +61,7 @@ std::string Sha256Hex(const plat::Sha256Digest& digest);
 std::string HexOfBytes(const std::string& bytes);
 bool BytesOfHex(const std::string& text, std::string& bytes);
 // The SHA-256 of bytes in lower-case hex; empty when the system could not hash.
-std::string Sha256HexOf(const std::string& bytes);
+std::string Sha256HexOf(std::string_view bytes);
 
 // Seconds since 1970 of a "YYYYMMDDhhmmss" UTC time; false when it is not one.
 bool UtcTimeFromDigits(const std::string& digits, std::int64_t& t);

@@ -2,6 +2,7 @@
 #include "platform/FileSystem.h"
 #include "platform/FolderAccess.h"
 #include "platform/InstanceLock.h"
+#include "platform/LargeBuffer.h"
 #include "platform/LocalTime.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
@@ -418,6 +419,49 @@ TEST_F(FileSystemTest, FindFilesByWildcard) {
     EXPECT_FALSE(plat::FindFiles(plat::JoinPath(dir / "nodir", "*"), found));
     EXPECT_EQ(plat::LastErrorCode(), plat::kErrPathNotFound);
     EXPECT_TRUE(found.empty());
+}
+
+// A file read whole into a buffer that a thread keeps: what fits is read straight in, a file
+// longer than the room given is refused, and the buffer grows only when asked for more.
+TEST_F(FileSystemTest, ReadIntoLargeBuffer) {
+    struct Case {
+        const char* name;
+        std::size_t nSize; // bytes in the file
+        std::size_t nMax;  // room given
+        bool bRead;
+    };
+    const Case cases[] = {
+        {"empty", 0, 16, true},
+        {"smaller than the room", 100, 4096, true},
+        {"exactly the room", 3u << 20, 3u << 20, true},
+        {"one byte past the room", 4097, 4096, false},
+    };
+    plat::CLargeBuffer buffer;
+    for (const Case& c : cases) {
+        std::string bytes(c.nSize, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i * 7 + i / 4096);
+        const std::string path = File(std::string(c.name) + ".bin", bytes);
+        ASSERT_TRUE(buffer.Reserve(c.nMax)) << c.name;
+        ASSERT_GE(buffer.Capacity(), c.nMax) << c.name;
+        std::size_t nRead = 0;
+        EXPECT_EQ(plat::ReadFileInto(path, buffer.Data(), c.nMax, nRead), c.bRead) << c.name;
+        if (c.bRead) {
+            EXPECT_EQ(std::string(buffer.Data(), nRead), bytes) << c.name;
+        }
+    }
+    std::size_t nRead = 0;
+    EXPECT_FALSE(plat::ReadFileInto(dir / "missing.bin", buffer.Data(), 16, nRead));
+    EXPECT_EQ(plat::LastErrorCode(), plat::kErrFileNotFound);
+    // Room already there is kept; more room replaces the memory.
+    const char* pKept = buffer.Data();
+    ASSERT_TRUE(buffer.Reserve(1));
+    EXPECT_EQ(buffer.Data(), pKept);
+    ASSERT_TRUE(buffer.Reserve(buffer.Capacity() + 1));
+    buffer.Data()[buffer.Capacity() - 1] = 'z';
+    buffer.Release();
+    EXPECT_EQ(buffer.Data(), nullptr);
+    EXPECT_EQ(buffer.Capacity(), 0u);
 }
 
 TEST(ErrorText, SystemTextsForKnownCodes) {
