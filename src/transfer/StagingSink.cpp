@@ -9,6 +9,13 @@
 
 #include <vector>
 
+namespace {
+
+// The smallest staged file whose writing starts as soon as it is whole.
+constexpr std::int64_t kWriteBackFrom = 256 * 1024;
+
+} // namespace
+
 bool HashFileInto(const std::string& path, plat::CSha256& sha) {
     std::FILE* fp = plat::OpenFile(path, "rb");
     if (fp == nullptr)
@@ -66,9 +73,11 @@ int CStagingSink::BeginLocal() {
 }
 
 int CStagingSink::Finish(std::int64_t nReceived) {
-    // The staged bytes head for the disk while other files download: the apply's flush then
-    // finds little left to write.
-    if (!plat::StartWriteBack(m_local.get()) || !m_local.Close())
+    // A large file's bytes head for the disk while other files download: the apply's flush
+    // then finds little left to write. A small file's are left to that flush, which writes
+    // many at once: a write of its own for each cost more than it saved.
+    const bool bLarge = m_nOffset + nReceived >= kWriteBackFrom;
+    if ((bLarge && !plat::StartWriteBack(m_local.get())) || !m_local.Close())
         return -3;
     return Verify(m_nOffset + nReceived);
 }
