@@ -1,8 +1,8 @@
 // Scratch memory for large buffers that a thread keeps and fills again (the installed file a
 // patch starts from, a decoded file): memory taken from the system by itself, not from the
 // heap. A fresh heap block of a few MiB costs a page fault per 4 KiB page at its first touch;
-// on POSIX this memory is laid on 2 MiB pages where the system offers them (one fault per
-// 2 MiB). Windows gives committed memory of its own page size.
+// on POSIX a buffer of 1 MiB or more is laid on 2 MiB pages where the system offers them (one
+// fault per 2 MiB). Windows gives committed memory of its own page size.
 #pragma once
 
 #include <cstddef>

@@ -9,6 +9,9 @@ namespace plat {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// A smaller buffer keeps small pages: a huge page would hold 2 MiB of memory for a few KiB.
+constexpr std::size_t kHugeFrom = std::size_t{1} << 20;
+constexpr std::size_t kSmallUnit = std::size_t{64} << 10;
 
 } // namespace
 
@@ -24,28 +27,32 @@ void CLargeBuffer::Release() {
     m_nMapping = m_nCapacity = 0;
 }
 
-// A whole number of 2 MiB pages, on a 2 MiB boundary: the system lays a huge page only where
-// one fits whole. A page never touched costs nothing, so a small buffer loses nothing by it.
+// A large buffer is a whole number of 2 MiB pages on a 2 MiB boundary: the system lays a huge
+// page only where one fits whole.
 bool CLargeBuffer::Reserve(std::size_t nBytes) {
     if (nBytes <= m_nCapacity && m_pData != nullptr)
         return true;
     Release();
     if (nBytes == 0 || nBytes > SIZE_MAX - 2 * kHugePage)
         return nBytes == 0;
-    const std::size_t nRounded = (nBytes + kHugePage - 1) / kHugePage * kHugePage;
-    const std::size_t nMapping = nRounded + kHugePage;
+    const bool bHuge = nBytes >= kHugeFrom;
+    const std::size_t nUnit = bHuge ? kHugePage : kSmallUnit;
+    const std::size_t nRounded = (nBytes + nUnit - 1) / nUnit * nUnit;
+    const std::size_t nMapping = nRounded + (bHuge ? kHugePage : 0);
     void* p = ::mmap(nullptr, nMapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return false;
     const auto at = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t aligned = (at + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
+    const std::uintptr_t aligned =
+        bHuge ? (at + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1) : at;
     m_pMapping = p;
     m_nMapping = nMapping;
     m_pData = reinterpret_cast<char*>(aligned);
     m_nCapacity = nRounded;
 #ifdef MADV_HUGEPAGE
     // A hint: where huge pages are off, the buffer takes small ones.
-    static_cast<void>(::madvise(m_pData, m_nCapacity, MADV_HUGEPAGE));
+    if (bHuge)
+        static_cast<void>(::madvise(m_pData, m_nCapacity, MADV_HUGEPAGE));
 #endif
     return true;
 }
