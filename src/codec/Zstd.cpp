@@ -4,10 +4,8 @@
 
 #include <zstd.h>
 
-#include <algorithm>
 #include <memory>
 #include <utility>
-#include <vector>
 
 namespace {
 
