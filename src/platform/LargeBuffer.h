@@ -26,6 +26,11 @@ public:
     std::size_t Capacity() const { return m_nCapacity; }
 
 private:
+    // Each side's own: takes memory for nBytes (more than 0) from the system and sets every
+    // member below; gives it back.
+    bool Map(std::size_t nBytes);
+    void Unmap();
+
     char* m_pData = nullptr;
     std::size_t m_nCapacity = 0;
     void* m_pMapping = nullptr; // what the system gave (may start before m_pData)

@@ -15,26 +15,11 @@ constexpr std::size_t kSmallUnit = std::size_t{64} << 10;
 
 } // namespace
 
-CLargeBuffer::~CLargeBuffer() {
-    Release();
-}
-
-void CLargeBuffer::Release() {
-    if (m_pMapping != nullptr)
-        ::munmap(m_pMapping, m_nMapping);
-    m_pMapping = nullptr;
-    m_pData = nullptr;
-    m_nMapping = m_nCapacity = 0;
-}
-
 // A large buffer is a whole number of 2 MiB pages on a 2 MiB boundary: the system lays a huge
 // page only where one fits whole.
-bool CLargeBuffer::Reserve(std::size_t nBytes) {
-    if (nBytes <= m_nCapacity && m_pData != nullptr)
-        return true;
-    Release();
-    if (nBytes == 0 || nBytes > SIZE_MAX - 2 * kHugePage)
-        return nBytes == 0;
+bool CLargeBuffer::Map(std::size_t nBytes) {
+    if (nBytes > SIZE_MAX - 2 * kHugePage)
+        return false;
     const bool bHuge = nBytes >= kHugeFrom;
     const std::size_t nUnit = bHuge ? kHugePage : kSmallUnit;
     const std::size_t nRounded = (nBytes + nUnit - 1) / nUnit * nUnit;
@@ -55,6 +40,10 @@ bool CLargeBuffer::Reserve(std::size_t nBytes) {
         static_cast<void>(::madvise(m_pData, m_nCapacity, MADV_HUGEPAGE));
 #endif
     return true;
+}
+
+void CLargeBuffer::Unmap() {
+    ::munmap(m_pMapping, m_nMapping);
 }
 
 } // namespace plat
