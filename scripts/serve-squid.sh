@@ -7,7 +7,8 @@
 #                                     open/access.log, auth/access.log
 #   serve-squid.sh stop <work-dir>
 # When squid cannot run, start writes the reason to <work-dir>/unavailable and exits 0.
-# access.log lines: method, URL, status, user ("-" without one).
+# access.log lines: method, URL, status, user ("-" without one). The open proxy refuses (403)
+# every path that holds "ks-proxy-refused".
 # The names kestrel-proxy.test, open.kestrel-proxy.test, auth.kestrel-proxy.test and
 # otherhost.example (the name of the test PKI's "otherhost" certificate) are 127.0.0.1 for the
 # proxies only (their hosts file): a request for one of them that arrives went through a proxy.
@@ -102,6 +103,10 @@ start)
 auth_param basic realm kestrel-test
 acl users proxy_auth REQUIRED
 http_access deny !users"
+    # The open proxy refuses (403) any path that holds "ks-proxy-refused": a proxy's refusal of
+    # one file in the middle of a run.
+    printf 'acl refused_path urlpath_regex ks-proxy-refused\nhttp_access deny refused_path\n' \
+        >>"$work/open/squid.conf"
     echo "http_access allow localhost" >>"$work/open/squid.conf"
     echo "http_access allow users" >>"$work/auth/squid.conf"
     for name in open auth; do echo "http_access deny all" >>"$work/$name/squid.conf"; done

@@ -3,6 +3,7 @@
 
 #include "app/ProgramDir.h"
 #include "diag/MyLog.h"
+#include "engine/ProxyRefusal.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "transfer/ServerFailOver.h"
@@ -141,6 +142,7 @@ bool CSyncEngine::FetchItemServerInfo(CItemLane& lane, DownFileItem& item) {
     lane.View().AddStatusRow(kStatusError,
                              item.m_strServerFile +
                                  " 파일 버전 정보 추출 실패(에러코드 : " + std::to_string(r) + ")");
+    NoteProxyRefusal(*m_pConfig, lane, m_runCause);
     return false;
 }
 
@@ -153,8 +155,9 @@ bool CSyncEngine::ReportFailedDownload(CItemLane& lane, DownFileItem& item, int 
              "RetVal = %d",
              r);
     lane.View().AddStatusRow(kStatusError, DownloadFailureText(item.m_strServerFile, r));
-    m_runCause.Fail(r == -8 ? "hash" : "download",
-                    item.m_strServerFile + " (" + std::to_string(r) + ")");
+    if (!NoteProxyRefusal(*m_pConfig, lane, m_runCause))
+        m_runCause.Fail(r == -8 ? "hash" : "download",
+                        item.m_strServerFile + " (" + std::to_string(r) + ")");
     return true;
 }
 

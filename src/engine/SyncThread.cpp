@@ -3,9 +3,9 @@
 
 #include "app/ProgramDir.h"
 #include "apply/Apply.h"
-#include "config/ProxySettings.h"
 #include "diag/MyLog.h"
 #include "engine/PlainRun.h"
+#include "engine/ProxyRefusal.h"
 #include "engine/RunEnd.h"
 #include "engine/TrustedRun.h"
 #include "platform/FileSystem.h"
@@ -126,24 +126,12 @@ bool StartsAnyway(CSyncEngine& engine) {
     return engine.m_nRequestStopFlag == 0;
 }
 
-// A proxy that refused the list's request is the run's cause: 407 (no usable credentials)
-// "proxy-auth"; with PROXY_SERVER in the way, 403 and no answer at all "proxy" (with the
-// system's settings a 403 or a silence cannot be told from the server's own).
+// A proxy that refused the list's request is the run's cause.
 void NoteProxyRefusal(CSyncEngine& engine) {
-    const CSyncConfig& config = *engine.m_pConfig;
-    const int nStatus = engine.m_connection.m_nLastHttpStatus;
-    const std::string host = engine.m_connection.Server().strHost;
-    const bool bFixed = plat::ProxyFor(config.m_proxy, host);
-    if (engine.m_nRequestStopFlag != 0 ||
-        (nStatus != 407 && !(bFixed && (nStatus == 403 || nStatus == 0))))
+    if (engine.m_nRequestStopFlag != 0)
         return;
-    const std::string name = ProxyName(config.m_proxy, host);
-    const std::string status = nStatus == 0 ? "no answer" : "status " + std::to_string(nStatus);
-    WriteLog(g_pMyLog, 4, "SyncThreadMain> The proxy refused the request: %s, %s", name.c_str(),
-             status.c_str());
-    engine.AddFormattedRow(kStatusError, (nStatus == 407 ? "프록시 인증 실패(" : "프록시 오류(") +
-                                             name + ", " + status + ")");
-    engine.m_runCause.Fail(nStatus == 407 ? "proxy-auth" : "proxy", name + ": " + status);
+    NoteProxyRefusal(*engine.m_pConfig, engine.m_connection, engine.m_runCause,
+                     [&](const std::string& row) { engine.AddFormattedRow(kStatusError, row); });
 }
 
 // Ends a run that could not fetch the list file's information.

@@ -55,6 +55,7 @@ struct ProxyCase {
     const char* pszCause;  // "" when the run succeeds
     const char* pszLogged; // what the proxy logged for the list: "<method> <status>"; "" none
     const char* pszServer; // the server's name or address when not the suite's nginx
+    const char* pszRefused = nullptr; // a list line for a file the proxy refuses (403)
 };
 
 class ProxyRunTest : public ::testing::TestWithParam<ProxyCase> {
@@ -141,7 +142,9 @@ protected:
 TEST_P(ProxyRunTest, RunsThroughTheProxy) {
     const ProxyCase& c = GetParam();
     Configure(c);
-    Serve("_listfile.txt", "bin/a.txt\nb.txt\n");
+    Serve("_listfile.txt",
+          std::string("bin/a.txt\nb.txt\n") + (c.pszRefused != nullptr ? c.pszRefused : ""));
+    Serve("ks-proxy-refused.txt", "refused");
     Serve("bin/a.txt", "first file");
     Serve("b.txt", "second");
 
@@ -304,6 +307,12 @@ const ProxyCase kProxyCases[] = {
     // Squid refuses servers other than loopback (403); nothing answers on the closed port.
     {"Refused", "open", false, kNone, kSyncDoneNoList, "proxy", "HEAD 403", "192.0.2.1"},
     {"NoAnswer", "closed", false, kNone, kSyncDoneNoList, "proxy", "", nullptr},
+    // A file the proxy refuses in the middle of the run: its HEAD, or its GET when the list
+    // gives its time and size.
+    {"FileHeadRefused", "open", false, kNone, kSyncDoneDeclined, "proxy", "HEAD 200", nullptr,
+     "ks-proxy-refused.txt\n"},
+    {"FileGetRefused", "open", false, kNone, kSyncDoneDeclined, "proxy", "HEAD 200", nullptr,
+     "ks-proxy-refused.txt,ks-proxy-refused.txt,APP,FILE,20251206144640,7\n"},
     {"HttpsNoCredentials", "auth", true, kNone, kSyncDoneNoList, "proxy-auth", "CONNECT 407",
      nullptr},
     {"HttpsBasic", "auth", true, kRight, kSyncDoneComplete, "", "CONNECT 407", nullptr},
