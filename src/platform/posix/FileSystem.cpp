@@ -23,6 +23,10 @@ namespace plat {
 namespace {
 
 thread_local int t_nLastError = 0;
+// A missing path whose error (file or path not found) is told only when it is asked for: most
+// callers only look whether a file is there, and telling needs a look at the parent folder.
+constexpr int kErrMissingUntold = -1;
+thread_local std::string t_strMissing;
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -81,7 +85,11 @@ bool Fail(int code) {
 }
 
 bool FailErrno(const std::string& path) {
-    return Fail(MapErrno(errno, path));
+    if (errno != ENOENT || path.empty())
+        return Fail(MapErrno(errno, path));
+    t_strMissing = path;
+    t_nLastError = kErrMissingUntold;
+    return false;
 }
 
 // A stdio failure (with errno cleared before the call) made the last error; a stream that
@@ -531,6 +539,8 @@ std::string GetCurrentFolder() {
 }
 
 int LastErrorCode() {
+    if (t_nLastError == kErrMissingUntold)
+        t_nLastError = MapErrno(ENOENT, t_strMissing);
     return t_nLastError;
 }
 
