@@ -113,8 +113,13 @@ void DeleteSyncEngine(CSyncEngine* pEngine) {
     if (pEngine == nullptr)
         return;
     if (pEngine->StopSyncThread()) {
-        if (pEngine->m_pSyncThread != nullptr)
+        if (pEngine->m_pSyncThread != nullptr) {
+            // Not running can also mean not begun yet: such a worker begins its run stopped
+            // and without a view, so that the join waits for no whole run.
+            pEngine->m_pDlg = nullptr;
+            pEngine->m_nRequestStopFlag = 1;
             pEngine->m_pSyncThread->Join(); // its last steps after clearing the running flag
+        }
         delete pEngine;
         return;
     }

@@ -20,6 +20,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using kstest::FakeDlg;
@@ -188,6 +190,19 @@ TEST_F(VentoDlgTest, StartReplacesARunningEngine) {
     dialog.OnButtonStart();
     EXPECT_THAT(log.Messages(), Contains("CVentoDlg::OnButtonStart> Delete Previous Vento Engine"));
     dialog.WaitForSyncDone();
+    // The first engine may be deleted before its worker began: that worker must not make a
+    // whole run of its own while the second start waits for it. The files come in the run
+    // of the second engine.
+    const std::vector<std::string> messages = log.Messages();
+    const auto second = std::find(std::find(messages.begin(), messages.end(),
+                                            "CVentoDlg::OnButtonStart> Create Vento Engine") +
+                                      1,
+                                  messages.end(), "CVentoDlg::OnButtonStart> Create Vento Engine");
+    ASSERT_NE(second, messages.end());
+    EXPECT_EQ(
+        std::count(messages.begin(), second, "SyncThreadMain> Result = updated, Cause = none"), 0);
+    EXPECT_EQ(std::count(second, messages.end(), "SyncThreadMain> Result = updated, Cause = none"),
+              1);
 }
 
 TEST_F(VentoDlgTest, PolicyFieldsAreReadOnlyAndNeverSaved) {
