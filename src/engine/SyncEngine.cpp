@@ -115,10 +115,14 @@ void DeleteSyncEngine(CSyncEngine* pEngine) {
     if (pEngine->StopSyncThread()) {
         if (pEngine->m_pSyncThread != nullptr) {
             // Not running can also mean not begun yet: such a worker begins its run stopped
-            // and without a view, so that the join waits for no whole run.
+            // and without a view, so that the wait is for no whole run. A call that it made
+            // to this thread's windows before it lost the view is served meanwhile.
             pEngine->m_pDlg = nullptr;
             pEngine->m_nRequestStopFlag = 1;
-            pEngine->m_pSyncThread->Join(); // its last steps after clearing the running flag
+            pEngine->m_pSyncThread->Resume();
+            while (pEngine->m_nThreadEndedFlag == 0)
+                plat::SleepServingSentMessages(1);
+            pEngine->m_pSyncThread->Join(); // its last steps after its body
         }
         delete pEngine;
         return;

@@ -179,6 +179,28 @@ TEST(SyncEngineDelete, WorkerInAWindowCallIsServedWhileWaiting) {
     EXPECT_THAT(log.Messages(), Not(Contains(HasSubstr("Forcely"))));
 }
 
+// A worker that has not set its running flag yet may already call this thread's window (it
+// took the view before the engine was given up): waiting for its end serves those calls.
+TEST(SyncEngineDelete, WorkerNotYetRunningIsServedWhileItEnds) {
+    CallTarget target;
+    ASSERT_NE(target.Handle(), nullptr);
+    CSyncEngine* engine = new CSyncEngine;
+    std::atomic<bool> started{false};
+    std::atomic<int> served{0};
+    const HWND hwnd = target.Handle();
+    engine->StartWorkerThread([hwnd, &started, &served] {
+        started = true;
+        for (int i = 0; i < 3; ++i) {
+            DWORD_PTR result = 0;
+            if (::SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result) != 0)
+                ++served;
+        }
+    });
+    ASSERT_TRUE(WaitFor(started));
+    DeleteSyncEngine(engine);
+    EXPECT_EQ(served, 3);
+}
+
 TEST(SyncEngineDelete, ThreadThatNeverStopsIsTerminated) {
     kstest::LogCapture log;
     CSyncEngine* engine = new CSyncEngine;
