@@ -44,7 +44,7 @@ std::string SquidFile(const std::string& relative) {
     return text;
 }
 
-enum ECredentials { kNone, kRight, kOpenPolicy };
+enum ECredentials { kNone, kRight, kWrong, kOpenPolicy };
 
 struct ProxyCase {
     const char* pszName;
@@ -67,6 +67,7 @@ protected:
     kstest::NginxSite site;
     std::unique_ptr<kstest::TrustedTestRoot> root;
     CSyncConfig config{"none.ini"};
+    std::string password; // the proxy password the case gives
 
     void SetUp() override {
         if (!site.Skip().empty())
@@ -100,15 +101,16 @@ protected:
         const std::string port = SquidFile(std::string("port-") + c.pszProxy);
         config.m_strProxyServer = "127.0.0.1:" + port;
         config.m_strProxyUser = c.nCredentials == kNone ? "" : SquidFile("user");
+        password = (c.nCredentials == kWrong ? "not-" : "") + SquidFile("password");
         if (c.nCredentials != kNone) {
 #ifdef _WIN32
             ASSERT_TRUE(plat::CreateFolderChain(app / "config"));
-            ASSERT_EQ(plat::ProtectSecret(SquidFile("password"), ProxyPasswordPath(app.Path())), 0);
+            ASSERT_EQ(plat::ProtectSecret(password, ProxyPasswordPath(app.Path())), 0);
 #else
             const std::string policy = policyDir / "policy.ini";
-            ASSERT_TRUE(kstest::WriteFileBytes(
-                policy, "[VENTO]\nPROXY_PASSWORD=" + SquidFile("password") + "\n"));
-            ASSERT_EQ(::chmod(policy.c_str(), c.nCredentials == kRight ? 0600 : 0644), 0);
+            ASSERT_TRUE(
+                kstest::WriteFileBytes(policy, "[VENTO]\nPROXY_PASSWORD=" + password + "\n"));
+            ASSERT_EQ(::chmod(policy.c_str(), c.nCredentials == kOpenPolicy ? 0644 : 0600), 0);
             CSyncConfig read("none.ini", policy);
             config.m_strProxyPassword = read.m_strProxyPassword;
 #endif
@@ -190,7 +192,7 @@ TEST_P(ProxyRunTest, RunsThroughTheProxy) {
         EXPECT_TRUE(bRow) << "no status row names the proxy";
     }
     if (c.nCredentials != kNone) {
-        EXPECT_TRUE(log.Matching(SquidFile("password")).empty()) << "the password was logged";
+        EXPECT_TRUE(log.Matching(password).empty()) << "the password was logged";
     }
 }
 
@@ -304,6 +306,8 @@ const ProxyCase kProxyCases[] = {
     {"Open", "open", false, kNone, kSyncDoneComplete, "", "HEAD 200", nullptr},
     {"NoCredentials", "auth", false, kNone, kSyncDoneNoList, "proxy-auth", "HEAD 407", nullptr},
     {"Basic", "auth", false, kRight, kSyncDoneComplete, "", "HEAD 407", nullptr},
+    // A password the proxy does not take: its challenge is answered again at most once.
+    {"WrongPassword", "auth", false, kWrong, kSyncDoneNoList, "proxy-auth", "HEAD 407", nullptr},
     // Squid refuses servers other than loopback (403); nothing answers on the closed port.
     {"Refused", "open", false, kNone, kSyncDoneNoList, "proxy", "HEAD 403", "192.0.2.1"},
     {"NoAnswer", "closed", false, kNone, kSyncDoneNoList, "proxy", "", nullptr},

@@ -218,6 +218,18 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
         reinterpret_cast<CRequestState*>(context)->OnStatus(status, info);
 }
 
+// Basic/Digest answers of the fixed proxy, with the account of the settings; WinINet answers
+// NTLM/Negotiate with the identity of the account the process runs under by itself.
+void SetProxyAccount(HINTERNET request, const HttpProxy& proxy) {
+    std::wstring user = Wide(proxy.strUser);
+    std::wstring password = Wide(proxy.strPassword);
+    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, user.data(),
+                         static_cast<DWORD>(user.size()));
+    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, password.data(),
+                         static_cast<DWORD>(password.size()));
+    ::SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+}
+
 struct RequestStateReleaser {
     void operator()(CRequestState* state) const { state->Release(); }
 };
@@ -225,10 +237,11 @@ struct RequestStateReleaser {
 class CWinInetRequest : public CHttpRequest {
 public:
     // state: one reference for this object; the request handle holds its own.
+    // bProxyAccount: the request carries the account of the fixed proxy.
     CWinInetRequest(CSharedInternetHandle connection, HINTERNET request, CRequestState* state,
-                    bool bHead, const HttpTimeouts& timeouts)
+                    bool bHead, bool bProxyAccount, const HttpTimeouts& timeouts)
         : m_connection(std::move(connection)), m_state(state), m_request(request), m_bHead(bHead),
-          m_timeouts(timeouts), m_strOpenedUrl(Url()) {}
+          m_bProxyAccount(bProxyAccount), m_timeouts(timeouts), m_strOpenedUrl(Url()) {}
     ~CWinInetRequest() override { Close(); }
 
     void Send() override {
@@ -264,6 +277,8 @@ public:
                 m_nBodyLength =
                     static_cast<std::int64_t>(std::strtoull(length.c_str(), nullptr, 10));
         }
+        if (nStatus == 407 && AnswerProxyChallenge())
+            Send();
     }
 
     void AddHeader(const std::string& line) override {
@@ -357,6 +372,20 @@ public:
     }
 
 private:
+    // A proxy's challenge that WinINet handed back although the request carries the proxy's
+    // account (Windows may; Wine answers it by itself): the answer's body is read away and the
+    // account set again, once per request. True when the request is to be sent again.
+    bool AnswerProxyChallenge() {
+        if (!m_bProxyAccount || m_bProxyAnswered)
+            return false;
+        m_bProxyAnswered = true;
+        char sink[4096];
+        while (!m_bHead && Read(sink, sizeof sink) > 0) {
+        }
+        SetProxyAccount(m_request.get(), m_timeouts.proxy);
+        return true;
+    }
+
     // The request's address as WinINet holds it (the final one once redirects are followed).
     std::string Url() const {
         wchar_t buf[2048] = {};
@@ -444,6 +473,8 @@ private:
     std::unique_ptr<CRequestState, RequestStateReleaser> m_state;
     CInternetHandle m_request;
     bool m_bHead;
+    bool m_bProxyAccount;
+    bool m_bProxyAnswered = false;
     HttpTimeouts m_timeouts;
     std::int64_t m_nBodyRead = 0;
     std::int64_t m_nBodyLength = -1;
@@ -506,27 +537,15 @@ public:
             state->Release();
             return nullptr;
         }
-        SetProxyAccount(request);
+        const HttpProxy& proxy = m_timeouts.proxy;
+        const bool bAccount = !proxy.strUser.empty() && ProxyFor(proxy, m_target.strHost);
+        if (bAccount)
+            SetProxyAccount(request, proxy);
         return std::make_unique<CWinInetRequest>(m_connection, request, state, verb == "HEAD",
-                                                 m_timeouts);
+                                                 bAccount, m_timeouts);
     }
 
 private:
-    // Basic/Digest answers of the fixed proxy; WinINet answers NTLM/Negotiate with the
-    // identity of the account the process runs under by itself.
-    void SetProxyAccount(HINTERNET request) const {
-        const HttpProxy& proxy = m_timeouts.proxy;
-        if (proxy.strUser.empty() || !ProxyFor(proxy, m_target.strHost))
-            return;
-        std::wstring user = Wide(proxy.strUser);
-        std::wstring password = Wide(proxy.strPassword);
-        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, user.data(),
-                             static_cast<DWORD>(user.size()));
-        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, password.data(),
-                             static_cast<DWORD>(password.size()));
-        ::SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
-    }
-
     // Whether the system's settings may send a request through a proxy: a proxy server, a
     // configuration script or the automatic detection (which may find one) is set.
     static bool MayUseProxy() {
