@@ -127,7 +127,7 @@ bool StartsAnyway(CSyncEngine& engine) {
 }
 
 // A proxy that refused the list's request is the run's cause.
-void NoteProxyRefusal(CSyncEngine& engine) {
+void NoteListProxyRefusal(CSyncEngine& engine) {
     if (engine.m_nRequestStopFlag != 0)
         return;
     NoteProxyRefusal(*engine.m_pConfig, engine.m_connection, engine.m_runCause,
@@ -136,7 +136,7 @@ void NoteProxyRefusal(CSyncEngine& engine) {
 
 // Ends a run that could not fetch the list file's information.
 int EndWithoutListInfo(CSyncEngine& engine, int r) {
-    NoteProxyRefusal(engine);
+    NoteListProxyRefusal(engine);
     const std::string row =
         "다운로드 대상 리스트 파일 정보 추출 실패(에러코드 : " + std::to_string(r) + ")";
     engine.AddFormattedRow(kStatusError, row);
@@ -176,7 +176,7 @@ int EndWithRefusedList(CSyncEngine& engine) {
 
 // Ends a run that could not download or read the list file.
 int EndWithoutList(CSyncEngine& engine, int r) {
-    NoteProxyRefusal(engine);
+    NoteListProxyRefusal(engine);
     engine.AddFormattedRow(kStatusError, "다운로드 대상 리스트 파일 다운로드 실패(에러코드 : " +
                                              std::to_string(r) + ")");
     engine.m_runCause.Fail("list-download",
