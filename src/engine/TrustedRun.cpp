@@ -13,6 +13,7 @@
 #include "transfer/FileSink.h"
 #include "transfer/HttpDate.h"
 #include "transfer/ServerFailOver.h"
+#include "transfer/StagedWriteBack.h"
 #include "transfer/StagingSink.h"
 #include "transfer/Transfer.h"
 #include "trust/FormIndex.h"
@@ -322,15 +323,20 @@ bool CTrustedRun::StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>
     const int nFetch = static_cast<int>(toFetch.size());
     bool bAllStaged = true;
     int nStagedOk = 0;
+    CStagedWriteBack writeBack;
     const int nStaged = engine.ForEachItem(
         nFetch,
         [&](CItemLane& lane, int i) {
             DownFileItem& item = *toFetch[static_cast<std::size_t>(i)];
             engine.ShowTotal(lane.View(), i + 1, nFetch);
             engine.ShowFileName(lane.View(), item);
-            const int r = StageItem(engine, lane, item, stagedPaths[static_cast<std::size_t>(i)]);
+            std::string& staged = stagedPaths[static_cast<std::size_t>(i)];
+            const int r = StageItem(engine, lane, item, staged);
             if (r < 0)
                 engine.ReportFailedDownload(lane, item, r);
+            const std::int64_t nSize = AtoiValue(item.m_strFileSize);
+            if (r >= 0 && nSize < CStagingSink::kWriteBackFrom)
+                writeBack.Add(staged, static_cast<std::uint64_t>(nSize));
             return r >= 0;
         },
         [&](int, bool bOk) {

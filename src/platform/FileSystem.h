@@ -152,6 +152,16 @@ bool FlushToDisk(const std::string& path);
 // only (the system has no such start; its flush writes everything).
 bool StartWriteBack(std::FILE* fp);
 
+// Starts writing the contents of many finished files to disk at once, so that a later
+// FlushFilesToDisk finds less to write; promises nothing, and may wait for the writing (call it
+// off the transfer threads). False when it could not start (LastErrorCode tells why). POSIX:
+// one syncfs per file system, the one call that writes many small files together, or, while
+// the system holds far more unwritten data than a wait is worth, each file's own start
+// (sync_file_range); Windows: nothing to start (FlushFilesToDisk writes each file anyway, and
+// an earlier FlushFileBuffers here would only cost each file a second device flush), only a
+// missing file refused.
+bool StartWriteBackFiles(const std::vector<std::string>& paths);
+
 // Makes the contents of many files, and their names, durable at once. POSIX: one syncfs per
 // file system they lie on, or, while the system holds far more unwritten data than the
 // files' count makes worth it (a syncfs would write that too), an fsync of each file and of

@@ -9,13 +9,6 @@
 
 #include <vector>
 
-namespace {
-
-// The smallest staged file whose writing starts as soon as it is whole.
-constexpr std::int64_t kWriteBackFrom = 256 * 1024;
-
-} // namespace
-
 bool HashFileInto(const std::string& path, plat::CSha256& sha) {
     std::FILE* fp = plat::OpenFile(path, "rb");
     if (fp == nullptr)

@@ -26,6 +26,9 @@ public:
     int Finish(std::int64_t nReceived) override;
 
     static std::string PartialPath(const std::string& staged) { return staged + ".part"; }
+    // The smallest staged file whose writing starts as soon as it is whole; smaller ones are
+    // left to a batch (CStagedWriteBack).
+    static constexpr std::int64_t kWriteBackFrom = 256 * 1024;
 
 private:
     int Verify(std::int64_t nTotal);

@@ -228,6 +228,16 @@ TEST_F(FileSystemTest, MissingFileAndMissingFolderCodes) {
 
     EXPECT_FALSE(plat::RemoveFile(dir / "none.txt"));
     EXPECT_EQ(plat::LastErrorCode(), plat::kErrFileNotFound);
+
+    // The flushes of many files: all of them there, or the missing one named.
+    const std::vector<std::string> there{File("a.bin"), File("b.bin")};
+    const std::vector<std::string> gone{there[0], dir / "none.txt"};
+    EXPECT_TRUE(plat::StartWriteBackFiles(there));
+    EXPECT_TRUE(plat::FlushFilesToDisk(there));
+    EXPECT_FALSE(plat::StartWriteBackFiles(gone));
+    EXPECT_EQ(plat::LastErrorCode(), plat::kErrFileNotFound);
+    EXPECT_FALSE(plat::FlushFilesToDisk(gone));
+    EXPECT_EQ(plat::LastErrorCode(), plat::kErrFileNotFound);
 }
 
 TEST_F(FileSystemTest, CreateAndRemoveFolder) {

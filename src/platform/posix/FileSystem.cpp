@@ -250,6 +250,13 @@ std::uint64_t UnwrittenBytes() {
     return nBytes;
 }
 
+// Unwritten bytes beyond which a syncfs, which waits for all of them, is not worth starting
+// many small files' writing together.
+constexpr std::uint64_t kSyncfsWaitMax = 256u << 20;
+
+// One syncfs for each file system that holds one of paths.
+bool SyncFileSystemsOf(const std::vector<std::string>& paths);
+
 bool FsyncPath(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0)
@@ -468,12 +475,29 @@ bool StartWriteBack(std::FILE* fp) {
     return true;
 }
 
+bool StartWriteBackFiles(const std::vector<std::string>& paths) {
+    if (UnwrittenBytes() <= kSyncfsWaitMax)
+        return SyncFileSystemsOf(paths);
+    for (const std::string& path : paths) {
+        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0 || ::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE) != 0)
+            return FailErrno(path);
+    }
+    return true;
+}
+
 bool FlushFilesToDisk(const std::vector<std::string>& paths) {
     // One syncfs writes whatever waits for the file system, other programs' data too; an fsync
     // costs a flush of the device per file, about as long as writing kFsyncAsBytes. The
     // cheaper way by what the system holds unwritten: the files are durable either way.
     if (UnwrittenBytes() > paths.size() * kFsyncAsBytes)
         return FlushEachToDisk(paths);
+    return SyncFileSystemsOf(paths);
+}
+
+namespace {
+
+bool SyncFileSystemsOf(const std::vector<std::string>& paths) {
     std::vector<dev_t> done;
     for (const std::string& path : paths) {
         struct stat st {};
@@ -488,6 +512,8 @@ bool FlushFilesToDisk(const std::vector<std::string>& paths) {
     }
     return true;
 }
+
+} // namespace
 
 bool FreeDiskSpace(const std::string& folder, std::uint64_t& nBytes) {
     struct statvfs st {};

@@ -283,6 +283,15 @@ bool StartWriteBack(std::FILE* fp) {
     return FlushFile(fp);
 }
 
+bool StartWriteBackFiles(const std::vector<std::string>& paths) {
+    // Nothing to start: only a file that is not there is refused, as on POSIX.
+    for (const std::string& path : paths) {
+        if (::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES)
+            return false;
+    }
+    return true;
+}
+
 bool FlushFilesToDisk(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         if (!FlushToDisk(path))
