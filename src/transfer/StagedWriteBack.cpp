@@ -18,7 +18,7 @@ void CStagedWriteBack::Add(const std::string& path, std::uint64_t nBytes) {
     m_nPendingBytes += nBytes;
     if (m_nPendingBytes < m_nBatchBytes)
         return;
-    m_ready.push_back(std::move(m_pending));
+    m_ready.insert(m_ready.end(), m_pending.begin(), m_pending.end());
     m_pending.clear();
     m_nPendingBytes = 0;
     if (!m_thread.joinable())
@@ -39,9 +39,7 @@ void CStagedWriteBack::Run() {
             return;
         // Batches that queued while one was written go out together.
         std::vector<std::string> batch;
-        for (std::vector<std::string>& ready : m_ready)
-            batch.insert(batch.end(), ready.begin(), ready.end());
-        m_ready.clear();
+        batch.swap(m_ready);
         lock.unlock();
         // A file that went (a later try replaced it) fails the batch: the apply's flush
         // decides.

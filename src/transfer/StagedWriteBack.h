@@ -36,7 +36,7 @@ private:
     std::condition_variable m_wake;
     std::vector<std::string> m_pending; // the batch being gathered
     std::uint64_t m_nPendingBytes = 0;
-    std::vector<std::vector<std::string>> m_ready; // batches the thread has still to start
+    std::vector<std::string> m_ready; // the batches the thread has still to start, as one
     bool m_bEnd = false;
     int m_nBatches = 0;
     std::thread m_thread; // begun with the first batch

@@ -255,7 +255,21 @@ std::uint64_t UnwrittenBytes() {
 constexpr std::uint64_t kSyncfsWaitMax = 256u << 20;
 
 // One syncfs for each file system that holds one of paths.
-bool SyncFileSystemsOf(const std::vector<std::string>& paths);
+bool SyncFileSystemsOf(const std::vector<std::string>& paths) {
+    std::vector<dev_t> done;
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            return FailErrno(path);
+        if (std::find(done.begin(), done.end(), st.st_dev) != done.end())
+            continue;
+        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0 || ::syncfs(fd.get()) != 0)
+            return FailErrno(path);
+        done.push_back(st.st_dev);
+    }
+    return true;
+}
 
 bool FsyncPath(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -494,26 +508,6 @@ bool FlushFilesToDisk(const std::vector<std::string>& paths) {
         return FlushEachToDisk(paths);
     return SyncFileSystemsOf(paths);
 }
-
-namespace {
-
-bool SyncFileSystemsOf(const std::vector<std::string>& paths) {
-    std::vector<dev_t> done;
-    for (const std::string& path : paths) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0)
-            return FailErrno(path);
-        if (std::find(done.begin(), done.end(), st.st_dev) != done.end())
-            continue;
-        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0 || ::syncfs(fd.get()) != 0)
-            return FailErrno(path);
-        done.push_back(st.st_dev);
-    }
-    return true;
-}
-
-} // namespace
 
 bool FreeDiskSpace(const std::string& folder, std::uint64_t& nBytes) {
     struct statvfs st {};
