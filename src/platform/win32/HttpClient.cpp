@@ -327,16 +327,14 @@ public:
         }
     }
 
+    // Reads only what WinINet reports available, so that the read completes at once: a read
+    // that goes asynchronous can lose its byte count (Wine's InternetReadFile clears the count
+    // after returning ERROR_IO_PENDING, even when its worker has already filled the buffer).
     std::size_t Read(void* buffer, std::size_t size) override {
         CheckUsable();
         if (size == 0)
             return 0;
-        // With a known length one read asks for as much as fits and is waited for once, as a
-        // blocking client would; else the data at hand is read.
-        if (m_nBodyLength >= 0)
-            m_nAvailable = static_cast<DWORD>(
-                std::min<std::int64_t>(m_nBodyLength - m_nBodyRead, CRequestState::kBufferSize));
-        else if (m_nAvailable == 0)
+        if (m_nAvailable == 0)
             m_nAvailable = QueryAvailable();
         DWORD* got = m_state->BytesRead();
         *got = 0;
