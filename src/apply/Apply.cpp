@@ -9,6 +9,7 @@
 #include "platform/Thread.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -64,7 +65,8 @@ bool ReturnNewFiles(const CApplyJournal& journal) {
         if (Exists(op->strStaged))
             bOk = Discard(newPath) && bOk;
         else
-            bOk = plat::RenameFile(newPath, op->strStaged) && bOk;
+            bOk = EnsureStagedFileFolder(op->strStaged) &&
+                  plat::RenameFile(newPath, op->strStaged) && bOk;
     }
     return bOk;
 }
@@ -108,6 +110,12 @@ void Finish(const CApplyJournal& journal) {
         if (!op.bDelete && Exists(op.strStaged))
             Discard(op.strStaged);
     }
+}
+
+// A name StagedFilePath gives a folder: one lower-case hexadecimal digit.
+bool IsStagedFileFolderName(const std::string& name) {
+    return name.size() == 1 && std::isxdigit(static_cast<unsigned char>(name[0])) != 0 &&
+           std::tolower(static_cast<unsigned char>(name[0])) == name[0];
 }
 
 // The set is refused before anything changes when it names one target twice (the second
@@ -164,13 +172,41 @@ bool EnsureStagingFolder(const std::string& programFolder) {
 }
 
 void ClearStagingFolder(const std::string& programFolder) {
-    std::vector<plat::FoundFile> found;
-    if (!plat::FindFiles(plat::JoinPath(StagingFolder(programFolder), "*"), found))
-        return;
-    for (const plat::FoundFile& file : found) {
-        if (!file.bFolder && file.strName != "journal" && file.strName != "journal.refused")
-            Discard(file.strPath);
+    const std::string staging = StagingFolder(programFolder);
+    for (const std::string& folder : StagedFileFolders(staging)) {
+        std::vector<plat::FoundFile> found;
+        if (!plat::FindFiles(plat::JoinPath(folder, "*"), found))
+            continue;
+        for (const plat::FoundFile& file : found) {
+            if (!file.bFolder && file.strName != "journal" && file.strName != "journal.refused")
+                Discard(file.strPath);
+        }
+        if (folder != staging)
+            plat::RemoveFolder(folder); // an empty staging folder says that nothing waits
     }
+}
+
+std::string StagedFilePath(const std::string& stagingFolder, const std::string& hex) {
+    return plat::JoinPath(plat::JoinPath(stagingFolder, hex.substr(0, 1)), hex);
+}
+
+bool EnsureStagedFileFolder(const std::string& stagedPath) {
+    const std::string folder = Folder(stagedPath);
+    plat::FileStatus status;
+    if (plat::GetFileStatus(folder, status) && status.bFolder)
+        return true;
+    return plat::CreateFolderChain(folder) && plat::RestrictFolderWriters(folder);
+}
+
+std::vector<std::string> StagedFileFolders(const std::string& stagingFolder) {
+    std::vector<std::string> folders{stagingFolder};
+    std::vector<plat::FoundFile> found;
+    plat::FindFiles(plat::JoinPath(stagingFolder, "?"), found);
+    for (const plat::FoundFile& entry : found) {
+        if (entry.bFolder && IsStagedFileFolderName(entry.strName))
+            folders.push_back(entry.strPath);
+    }
+    return folders;
 }
 
 std::string ApplyNewPath(const std::string& target) {

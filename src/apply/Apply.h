@@ -129,9 +129,18 @@ std::string RefusedJournalPath(const std::string& programFolder);
 // system write in it and in "update" (plat::RestrictFolderWriters). False when the folder is
 // not there at the end or its access could not be set (LastErrorCode tells why).
 bool EnsureStagingFolder(const std::string& programFolder);
-// Removes every file of the staging folder but the journal and a refused one (after a
-// committed run).
+// Removes every file of the staging folder but the journal and a refused one, and the folders
+// of staged files (after a committed run).
 void ClearStagingFolder(const std::string& programFolder);
+// Where the staged file named by the SHA-256 hex lies: "<staging>/<its first digit>/<hex>".
+// Sixteen folders rather than one: creating or renaming a file holds its folder's lock, which
+// the downloads of several connections would otherwise all wait for.
+std::string StagedFilePath(const std::string& stagingFolder, const std::string& hex);
+// Creates the folder of a staged file when it is missing, with the staging folder's access.
+// False when it is not there at the end or its access could not be set.
+bool EnsureStagedFileFolder(const std::string& stagedPath);
+// The staging folder and those of its folders that StagedFilePath names.
+std::vector<std::string> StagedFileFolders(const std::string& stagingFolder);
 
 // "<target>.ks-new" and "<target>.ks-old".
 std::string ApplyNewPath(const std::string& target);

@@ -68,12 +68,16 @@ bool CJournalCheck::StagedInStaging(const CApplyOp& op, std::string& why) const 
     const std::size_t sep = plat::LastSepPos(op.strStaged);
     const std::string folder =
         sep == std::string::npos ? std::string() : op.strStaged.substr(0, sep);
-    if (sep == std::string::npos || plat::PathKey(folder) != plat::PathKey(m_strStaging)) {
+    const std::string name = sep == std::string::npos ? op.strStaged : op.strStaged.substr(sep + 1);
+    // Where StagedFilePath puts it, or (a journal of an earlier version) the staging folder.
+    const std::string key = plat::PathKey(folder);
+    if (sep == std::string::npos ||
+        (key != plat::PathKey(m_strStaging) &&
+         key != plat::PathKey(plat::JoinPath(m_strStaging, name.substr(0, 1))))) {
         why = "the staged file " + op.strStaged + " is not in the staging folder";
         return false;
     }
     plat::Sha256Digest digest{};
-    const std::string name = op.strStaged.substr(sep + 1);
     if (!ParseSha256Hex(name, digest) || Sha256Hex(digest) != name) {
         why = "the staged file " + op.strStaged + " is not named by a SHA-256";
         return false;

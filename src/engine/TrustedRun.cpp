@@ -51,9 +51,12 @@ int CTrustedRun::StageItem(CSyncEngine& engine, CItemLane& lane, const DownFileI
                  item.m_strServerFile.c_str(), item.m_strSha256.c_str());
         return -8;
     }
-    const std::string folder = StagingFolder(engine.m_pConfig->m_strLocalBaseDir);
-    plat::CreateFolderChain(folder);
-    staged = plat::JoinPath(folder, Sha256Hex(expected));
+    staged =
+        StagedFilePath(StagingFolder(engine.m_pConfig->m_strLocalBaseDir), Sha256Hex(expected));
+    if (!EnsureStagedFileFolder(staged))
+        WriteLog(g_pMyLog, 3,
+                 "CSyncEngine::StageItem> Folder Of %s Not Made Or Not Restricted, ErrCode = %d",
+                 staged.c_str(), plat::LastErrorCode());
     // Staged and verified by an earlier run that could not apply it: checked once more.
     if (Exists(staged)) {
         if (plat::FileSizeOf(staged) == AtoiValue(item.m_strFileSize) &&
@@ -234,7 +237,7 @@ std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& sta
     plat::Sha256Digest digest{};
     if (bNoneStaged || !ParseSha256Hex(item.m_strSha256, digest))
         return static_cast<std::uint64_t>(nSize);
-    const std::string staged = plat::JoinPath(staging, Sha256Hex(digest));
+    const std::string staged = StagedFilePath(staging, Sha256Hex(digest));
     if (plat::FileSizeOf(staged) == nSize)
         return 0;
     const std::int64_t nPartial = plat::FileSizeOf(CStagingSink::PartialPath(staged));
@@ -346,7 +349,9 @@ bool CTrustedRun::StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>
         // Staging writes no target: items that share a content share its staged file (and
         // its forms' files), and only those must not be in flight at once.
         [&](int i) { return ObjectHashKey(toFetch[static_cast<std::size_t>(i)]->m_strSha256); });
-    CPartialValidators::DropUnused(StagingFolder(engine.m_pConfig->m_strLocalBaseDir));
+    for (const std::string& folder :
+         StagedFileFolders(StagingFolder(engine.m_pConfig->m_strLocalBaseDir)))
+        CPartialValidators::DropUnused(folder);
     if (engine.m_nRequestStopFlag != 0) {
         WriteLog(g_pMyLog, 1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                  engine.m_nRequestStopFlag.load());

@@ -293,10 +293,9 @@ TEST_F(ApplyTest, DroppedDownloadIsResumedByTheNextRun) {
     EXPECT_FALSE(kstest::Exists(app / "big.bin"));
     // What the dropped try had written is kept. How much of what was sent before the drop
     // reached the file depends on the reader (a client library may let go of what it held).
-    std::vector<plat::FoundFile> partial;
-    ASSERT_TRUE(plat::FindFiles(plat::JoinPath(StagingFolder(app.Path()), "*.part"), partial));
-    ASSERT_EQ(partial.size(), 1u);
-    const std::int64_t nKept = plat::FileSizeOf(partial[0].strPath);
+    const std::string partial =
+        StagedFilePath(StagingFolder(app.Path()), Sha256HexOf(big)) + ".part";
+    const std::int64_t nKept = plat::FileSizeOf(partial);
     EXPECT_GT(nKept, 0);
     EXPECT_LE(nKept, 12000000);
     kstest::FakeView second;
@@ -444,7 +443,10 @@ TEST_F(ApplyTest, HandWrittenJournalsMoveNothing) {
     const std::string list = kstest::ReadFileBytes(kstest::PkiPath("tree/_listfile.txt"));
     const std::string listHash = Sha256HexOf(list);
     const std::string newA = kstest::ReadFileBytes(kstest::PkiPath("tree/a.txt"));
-    const std::string stagedA = plat::JoinPath(staging, Sha256HexOf(newA));
+    const std::string stagedA = plat::JoinPath(staging, Sha256HexOf(newA)); // earlier versions
+    const std::string shardedA = StagedFilePath(staging, Sha256HexOf(newA));
+    const std::string misplacedA = plat::JoinPath(
+        plat::JoinPath(staging, Sha256HexOf(newA)[0] == '0' ? "1" : "0"), Sha256HexOf(newA));
     const auto hex = [](const std::string& bytes) {
         std::string text;
         for (const unsigned char c : bytes) {
@@ -462,18 +464,24 @@ TEST_F(ApplyTest, HandWrittenJournalsMoveNothing) {
     const struct {
         const char* name;
         std::string records;
-        const char* why; // nullptr: recovered
+        const char* why;    // nullptr: recovered
+        std::string staged; // where a recovered journal's new file goes back
     } cases[] = {
         {"staged path outside the staging folder", replace(app / "a.txt", secret) + "COMMIT\n",
-         "is not in the staging folder"},
+         "is not in the staging folder", ""},
+        {"staged file in another hash's folder", replace(app / "a.txt", misplacedA) + "COMMIT\n",
+         "is not in the staging folder", ""},
         {"staged name that is no hash", replace(app / "a.txt", plat::JoinPath(staging, "chosen")),
-         "is not named by a SHA-256"},
+         "is not named by a SHA-256", ""},
         {"target the list does not name",
-         listRecord("tree/_listfile.txt.sig") + replace(secret, stagedA),
-         "is not named by the list"},
-        {"list that no key signed", listRecord("other.txt.sig") + replace(app / "a.txt", stagedA),
-         "matches none of the keys"},
-        {"earlier format, every path contained", replace(app / "a.txt", stagedA), nullptr},
+         listRecord("tree/_listfile.txt.sig") + replace(secret, shardedA),
+         "is not named by the list", ""},
+        {"list that no key signed", listRecord("other.txt.sig") + replace(app / "a.txt", shardedA),
+         "matches none of the keys", ""},
+        {"earlier format, every path contained", replace(app / "a.txt", stagedA), nullptr, stagedA},
+        {"staged file in its hash's folder",
+         listRecord("tree/_listfile.txt.sig") + replace(app / "a.txt", shardedA), nullptr,
+         shardedA},
     };
     for (const auto& c : cases) {
         InstallOldSet();
@@ -497,7 +505,7 @@ TEST_F(ApplyTest, HandWrittenJournalsMoveNothing) {
             EXPECT_EQ(r, kRecoveryUndone) << c.name;
             EXPECT_TRUE(IsOldSet()) << c.name;
             EXPECT_FALSE(LeftOvers()) << c.name;
-            EXPECT_EQ(kstest::ReadFileBytes(stagedA), newA) << c.name;
+            EXPECT_EQ(kstest::ReadFileBytes(c.staged), newA) << c.name;
             continue;
         }
         auto after = Snapshot(app.Path());
