@@ -70,10 +70,9 @@ bool CJournalCheck::StagedInStaging(const CApplyOp& op, std::string& why) const 
         sep == std::string::npos ? std::string() : op.strStaged.substr(0, sep);
     const std::string name = sep == std::string::npos ? op.strStaged : op.strStaged.substr(sep + 1);
     // Where StagedFilePath puts it, or (a journal of an earlier version) the staging folder.
-    const std::string key = plat::PathKey(folder);
     if (sep == std::string::npos ||
-        (key != plat::PathKey(m_strStaging) &&
-         key != plat::PathKey(plat::JoinPath(m_strStaging, name.substr(0, 1))))) {
+        (plat::PathKey(folder) != plat::PathKey(m_strStaging) &&
+         plat::PathKey(op.strStaged) != plat::PathKey(StagedFilePath(m_strStaging, name)))) {
         why = "the staged file " + op.strStaged + " is not in the staging folder";
         return false;
     }
