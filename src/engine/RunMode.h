@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class CSyncEngine;
 
@@ -30,6 +31,10 @@ public:
     // The list file from the server into its local place. 0, or -1 the download failed, -3
     // refused (the local list file stays as it was).
     virtual int FetchListFile(CSyncEngine& engine) = 0;
+    // The bytes of the list that FetchListFile accepted, when the mode keeps them: the run
+    // reads its items from exactly what was checked, not from the file written after it.
+    // nullptr: the items are read from the list file.
+    virtual const std::string* AcceptedListBytes() const { return nullptr; }
     // After kListNotYetDue: when this workstation's turn comes (UTC seconds).
     virtual std::int64_t TurnComesAt() const { return 0; }
     // Where a download into its target writes (see CTargetFileSink).

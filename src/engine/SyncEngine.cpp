@@ -73,12 +73,15 @@ int CSyncEngine::StartWorkerThread(std::function<void()> body) {
 }
 
 int CSyncEngine::GetFileListFileFromFile(DownFileItemList& list) {
+    const auto expand = [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); };
+    if (const std::string* accepted = m_pMode->AcceptedListBytes()) {
+        ParseListBytes(*accepted, m_pConfig->m_strLocalBaseDir, expand, list,
+                       m_pMode->ListLineMax());
+        return 0;
+    }
     const std::string path =
         plat::JoinPath(m_pConfig->m_strLocalBaseDir, m_pConfig->m_strListFileName);
-    return ReadListFile(
-        path, m_pConfig->m_strLocalBaseDir,
-        [this](DownFileItem& item) { View().ExpandSpecialDirPath(item); }, list,
-        m_pMode->ListLineMax());
+    return ReadListFile(path, m_pConfig->m_strLocalBaseDir, expand, list, m_pMode->ListLineMax());
 }
 
 bool CSyncEngine::StopSyncThread() {

@@ -3,12 +3,24 @@
 
 #include "transfer/BodySink.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 class CMemorySink : public CBodySink {
 public:
     CMemorySink(std::string& body, std::size_t nLimit) : m_body(body), m_nLimit(nLimit) {}
-    int Begin(plat::CHttpRequest&, bool) override { return 0; }
+    // Room for the announced length up to the limit at once: a body of some hundred
+    // kilobytes (a list) would otherwise be copied into ever larger blocks as it arrives.
+    int Begin(plat::CHttpRequest& request, bool) override {
+        std::string length;
+        if (request.QueryHeader("Content-Length", length)) {
+            const unsigned long long nAnnounced = std::strtoull(length.c_str(), nullptr, 10);
+            m_body.reserve(m_body.size() + static_cast<std::size_t>(std::min<unsigned long long>(
+                                               nAnnounced, m_nLimit + 1ULL)));
+        }
+        return 0;
+    }
     // -4 once the body is longer than the limit.
     int Write(const char* pData, std::size_t nSize) override {
         m_body.append(pData, nSize);
