@@ -9,7 +9,13 @@ three times interleaved (direct, proxy, direct, proxy, ...; the median is shown)
 each once direct and once with PROXY_SERVER naming the squid, and wget -N (one connection,
 conditional GETs) once direct and once through the same squid, the peer that shows what the
 proxy itself costs; scenarios cold (an empty folder) and noop (nothing changed). For every
-run: seconds, the requests and connections nginx logged, and the requests squid logged.
+run: seconds, the requests and connections nginx logged, the requests squid logged, and the CPU
+seconds the client and squid spent on it. Squid is one process: a run through it cannot end
+sooner than its CPU time, nor sooner than the two processes' CPU time shared by every core.
+
+The floor: the tree's bytes as one file, fetched by wget in one request into /dev/null, direct
+and through squid (three times, interleaved): how long squid takes to relay those bytes at all,
+however few the requests and however little the client's own work.
 """
 import os
 import shutil
@@ -41,6 +47,14 @@ class Squid:
             f.seek(mark)
             return len(f.read().splitlines())
 
+    def cpu(self):
+        """CPU seconds the squid process has used so far."""
+        with open(os.path.join(self.work, "open/squid.pid")) as f:
+            pid = int(f.read())
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
     def stop(self):
         sync_bench.sh("bash", f"{self.repo}/scripts/serve-squid.sh", "stop", self.work)
 
@@ -67,6 +81,22 @@ def wget_rows(work, port, names, proxy_port):
         "wget": lambda dest: sync_bench.timed(wget + ["-P", dest]),
         "wget proxy": lambda dest: sync_bench.timed(wget + ["-P", dest], env=env),
     }
+
+
+def whole_body_floor(work, port, tree, names, proxy_port):
+    """Seconds of one GET of the tree's bytes as one file: (direct, through squid), medians."""
+    whole = os.path.join(os.path.dirname(tree), "whole.bin")
+    with open(whole, "wb") as out:
+        for rel in names:
+            with open(os.path.join(tree, rel), "rb") as f:
+                shutil.copyfileobj(f, out)
+    url = f"http://127.0.0.1:{port}/whole.bin"
+    env = dict(os.environ, http_proxy=f"http://127.0.0.1:{proxy_port}", no_proxy="")
+    direct, proxied = [], []
+    for _ in range(3):
+        for samples, run_env in ((direct, None), (proxied, env)):
+            samples.append(sync_bench.timed(["wget", "-q", "-O", "/dev/null", url], env=run_env)[0])
+    return statistics.median(direct), statistics.median(proxied), os.path.getsize(whole)
 
 
 def main():
@@ -106,29 +136,50 @@ def main():
                         os.makedirs(dest)
                         if name in rows:
                             rows[name].prepare(dest)
-                    marks = nginx.mark(), squid.mark()
+                    # Nothing of an earlier run waits to be written (trusted mode flushes).
+                    sync_bench.sh("sync")
+                    marks = nginx.mark(), squid.mark(), squid.cpu()
                     seconds, _ = run(dest)
+                    client = sync_bench.cpu_of_last_run()
                     served = nginx.since(marks[0])
-                    samples[name][scenario].append(
-                        (seconds, served[0], served[1], squid.since(marks[1])))
+                    samples[name][scenario].append((seconds, served[0], served[1],
+                                                    squid.since(marks[1]), squid.cpu() - marks[2],
+                                                    client))
+        floor = whole_body_floor(work, nginx.port, tree, names, squid.port)
     finally:
         squid.stop()
         nginx.stop()
     print()
     print(f"{'row':<22} {'scenario':<6} {'seconds':>8} {'requests':>9} {'conns':>6} "
-          f"{'via squid':>10}")
-    median = {}
+          f"{'via squid':>10} {'client CPU s':>13} {'squid CPU s':>12}")
+    median, squid_cpu, client_cpu = {}, {}, {}
     for name, scenarios in samples.items():
         for scenario, runs in scenarios.items():
             med = statistics.median(r[0] for r in runs)
             pick = min(runs, key=lambda r: abs(r[0] - med))
             median[(name, scenario)] = med
-            print(f"{name:<22} {scenario:<6} {med:8.2f} {pick[1]:9d} {pick[2]:6d} {pick[3]:10d}")
+            squid_cpu[(name, scenario)] = statistics.median(r[4] for r in runs)
+            client_cpu[(name, scenario)] = statistics.median(r[5] for r in runs)
+            print(f"{name:<22} {scenario:<6} {med:8.2f} {pick[1]:9d} {pick[2]:6d} {pick[3]:10d} "
+                  f"{client_cpu[(name, scenario)]:13.2f} {squid_cpu[(name, scenario)]:12.2f}")
     print()
     for name in ("ks-published-4", "ks-listed-4", "wget"):
         for scenario in ("cold", "noop"):
             ratio = median[(name + " proxy", scenario)] / median[(name, scenario)]
             print(f"{name} {scenario}: through squid / direct = {ratio:.2f}x")
+    cores = os.cpu_count() or 1
+    for name in ("ks-published-4", "ks-listed-4", "wget"):
+        squid_s = squid_cpu[(name + " proxy", "cold")]
+        both_s = squid_s + client_cpu[(name + " proxy", "cold")]
+        direct = median[(name, "cold")]
+        print(f"{name} cold through squid, the least time its CPU allows: squid alone "
+              f"{squid_s:.2f} s ({squid_s / direct:.2f}x the direct run), client and squid on "
+              f"{cores} cores {both_s / cores:.2f} s ({both_s / cores / direct:.2f}x)")
+    direct, proxied, size = floor
+    print(f"Floor: the tree's {size / 1e6:.1f} MB as one body, wget direct {direct:.2f} s, "
+          f"through squid {proxied:.2f} s ({proxied / direct:.2f}x); squid's one body alone is "
+          f"{proxied / median[('ks-listed-4', 'cold')]:.2f}x the direct ks-listed-4 cold run, "
+          f"{proxied / median[('ks-published-4', 'cold')]:.2f}x the direct ks-published-4 one")
 
 
 if __name__ == "__main__":

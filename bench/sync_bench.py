@@ -127,15 +127,22 @@ STATS = "/tmp/kestrelsync-bench-time"
 
 
 def timed(cmd, cwd=None, env=None):
-    """Runs cmd under GNU time; returns (seconds, peak KiB)."""
+    """Runs cmd under GNU time; returns (seconds, peak KiB). cpu_of_last_run tells its CPU."""
     stats = STATS
     start = time.monotonic()
-    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", stats] + cmd, cwd=cwd, env=env,
+    subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", stats] + cmd, cwd=cwd, env=env,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
     seconds = time.monotonic() - start
     with open(stats) as f:
         peak = int(f.read().split()[-1])
     return seconds, peak
+
+
+def cpu_of_last_run():
+    """User plus system CPU seconds of the command timed last."""
+    with open(STATS) as f:
+        user, system = f.read().splitlines()[-1].split()[:2]
+    return float(user) + float(system)
 
 
 class KestrelSync:
