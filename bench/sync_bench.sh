@@ -14,7 +14,7 @@ bash scripts/setup.sh
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 missing=()
-for p in wget rclone lftp time; do
+for p in wget rclone lftp time curl; do
     [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" == *"install ok installed"* ]] || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
