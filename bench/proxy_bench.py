@@ -10,8 +10,8 @@ each once direct and once with PROXY_SERVER naming the squid, and wget -N (one c
 conditional GETs) once direct and once through the same squid, the peer that shows what the
 proxy itself costs; scenarios cold (an empty folder) and noop (nothing changed). For every
 run: seconds, the requests and connections nginx logged, the requests squid logged, and the CPU
-seconds the client and squid spent on it. Squid is one process: a run through it cannot end
-sooner than its CPU time, nor sooner than the two processes' CPU time shared by every core.
+seconds the client, squid and nginx spent on it. Squid is one process: a run through it cannot
+end sooner than its CPU time, nor sooner than the three programs' CPU time shared by every core.
 
 The floor: the tree's bytes as one file, fetched by wget in one request into /dev/null, direct
 and through squid (three times, interleaved): how long squid takes to relay those bytes at all,
@@ -26,6 +26,29 @@ import urllib.parse
 
 sys.path.insert(0, os.path.dirname(__file__))
 import sync_bench  # noqa: E402
+
+
+def process_cpu(pid):
+    """CPU seconds the process has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def nginx_cpu(nginx):
+    """CPU seconds nginx's master and workers have used so far."""
+    with open(os.path.join(nginx.work, "nginx.pid")) as f:
+        master = int(f.read())
+    total = process_cpu(master)
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    if int(f.read().rsplit(")", 1)[1].split()[1]) == master:
+                        total += process_cpu(int(entry))
+            except (OSError, ValueError):
+                pass  # a process that ended meanwhile
+    return total
 
 
 class Squid:
@@ -50,10 +73,7 @@ class Squid:
     def cpu(self):
         """CPU seconds the squid process has used so far."""
         with open(os.path.join(self.work, "open/squid.pid")) as f:
-            pid = int(f.read())
-        with open(f"/proc/{pid}/stat") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+            return process_cpu(int(f.read()))
 
     def stop(self):
         sync_bench.sh("bash", f"{self.repo}/scripts/serve-squid.sh", "stop", self.work)
@@ -138,30 +158,30 @@ def main():
                             rows[name].prepare(dest)
                     # Nothing of an earlier run waits to be written (trusted mode flushes).
                     sync_bench.sh("sync")
-                    marks = nginx.mark(), squid.mark(), squid.cpu()
+                    marks = nginx.mark(), squid.mark(), squid.cpu(), nginx_cpu(nginx)
                     seconds, _ = run(dest)
                     client = sync_bench.cpu_of_last_run()
                     served = nginx.since(marks[0])
                     samples[name][scenario].append((seconds, served[0], served[1],
                                                     squid.since(marks[1]), squid.cpu() - marks[2],
-                                                    client))
+                                                    client, nginx_cpu(nginx) - marks[3]))
         floor = whole_body_floor(work, nginx.port, tree, names, squid.port)
     finally:
         squid.stop()
         nginx.stop()
     print()
     print(f"{'row':<22} {'scenario':<6} {'seconds':>8} {'requests':>9} {'conns':>6} "
-          f"{'via squid':>10} {'client CPU s':>13} {'squid CPU s':>12}")
-    median, squid_cpu, client_cpu = {}, {}, {}
+          f"{'via squid':>10} {'CPU s: client':>14} {'squid':>6} {'nginx':>6}")
+    median, squid_cpu, all_cpu = {}, {}, {}
     for name, scenarios in samples.items():
         for scenario, runs in scenarios.items():
             med = statistics.median(r[0] for r in runs)
             pick = min(runs, key=lambda r: abs(r[0] - med))
             median[(name, scenario)] = med
             squid_cpu[(name, scenario)] = statistics.median(r[4] for r in runs)
-            client_cpu[(name, scenario)] = statistics.median(r[5] for r in runs)
+            all_cpu[(name, scenario)] = statistics.median(r[4] + r[5] + r[6] for r in runs)
             print(f"{name:<22} {scenario:<6} {med:8.2f} {pick[1]:9d} {pick[2]:6d} {pick[3]:10d} "
-                  f"{client_cpu[(name, scenario)]:13.2f} {squid_cpu[(name, scenario)]:12.2f}")
+                  f"{pick[5]:14.2f} {pick[4]:6.2f} {pick[6]:6.2f}")
     print()
     for name in ("ks-published-4", "ks-listed-4", "wget"):
         for scenario in ("cold", "noop"):
@@ -170,11 +190,11 @@ def main():
     cores = os.cpu_count() or 1
     for name in ("ks-published-4", "ks-listed-4", "wget"):
         squid_s = squid_cpu[(name + " proxy", "cold")]
-        both_s = squid_s + client_cpu[(name + " proxy", "cold")]
+        shared_s = all_cpu[(name + " proxy", "cold")] / cores
         direct = median[(name, "cold")]
         print(f"{name} cold through squid, the least time its CPU allows: squid alone "
-              f"{squid_s:.2f} s ({squid_s / direct:.2f}x the direct run), client and squid on "
-              f"{cores} cores {both_s / cores:.2f} s ({both_s / cores / direct:.2f}x)")
+              f"{squid_s:.2f} s ({squid_s / direct:.2f}x the direct run), client, squid and "
+              f"nginx on {cores} cores {shared_s:.2f} s ({shared_s / direct:.2f}x)")
     direct, proxied, size = floor
     print(f"Floor: the tree's {size / 1e6:.1f} MB as one body, wget direct {direct:.2f} s, "
           f"through squid {proxied:.2f} s ({proxied / direct:.2f}x); squid's one body alone is "
