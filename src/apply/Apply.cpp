@@ -259,7 +259,7 @@ bool CApplyTransaction::PrepareNew(std::size_t n, const CApplyOp& op, bool bCopy
     const std::string folder = Folder(op.strTarget);
     if (m_madeFolders.insert(folder).second)
         plat::CreateFolderChain(folder);
-    bool bOk = !bCopy && plat::RenameFile(op.strStaged, newPath);
+    bool bOk = !bCopy && plat::RenameOwnFile(op.strStaged, newPath);
     if (!bOk && (bCopy || plat::LastErrorCode() == plat::kErrNotSameDevice)) {
         bOk = plat::CopyFileOver(op.strStaged, newPath); // another volume
         m_leavers.insert(n);                             // the staged file stays

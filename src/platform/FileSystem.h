@@ -82,6 +82,13 @@ bool RenameFile(const std::string& from, const std::string& to);
 // kErrSharingViolation when it is a running executable on Windows.
 bool ReplaceFileWith(const std::string& from, const std::string& to);
 
+// RenameFile and ReplaceFileWith for the files only this program makes and uses (its staged
+// downloads, and their new names beside the targets): the same results for a file no other
+// program holds, without first looking for such a hold (POSIX opens each file for that look;
+// Windows refuses a held file by itself, so there they are the same calls).
+bool RenameOwnFile(const std::string& from, const std::string& to);
+bool ReplaceOwnFile(const std::string& from, const std::string& to);
+
 // Copies a file, replacing `to` when it exists; the copy keeps the source's modification time
 // and read-only attribute. Fails with kErrAccessDenied when `to` is read-only and with
 // kErrSharingViolation when `to` is a running executable.

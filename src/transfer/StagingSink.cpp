@@ -96,5 +96,5 @@ int CStagingSink::Verify(std::int64_t nTotal) {
         plat::RemoveFile(partial);
         return -8;
     }
-    return plat::ReplaceFileWith(partial, m_strStaged) ? 0 : -3;
+    return plat::ReplaceOwnFile(partial, m_strStaged) ? 0 : -3;
 }

@@ -277,18 +277,40 @@ TEST_F(FileSystemTest, ReadOnlyFileRefusesWritesAndDeletion) {
     EXPECT_TRUE(plat::RemoveFile(path));
 }
 
-TEST_F(FileSystemTest, RenameNeverReplaces) {
-    const std::string a = File("a.txt", "A");
-    const std::string b = File("b.txt", "B");
-    EXPECT_FALSE(plat::RenameFile(a, b));
-    EXPECT_EQ(plat::LastErrorCode(), plat::kErrAlreadyExists);
-    EXPECT_EQ(kstest::ReadFileBytes(b), "B");
-    EXPECT_FALSE(plat::RenameFile(dir / "none", dir / "c.txt"));
-    EXPECT_EQ(plat::LastErrorCode(), plat::kErrFileNotFound);
+// The moves of files that only this program uses give the results of the others.
+TEST_F(FileSystemTest, RenameNeverReplacesAndReplaceDoes) {
+    using Move = bool (*)(const std::string&, const std::string&);
+    const struct {
+        const char* name;
+        Move move;
+        bool bReplaces;
+    } moves[] = {
+        {"RenameFile", plat::RenameFile, false},
+        {"RenameOwnFile", plat::RenameOwnFile, false},
+        {"ReplaceFileWith", plat::ReplaceFileWith, true},
+        {"ReplaceOwnFile", plat::ReplaceOwnFile, true},
+    };
+    for (const auto& m : moves) {
+        const std::string a = File("a.txt", "A");
+        const std::string b = File("b.txt", "B");
+        EXPECT_EQ(m.move(a, b), m.bReplaces) << m.name;
+        if (!m.bReplaces) {
+            EXPECT_EQ(plat::LastErrorCode(), plat::kErrAlreadyExists) << m.name;
+        }
+        EXPECT_EQ(kstest::ReadFileBytes(b), m.bReplaces ? "A" : "B") << m.name;
+        EXPECT_FALSE(m.move(dir / "none", dir / "c.txt")) << m.name;
+        EXPECT_EQ(plat::LastErrorCode(), plat::kErrFileNotFound) << m.name;
+        EXPECT_FALSE(m.move(File("d.txt", "D"), plat::JoinPath(dir / "no-folder", "d.txt")))
+            << m.name;
+        EXPECT_EQ(plat::LastErrorCode(), plat::kErrPathNotFound) << m.name;
 
-    ASSERT_TRUE(plat::RenameFile(a, dir / "c.txt"));
-    EXPECT_FALSE(kstest::Exists(a));
-    EXPECT_EQ(kstest::ReadFileBytes(dir / "c.txt"), "A");
+        const std::string from = m.bReplaces ? dir / "b.txt" : a;
+        ASSERT_TRUE(m.move(from, dir / "c.txt")) << m.name;
+        EXPECT_FALSE(kstest::Exists(from)) << m.name;
+        EXPECT_EQ(kstest::ReadFileBytes(dir / "c.txt"), "A") << m.name;
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+            plat::RemoveLeftOverFile(dir / name);
+    }
 }
 
 #ifdef _WIN32

@@ -297,6 +297,14 @@ bool FlushEachToDisk(const std::vector<std::string>& paths) {
     return true;
 }
 
+// A rename failed with errno: the failure names the source when that is what is missing.
+bool FailRename(const std::string& from, const std::string& to) {
+    const int e = errno;
+    const bool bFromMissing = e == ENOENT && !Exists(from);
+    errno = e;
+    return FailErrno(bFromMissing ? from : to);
+}
+
 } // namespace
 
 int WindowsErrorFromErrno(int e, const std::string& path) {
@@ -343,18 +351,29 @@ bool RemoveFolder(const std::string& path) {
     return true;
 }
 
-bool RenameFile(const std::string& from, const std::string& to) {
-    if (!CheckMovable(from))
-        return false;
+bool RenameOwnFile(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
-        return FailErrno(to);
+        return FailRename(from, to);
     // The file system cannot refuse a replacement by itself.
     if (Exists(to))
         return Fail(kErrAlreadyExists);
     if (::rename(from.c_str(), to.c_str()) != 0)
-        return FailErrno(to);
+        return FailRename(from, to);
+    return true;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return CheckMovable(from) && RenameOwnFile(from, to);
+}
+
+bool ReplaceOwnFile(const std::string& from, const std::string& to) {
+    // CheckWritable passes a missing target.
+    if (!CheckWritable(to))
+        return false;
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return FailRename(from, to);
     return true;
 }
 

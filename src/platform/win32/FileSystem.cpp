@@ -119,6 +119,14 @@ bool ReplaceFileWith(const std::string& from, const std::string& to) {
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool RenameOwnFile(const std::string& from, const std::string& to) {
+    return RenameFile(from, to);
+}
+
+bool ReplaceOwnFile(const std::string& from, const std::string& to) {
+    return ReplaceFileWith(from, to);
+}
+
 bool CopyFileOver(const std::string& from, const std::string& to) {
     const std::wstring wideTo = Wide(to);
     const std::wstring wideFrom = Wide(from);
