@@ -51,12 +51,9 @@ int CTrustedRun::StageItem(CSyncEngine& engine, CItemLane& lane, const DownFileI
                  item.m_strServerFile.c_str(), item.m_strSha256.c_str());
         return -8;
     }
+    // Its folder was made before the downloads began (EnsureStagedFileFolders).
     staged =
         StagedFilePath(StagingFolder(engine.m_pConfig->m_strLocalBaseDir), Sha256Hex(expected));
-    if (!EnsureStagedFileFolder(staged))
-        WriteLog(g_pMyLog, 3,
-                 "CSyncEngine::StageItem> Folder Of %s Not Made Or Not Restricted, ErrCode = %d",
-                 staged.c_str(), plat::LastErrorCode());
     // Staged and verified by an earlier run that could not apply it: checked once more.
     if (Exists(staged)) {
         if (plat::FileSizeOf(staged) == AtoiValue(item.m_strFileSize) &&
@@ -244,6 +241,27 @@ std::uint64_t BytesStillToStage(const DownFileItem& item, const std::string& sta
     return static_cast<std::uint64_t>(nPartial > 0 && nPartial < nSize ? nSize - nPartial : nSize);
 }
 
+// The folders of the files to stage, each made once before the downloads (sixteen at most),
+// rather than looked at once for every file.
+void EnsureStagedFileFolders(const std::string& staging, const std::vector<DownFileItem*>& items) {
+    std::string made;
+    for (const DownFileItem* item : items) {
+        plat::Sha256Digest digest{};
+        if (!ParseSha256Hex(item->m_strSha256, digest))
+            continue; // refused when it is staged
+        const std::string hex = Sha256Hex(digest);
+        if (made.find(hex[0]) != std::string::npos)
+            continue;
+        made += hex[0];
+        const std::string staged = StagedFilePath(staging, hex);
+        if (!EnsureStagedFileFolder(staged))
+            WriteLog(g_pMyLog, 3,
+                     "CSyncEngine::StageItem> Folder Of %s Not Made Or Not Restricted, ErrCode = "
+                     "%d",
+                     staged.c_str(), plat::LastErrorCode());
+    }
+}
+
 } // namespace
 
 int CTrustedRun::DecideItems(CSyncEngine& engine, std::vector<DownFileItem*>& toFetch,
@@ -326,6 +344,7 @@ bool CTrustedRun::StageAll(CSyncEngine& engine, const std::vector<DownFileItem*>
     const int nFetch = static_cast<int>(toFetch.size());
     bool bAllStaged = true;
     int nStagedOk = 0;
+    EnsureStagedFileFolders(StagingFolder(engine.m_pConfig->m_strLocalBaseDir), toFetch);
     CStagedWriteBack writeBack;
     const int nStaged = engine.ForEachItem(
         nFetch,
