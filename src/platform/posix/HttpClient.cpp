@@ -83,6 +83,9 @@ struct CurlConnection {
     HttpTimeouts timeouts;
     // The request whose transfer the easy handle carries now, if any.
     CCurlRequest* pActive = nullptr;
+    // The body buffer of the connection's last request, kept for the next one: freed and
+    // grown again for each file, its pages would be given back and faulted in anew each time.
+    std::string spareBuffer;
 };
 
 class CCurlRequest : public CHttpRequest {
@@ -101,6 +104,8 @@ public:
         Detach();
         if (m_connection->pActive)
             m_connection->pActive->Supersede();
+        if (m_buffer.capacity() < m_connection->spareBuffer.capacity())
+            m_buffer.swap(m_connection->spareBuffer);
         ResetResponse();
         Configure();
         const CURLMcode added = ::curl_multi_add_handle(Multi(), Easy());
@@ -175,6 +180,9 @@ public:
         // this connection opens a new one.
         Detach();
         m_bClosed = true;
+        m_buffer.clear();
+        if (m_buffer.capacity() > m_connection->spareBuffer.capacity())
+            m_buffer.swap(m_connection->spareBuffer);
         std::string().swap(m_buffer);
         m_nBufferPos = 0;
     }
