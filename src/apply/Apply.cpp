@@ -235,10 +235,10 @@ void CApplyTransaction::Step() {
 }
 
 bool CApplyTransaction::MoveWithRetries(const std::string& from, const std::string& to,
-                                        const CApplyOp& op, CApplyFailure& failure) {
+                                        const CApplyOp& op, CApplyFailure& failure, bool bOwn) {
     int nWaited = 0;
     for (int nAttempt = 1, nDelay = 100;; ++nAttempt, nDelay *= 2) {
-        if (plat::RenameFile(from, to))
+        if (bOwn ? plat::RenameOwnFile(from, to) : plat::RenameFile(from, to))
             return true;
         const int nError = plat::LastErrorCode();
         if (!IsLockError(nError) || nWaited >= kLockedRetryMs) {
@@ -309,7 +309,7 @@ int CApplyTransaction::MoveIntoPlace(const std::vector<CApplyOp>& ops, CApplyFai
             Step();
         }
         if (!op.bDelete) {
-            if (!MoveWithRetries(ApplyNewPath(op.strTarget), op.strTarget, op, failure))
+            if (!MoveWithRetries(ApplyNewPath(op.strTarget), op.strTarget, op, failure, true))
                 return failure.bLocked ? -1 : -2;
             Record("IN\t" + std::to_string(n), false);
             Step();

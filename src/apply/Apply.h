@@ -85,8 +85,9 @@ public:
 private:
     // Appends a record; bFlush writes it through to disk.
     bool Record(const std::string& line, bool bFlush);
+    // bOwn: from is this transaction's own new file, which no other program holds.
     bool MoveWithRetries(const std::string& from, const std::string& to, const CApplyOp& op,
-                         CApplyFailure& failure);
+                         CApplyFailure& failure, bool bOwn = false);
     bool PrepareNew(std::size_t n, const CApplyOp& op, bool bCopy, CApplyFailure& failure);
     void Step();
     bool KeepList(CApplyFailure& failure);

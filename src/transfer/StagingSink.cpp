@@ -45,9 +45,10 @@ int CStagingSink::Begin(plat::CHttpRequest& request, bool bResumed) {
         if (!HashFileInto(partial, m_sha))
             return -3;
     } else {
-        std::string text;
-        request.QueryHeader("Last-Modified", text);
-        CPartialValidators::Record(m_strStaged, text);
+        request.QueryHeader("Last-Modified", m_strAnswerValidator);
+        m_bValidatorPending = true;
+        if (m_nExpected >= kRecordValidatorFrom)
+            RecordValidator();
     }
     m_local.Reset(plat::OpenFile(partial, bResumed ? "ab" : "wb"));
     if (m_local.get() != nullptr)
@@ -75,6 +76,16 @@ int CStagingSink::Finish(std::int64_t nReceived) {
     return Verify(m_nOffset + nReceived);
 }
 
+void CStagingSink::Abandon(int /*r*/) {
+    RecordValidator();
+}
+
+void CStagingSink::RecordValidator() {
+    if (m_bValidatorPending)
+        CPartialValidators::Record(m_strStaged, m_strAnswerValidator);
+    m_bValidatorPending = false;
+}
+
 int CStagingSink::Verify(std::int64_t nTotal) {
     const std::string partial = PartialPath(m_strStaged);
     if (nTotal != m_nExpected) {
@@ -84,6 +95,8 @@ int CStagingSink::Verify(std::int64_t nTotal) {
                  static_cast<int>(m_nExpected), static_cast<int>(nTotal));
         if (nTotal > m_nExpected)
             plat::RemoveFile(partial);
+        else
+            RecordValidator(); // the next try goes on with it
         return -4;
     }
     plat::Sha256Digest computed{};

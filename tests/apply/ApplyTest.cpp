@@ -276,42 +276,57 @@ TEST_F(ApplyTest, TransientServerErrorsAreRetried) {
 }
 
 TEST_F(ApplyTest, DroppedDownloadIsResumedByTheNextRun) {
-    Publish("resume", {"_listfile.txt", "_listfile.txt.sig", "big.bin"});
-    const std::string big = kstest::ReadFileBytes(kstest::PkiPath("resume/big.bin"));
-    ASSERT_EQ(big.size(), 30000000u);
-    server.SetHandler([this](const HttpRequestSeen& request) {
-        HttpScriptedResponse response = server.FolderResponse(request);
-        if (request.strMethod == "GET" && request.strTarget == "/base/big.bin" &&
-            request.headers.count("range") == 0)
-            response.nDropAfter = 12000000;
-        return response;
-    });
-    config.m_nRetryCount = 0;
-    kstest::FakeView first;
-    first.SetMessageBoxAnswer(kIdNo);
-    Run(first);
-    EXPECT_FALSE(kstest::Exists(app / "big.bin"));
-    // What the dropped try had written is kept. How much of what was sent before the drop
-    // reached the file depends on the reader (a client library may let go of what it held).
-    const std::string partial =
-        StagedFilePath(StagingFolder(app.Path()), Sha256HexOf(big)) + ".part";
-    const std::int64_t nKept = plat::FileSizeOf(partial);
-    EXPECT_GT(nKept, 0);
-    EXPECT_LE(nKept, 12000000);
-    kstest::FakeView second;
-    Run(second);
-    EXPECT_TRUE(kstest::ReadFileBytes(app / "big.bin") == big);
-    std::vector<HttpRequestSeen> gets;
-    for (const HttpRequestSeen& request : server.Requests()) {
-        if (request.strMethod == "GET" && request.strTarget == "/base/big.bin")
-            gets.push_back(request);
+    // A large file's validator is recorded when its answer comes, a small one's when its try
+    // fails: both are resumed. The second list's serial is the higher.
+    struct Case {
+        const char* tree;
+        const char* name;
+        std::size_t nSize;
+        std::size_t nDropAfter;
+    };
+    for (const Case& c : {Case{"resume", "big.bin", 30000000, 12000000},
+                          Case{"resume-small", "small.bin", 600000, 300000}}) {
+        SCOPED_TRACE(c.name);
+        Publish(c.tree, {"_listfile.txt", "_listfile.txt.sig", c.name});
+        const std::string body =
+            kstest::ReadFileBytes(kstest::PkiPath(std::string(c.tree) + "/" + c.name));
+        ASSERT_EQ(body.size(), c.nSize);
+        const std::string target = std::string("/base/") + c.name;
+        server.SetHandler([this, &c, &target](const HttpRequestSeen& request) {
+            HttpScriptedResponse response = server.FolderResponse(request);
+            if (request.strMethod == "GET" && request.strTarget == target &&
+                request.headers.count("range") == 0)
+                response.nDropAfter = c.nDropAfter;
+            return response;
+        });
+        config.m_nRetryCount = 0;
+        kstest::FakeView first;
+        first.SetMessageBoxAnswer(kIdNo);
+        Run(first);
+        EXPECT_FALSE(kstest::Exists(app / c.name));
+        // What the dropped try had written is kept. How much of what was sent before the drop
+        // reached the file depends on the reader (a client library may let go of what it
+        // held).
+        const std::string partial =
+            StagedFilePath(StagingFolder(app.Path()), Sha256HexOf(body)) + ".part";
+        const std::int64_t nKept = plat::FileSizeOf(partial);
+        EXPECT_GT(nKept, 0);
+        EXPECT_LE(nKept, static_cast<std::int64_t>(c.nDropAfter));
+        kstest::FakeView second;
+        Run(second);
+        EXPECT_TRUE(kstest::ReadFileBytes(app / c.name) == body);
+        std::vector<HttpRequestSeen> gets;
+        for (const HttpRequestSeen& request : server.Requests()) {
+            if (request.strMethod == "GET" && request.strTarget == target)
+                gets.push_back(request);
+        }
+        ASSERT_EQ(gets.size(), 2u);
+        const auto range = gets[1].headers.find("range");
+        ASSERT_NE(range, gets[1].headers.end());
+        // Only the rest was fetched.
+        EXPECT_EQ(std::atoll(range->second.c_str() + 6), nKept);
+        EXPECT_EQ(gets[1].headers.count("if-range"), 1u);
     }
-    ASSERT_EQ(gets.size(), 2u);
-    const auto range = gets[1].headers.find("range");
-    ASSERT_NE(range, gets[1].headers.end());
-    // Only the rest was fetched.
-    EXPECT_EQ(std::atoll(range->second.c_str() + 6), nKept);
-    EXPECT_EQ(gets[1].headers.count("if-range"), 1u);
 }
 
 TEST_F(ApplyTest, FullStagingVolumeChangesNothing) {

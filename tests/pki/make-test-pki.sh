@@ -97,6 +97,12 @@ head -c 30000000 /dev/urandom >resume/big.bin
 printf '#serial=4\nbig.bin,big.bin,APP,FILE,"","",%s\n' \
     "$(sha256sum resume/big.bin | cut -d' ' -f1)" >resume/_listfile.txt
 sign resume/_listfile.txt key1
+# And one of a file too small for its validator to be recorded before its download ends.
+mkdir -p resume-small
+head -c 600000 /dev/urandom >resume-small/small.bin
+printf '#serial=5\nsmall.bin,small.bin,APP,FILE,"","",%s\n' \
+    "$(sha256sum resume-small/small.bin | cut -d' ' -f1)" >resume-small/_listfile.txt
+sign resume-small/_listfile.txt key1
 
 # A signed list of server names with "%", "?" and "#" beside a plain one; the files lie here
 # under the local names the list gives them, which any file system takes.
