@@ -9,6 +9,7 @@
 #include "engine/SyncEngine.h"
 #include "platform/Crypto.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ public:
     std::int64_t TurnComesAt() const override { return m_tTurn; }
     // The verified list, once FetchListFile accepted it.
     const std::string* AcceptedListBytes() const override {
-        return m_bAccepted ? &m_acceptedListBytes : nullptr;
+        return m_acceptedListBytes ? &*m_acceptedListBytes : nullptr;
     }
     // A failed download leaves the target as it was; the content must have its SHA-256.
     std::unique_ptr<CBodySink> TargetSink(const DownFileItem& item) const override;
@@ -91,8 +92,7 @@ private:
     std::int64_t m_tTurn = 0;         // when a release not yet due here is (UTC), else 0
     CFormsRef m_formsRef;             // the forms index the accepted list names, if any
     std::string m_installedListBytes; // the list accepted before it (KeepInstalledListBytes)
-    std::string m_acceptedListBytes;  // the list this run verified, as it came
-    bool m_bAccepted = false;         // FetchListFile accepted m_acceptedListBytes
-    std::unique_ptr<CFormStager> m_pForms; // taken when the run has files to fetch
-    std::unique_ptr<CLocalStore> m_pLocal; // LOCAL_STORE, looked at when there are
+    std::optional<std::string> m_acceptedListBytes; // the list this run verified, as it came
+    std::unique_ptr<CFormStager> m_pForms;          // taken when the run has files to fetch
+    std::unique_ptr<CLocalStore> m_pLocal;          // LOCAL_STORE, looked at when there are
 };

@@ -107,7 +107,7 @@ bool CTrustedRun::StoreListFile(const std::string& bytes) {
 
 int CTrustedRun::FetchListFile(CSyncEngine& engine) {
     // The local list file stays as it is until the new one is accepted.
-    m_bAccepted = false;
+    m_acceptedListBytes.reset();
     std::string bytes;
     if (!FetchListBytes(engine, bytes))
         return -1;
@@ -140,7 +140,6 @@ int CTrustedRun::FetchListFile(CSyncEngine& engine) {
              static_cast<long long>(verdict.nSerial));
     KeepAccepted(engine, bytes, signature, verdict.nSerial, nKept);
     m_acceptedListBytes = std::move(bytes);
-    m_bAccepted = true;
     return 0;
 }
 

@@ -45,8 +45,9 @@ int CStagingSink::Begin(plat::CHttpRequest& request, bool bResumed) {
         if (!HashFileInto(partial, m_sha))
             return -3;
     } else {
-        request.QueryHeader("Last-Modified", m_strAnswerValidator);
-        m_bValidatorPending = true;
+        std::string text;
+        request.QueryHeader("Last-Modified", text);
+        m_answerValidator = text;
         if (m_nExpected >= kRecordValidatorFrom)
             RecordValidator();
     }
@@ -81,9 +82,9 @@ void CStagingSink::Abandon(int /*r*/) {
 }
 
 void CStagingSink::RecordValidator() {
-    if (m_bValidatorPending)
-        CPartialValidators::Record(m_strStaged, m_strAnswerValidator);
-    m_bValidatorPending = false;
+    if (m_answerValidator)
+        CPartialValidators::Record(m_strStaged, *m_answerValidator);
+    m_answerValidator.reset();
 }
 
 int CStagingSink::Verify(std::int64_t nTotal) {

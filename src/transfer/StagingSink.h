@@ -9,6 +9,7 @@
 #include "transfer/FileSink.h"
 #include "updatelist/DownFileItem.h"
 
+#include <optional>
 #include <string>
 
 class CStagingSink : public CFileSink {
@@ -45,8 +46,7 @@ private:
     const std::int64_t m_nExpected;
     std::int64_t m_nOffset = 0;
     std::string m_strLastModified;
-    std::string m_strAnswerValidator; // this try's answer's
-    bool m_bValidatorPending = false; // not yet recorded
+    std::optional<std::string> m_answerValidator; // this try's answer's, until recorded
 };
 
 // The SHA-256 of a whole file fed into sha; false when it cannot be read.

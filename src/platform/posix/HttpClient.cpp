@@ -180,7 +180,6 @@ public:
         // this connection opens a new one.
         Detach();
         m_bClosed = true;
-        m_buffer.clear();
         if (m_buffer.capacity() > m_connection->spareBuffer.capacity())
             m_buffer.swap(m_connection->spareBuffer);
         std::string().swap(m_buffer);
