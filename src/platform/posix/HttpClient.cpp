@@ -94,7 +94,7 @@ public:
                  std::string accept)
         : m_connection(std::move(connection)), m_strVerb(std::move(verb)),
           m_strTarget(std::move(target)), m_strAccept(std::move(accept)) {}
-    ~CCurlRequest() override { Close(); }
+    ~CCurlRequest() override { Release(); }
 
     void Send() override {
         if (m_failure)
@@ -169,7 +169,11 @@ public:
         }
     }
 
-    void Close() override {
+    void Close() override { Release(); }
+
+private:
+    // Close, which the destructor runs too (a virtual call there would be resolved statically).
+    void Release() {
         if (m_bAttached && m_bHeadDone && AllArrived()) {
             // A response that has fully arrived ends normally and leaves the connection cached.
             int running = 0;
@@ -186,7 +190,6 @@ public:
         m_nBufferPos = 0;
     }
 
-private:
     // Like a closed WinINet handle, a closed or failed request has no answer to show.
     bool HasAnswer() const { return m_bHeadDone && !m_bClosed && !m_failure; }
 

@@ -242,7 +242,7 @@ public:
                     bool bHead, bool bProxyAccount, const HttpTimeouts& timeouts)
         : m_connection(std::move(connection)), m_state(state), m_request(request), m_bHead(bHead),
           m_bProxyAccount(bProxyAccount), m_timeouts(timeouts), m_strOpenedUrl(Url()) {}
-    ~CWinInetRequest() override { Close(); }
+    ~CWinInetRequest() override { Release(); }
 
     void Send() override {
         CheckUsable();
@@ -358,7 +358,11 @@ public:
         return *got;
     }
 
-    void Close() override {
+    void Close() override { Release(); }
+
+private:
+    // Close, which the destructor runs too (a virtual call there would be resolved statically).
+    void Release() {
         if (!m_request)
             return;
         m_request.reset();
@@ -369,7 +373,6 @@ public:
             m_state->WaitClosed(kCloseWaitMs);
     }
 
-private:
     // A proxy's challenge that WinINet handed back although the request carries the proxy's
     // account (Windows may; Wine answers it by itself): the answer's body is read away and the
     // account set again, once per request. True when the request is to be sent again.
