@@ -39,7 +39,8 @@ std::vector<CConfigFields> FakeDlg::ConfigDialogs() const {
 }
 
 int FakeDlg::WaitForSyncDone() const {
-    for (int i = 0; i < 1500; ++i) {
+    // Two minutes: a run of 200 files takes 6 s under Wine, and more than 30 s on a busy machine.
+    for (int i = 0; i < 6000; ++i) {
         const std::vector<int> outcomes = view.Outcomes();
         if (!outcomes.empty())
             return outcomes.back();
