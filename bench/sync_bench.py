@@ -15,8 +15,9 @@ not ("ks-plain"), both also with CONNECTIONS=4 ("ks-listed-4", "ks-plain-4"), an
 staged and applied as one transaction; "ks-published-4" the same with CONNECTIONS=4); wget -N with HEAD then GET
 (--no-if-modified-since), wget -N with conditional GET, rclone copy over HTTP and lftp mirror,
 where installed. "ks-listed-4+sync" is ks-listed-4 and a sync timed together: the least a run
-that leaves its files durable, as trusted mode does, can take on the same path. Before every run the machine's file systems are flushed (sync, not timed), so
-that no run pays for writing what an earlier one left.
+that leaves its files durable, as trusted mode does, can take on the same path. Before every
+run the machine's file systems are flushed (sync, not timed), so that no run pays for writing
+what an earlier one left.
 
 For every run: seconds, HTTP requests and connections (nginx's access log), body bytes
 served, and the peak resident memory of the tool (GNU time). The floor of the machine is

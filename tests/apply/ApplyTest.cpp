@@ -292,13 +292,15 @@ TEST_F(ApplyTest, DroppedDownloadIsResumedByTheNextRun) {
             kstest::ReadFileBytes(kstest::PkiPath(std::string(c.tree) + "/" + c.name));
         ASSERT_EQ(body.size(), c.nSize);
         const std::string target = std::string("/base/") + c.name;
-        server.SetHandler([this, &c, &target](const HttpRequestSeen& request) {
-            HttpScriptedResponse response = server.FolderResponse(request);
-            if (request.strMethod == "GET" && request.strTarget == target &&
-                request.headers.count("range") == 0)
-                response.nDropAfter = c.nDropAfter;
-            return response;
-        });
+        // By value: the server keeps the handler after this pass of the loop.
+        server.SetHandler(
+            [this, nDropAfter = c.nDropAfter, target](const HttpRequestSeen& request) {
+                HttpScriptedResponse response = server.FolderResponse(request);
+                if (request.strMethod == "GET" && request.strTarget == target &&
+                    request.headers.count("range") == 0)
+                    response.nDropAfter = nDropAfter;
+                return response;
+            });
         config.m_nRetryCount = 0;
         kstest::FakeView first;
         first.SetMessageBoxAnswer(kIdNo);
