@@ -7,6 +7,7 @@
 #include "trust/SignedList.h"
 #include "updatelist/StringUtil.h"
 
+#include <utility>
 #include <vector>
 
 bool HashFileInto(const std::string& path, plat::CSha256& sha) {
@@ -47,7 +48,7 @@ int CStagingSink::Begin(plat::CHttpRequest& request, bool bResumed) {
     } else {
         std::string text;
         request.QueryHeader("Last-Modified", text);
-        m_answerValidator = text;
+        m_answerValidator = std::move(text);
         if (m_nExpected >= kRecordValidatorFrom)
             RecordValidator();
     }
