@@ -115,12 +115,16 @@ bool CSyncEngine::StopSyncThread() {
 void DeleteSyncEngine(CSyncEngine* pEngine) {
     if (pEngine == nullptr)
         return;
+    // The owner has given the engine up: the worker no longer speaks to its window. The end
+    // of a run stopped here is no news to it, and would otherwise reach the window as the end
+    // of the run that replaces this one. A call the worker is making to the window finishes;
+    // calls that the wait below serves go on as before.
+    pEngine->m_pDlg = nullptr;
     if (pEngine->StopSyncThread()) {
         if (pEngine->m_pSyncThread != nullptr) {
             // Not running can also mean not begun yet: such a worker begins its run stopped
             // and without a view, so that the wait is for no whole run. A call that it made
             // to this thread's windows before it lost the view is served meanwhile.
-            pEngine->m_pDlg = nullptr;
             pEngine->m_nRequestStopFlag = 1;
             pEngine->m_pSyncThread->Resume();
             while (pEngine->m_nThreadEndedFlag == 0)
@@ -140,7 +144,6 @@ void DeleteSyncEngine(CSyncEngine* pEngine) {
         WriteLog(g_pMyLog, 3,
                  "CCobaltSyncEngine::~CCobaltSyncEngine> Leave CobaltSyncThread Running, It "
                  "Deletes The Engine At Its End...");
-        pEngine->m_pDlg = nullptr;
         pEngine->m_pSyncThread->Detach();
         if (pEngine->m_nReleaseFlag.exchange(1) == 1)
             delete pEngine; // the worker left the engine in the meantime

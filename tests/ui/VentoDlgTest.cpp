@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -177,32 +179,61 @@ TEST_F(VentoDlgTest, TargetThatCannotStartStillCloses) {
 }
 
 TEST_F(VentoDlgTest, StartReplacesARunningEngine) {
+    // The first engine is replaced at once, when its worker may not have begun, and while its
+    // first download stalls. Either way the files come in the run of the second engine, and
+    // the dialog hears of that run's end only: the replaced run's would give the buttons back
+    // while the second one goes on.
     WriteSettings();
-    std::string list;
-    for (int i = 0; i < 200; ++i) {
-        Serve("f" + std::to_string(i), std::string(1000, 'x'));
-        list += "f" + std::to_string(i) + "\n";
+    for (const bool bFirstRunBegun : {false, true}) {
+        SCOPED_TRACE(bFirstRunBegun ? "replaced during a download" : "replaced at once");
+        const std::string prefix = bFirstRunBegun ? "g" : "f";
+        std::string list;
+        for (int i = 0; i < 200; ++i) {
+            Serve(prefix + std::to_string(i), std::string(1000, 'x'));
+            list += prefix + std::to_string(i) + "\n";
+        }
+        Serve("_listfile.txt", list);
+        const std::string stalled = "/prod/" + prefix + "0";
+        auto pStallsLeft = std::make_shared<std::atomic<int>>(bFirstRunBegun ? 1 : 0);
+        server.SetHandler([this, stalled, pStallsLeft](const HttpRequestSeen& request) {
+            HttpScriptedResponse response = server.FolderResponse(request);
+            if (request.strMethod == "GET" && request.strTarget == stalled &&
+                pStallsLeft->fetch_sub(1) > 0)
+                response.nStallAfter = 0;
+            return response;
+        });
+        const std::size_t nEarlier = log.Messages().size();
+        FakeDlg dialog(nullptr, "");
+        dialog.InitDialogState();
+        dialog.OnButtonStart();
+        if (bFirstRunBegun) {
+            for (int i = 0; i < 6000 && *pStallsLeft > 0; ++i)
+                plat::SleepMs(20);
+            ASSERT_LE(*pStallsLeft, 0) << "the first run never asked for " << stalled;
+        }
+        dialog.OnButtonStart();
+        dialog.WaitForSyncDone();
+        EXPECT_THAT(dialog.view.Outcomes(), ElementsAre(kSyncDoneComplete));
+        // The first engine may be deleted before its worker began: that worker must not make
+        // a whole run of its own while the second start waits for it.
+        const std::vector<std::string> all = log.Messages();
+        const std::vector<std::string> messages(all.begin() + static_cast<long>(nEarlier),
+                                                all.end());
+        EXPECT_THAT(messages, Contains("CVentoDlg::OnButtonStart> Delete Previous Vento Engine"));
+        const auto second =
+            std::find(std::find(messages.begin(), messages.end(),
+                                "CVentoDlg::OnButtonStart> Create Vento Engine") +
+                          1,
+                      messages.end(), "CVentoDlg::OnButtonStart> Create Vento Engine");
+        ASSERT_NE(second, messages.end());
+        EXPECT_EQ(
+            std::count(messages.begin(), second, "SyncThreadMain> Result = updated, Cause = none"),
+            0);
+        EXPECT_EQ(
+            std::count(second, messages.end(), "SyncThreadMain> Result = updated, Cause = none"),
+            1);
+        EXPECT_EQ(plat::FileSizeOf(Local(prefix + "0")), 1000);
     }
-    Serve("_listfile.txt", list);
-    FakeDlg dialog(nullptr, "");
-    dialog.InitDialogState();
-    dialog.OnButtonStart();
-    dialog.OnButtonStart();
-    EXPECT_THAT(log.Messages(), Contains("CVentoDlg::OnButtonStart> Delete Previous Vento Engine"));
-    dialog.WaitForSyncDone();
-    // The first engine may be deleted before its worker began: that worker must not make a
-    // whole run of its own while the second start waits for it. The files come in the run
-    // of the second engine.
-    const std::vector<std::string> messages = log.Messages();
-    const auto second = std::find(std::find(messages.begin(), messages.end(),
-                                            "CVentoDlg::OnButtonStart> Create Vento Engine") +
-                                      1,
-                                  messages.end(), "CVentoDlg::OnButtonStart> Create Vento Engine");
-    ASSERT_NE(second, messages.end());
-    EXPECT_EQ(
-        std::count(messages.begin(), second, "SyncThreadMain> Result = updated, Cause = none"), 0);
-    EXPECT_EQ(std::count(second, messages.end(), "SyncThreadMain> Result = updated, Cause = none"),
-              1);
 }
 
 TEST_F(VentoDlgTest, PolicyFieldsAreReadOnlyAndNeverSaved) {
